@@ -1,0 +1,218 @@
+#include "files.h"
+
+#include "codepage.h"
+#include "errors.h"
+#include "text.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dz {
+namespace {
+
+bool IsDir(const std::string &fsPath)
+{
+    struct stat st {};
+    return ::stat(fsPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The parent of an absolute path ("/a/b" -> "/a", "/a" -> "/").
+std::string ParentOf(const std::string &path)
+{
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    const auto slash = p.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return "/";
+    return p.substr(0, slash);
+}
+
+bool WriteAll(int fd, const char *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string FsPath(const std::string &path)
+{
+    return Cp1251ToUtf8(path);
+}
+
+bool FileExists(const std::string &path)
+{
+    struct stat st {};
+    return !path.empty() && ::stat(FsPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool FolderExists(const std::string &path)
+{
+    const std::string p = TrimText(path);
+    return !p.empty() && IsDir(FsPath(p));
+}
+
+bool IsDriveWritable(const std::string &path)
+{
+    const std::string p = TrimText(path);
+    if (p.empty() || p.front() != '/')
+        return false;
+    std::string folder = FsPath(p);
+    while (!IsDir(folder)) {
+        if (folder == "/")
+            return false;
+        folder = ParentOf(folder);
+    }
+    if (folder.back() != '/')
+        folder += '/';
+    const std::string probe = FsPath(UniqueFileName(Utf8ToCp1251(folder) + "~!789.~~~"));
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
+}
+
+std::string UniqueFileName(const std::string &path)
+{
+    if (!FileExists(path))
+        return path;
+    const auto slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto dot = name.rfind('.');
+    const std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+    for (int n = 1; n <= 999998; ++n) {
+        std::string candidate = folder + base + "-" + std::to_string(n) + ext;
+        if (!FileExists(candidate))
+            return candidate;
+    }
+    return path;
+}
+
+void NormalizeFolderPath(std::string &folder)
+{
+    TrimBlanks(folder);
+    if (folder.empty())
+        return;
+    if (folder.back() != '/')
+        folder += '/';
+}
+
+std::string ProgramFolder()
+{
+    char buf[PATH_MAX + 1];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
+    if (n <= 0)
+        return "./";
+    std::string exe(buf, static_cast<std::size_t>(n));
+    const auto slash = exe.rfind('/');
+    return Utf8ToCp1251(exe.substr(0, slash + 1));
+}
+
+std::string FileNameOf(const std::string &path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ReadFileBytes(const std::string &path)
+{
+    const int fd = ::open(FsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        throw EFileError("Cannot open file " + path);
+    }
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(st.st_size));
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            throw EFileError("Cannot open file " + path);
+        }
+        if (n == 0)
+            break;
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+void WriteFileAtomic(const std::string &path, const char *data, std::size_t size)
+{
+    const std::string target = FsPath(path);
+    const auto slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    std::string tmp = dir + ".~dz-XXXXXX";
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0)
+        throw EFileError("Cannot create file " + path);
+    // Keep the permissions an ordinary new file would get.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    const bool ok = WriteAll(fd, data, size) && ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !ok || ::rename(tmp.c_str(), target.c_str()) != 0) {
+        ::unlink(tmp.c_str());
+        throw EFileError("Cannot create file " + path);
+    }
+}
+
+std::vector<std::string> SplitLines(const std::string &bytes)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const char c = bytes[i];
+        if (c == '\r' || c == '\n') {
+            lines.emplace_back(bytes, start, i - start);
+            i += (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ? 2 : 1;
+            start = i;
+        } else {
+            ++i;
+        }
+    }
+    if (start < bytes.size())
+        lines.emplace_back(bytes, start, bytes.size() - start);
+    return lines;
+}
+
+std::vector<std::string> LoadLines(const std::string &path)
+{
+    return SplitLines(ReadFileBytes(path));
+}
+
+void SaveLines(const std::string &path, const std::vector<std::string> &lines)
+{
+    std::string bytes;
+    for (const auto &line : lines) {
+        bytes += line;
+        bytes += "\r\n";
+    }
+    WriteFileAtomic(path, bytes);
+}
+
+} // namespace dz

@@ -1,0 +1,55 @@
+#pragma once
+// File, folder and path helpers. Paths are Windows-1251 texts like every
+// other text of the program; they are converted to UTF-8 only where they
+// reach the file system.
+
+#include <string>
+#include <vector>
+
+namespace dz {
+
+// The UTF-8 file-system form of a Windows-1251 path.
+std::string FsPath(const std::string &path);
+
+// True when the path names an existing regular file (folders do not count).
+bool FileExists(const std::string &path);
+// True when the trimmed path is not empty and names an existing folder.
+bool FolderExists(const std::string &path);
+
+// True when a new file can be created where the path points: a probe file
+// is created and deleted in the folder the path names (or, for a path that
+// names a file or nothing yet, its nearest existing parent folder). A blank
+// or relative path is false and touches no disk.
+bool IsDriveWritable(const std::string &path);
+
+// The path itself, or the first free variant "<base>-<n><ext>" (n = 1..999998).
+std::string UniqueFileName(const std::string &path);
+
+// Trims the folder text and ends it with '/'. Letter case is kept: Linux
+// file names are case-sensitive, so upper-casing would name another folder.
+void NormalizeFolderPath(std::string &folder);
+
+// The folder of the running executable, ending in '/'.
+std::string ProgramFolder();
+
+// The last component of a path: the text after its last '/'.
+std::string FileNameOf(const std::string &path);
+
+// Whole-file reads and writes. A write goes to a temporary file in the same
+// folder that is renamed over the target, so a crash or a full disk never
+// leaves a truncated file where the old one was.
+// Raises EFileError "Cannot open file <path>" / "Cannot create file <path>".
+std::string ReadFileBytes(const std::string &path);
+void WriteFileAtomic(const std::string &path, const char *data, std::size_t size);
+inline void WriteFileAtomic(const std::string &path, const std::string &bytes)
+{
+    WriteFileAtomic(path, bytes.data(), bytes.size());
+}
+
+// Text lines of a list file: CR, LF and CR LF all end a line on reading;
+// every line is ended by CR LF on writing.
+std::vector<std::string> SplitLines(const std::string &bytes);
+std::vector<std::string> LoadLines(const std::string &path);
+void SaveLines(const std::string &path, const std::vector<std::string> &lines);
+
+} // namespace dz
