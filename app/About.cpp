@@ -1,0 +1,182 @@
+#include "About.h"
+
+#include "AboutPicture.h"
+#include "AlignLayout.h"
+#include "Controls.h"
+#include "Guard.h"
+#include "Jpeg.h"
+#include "Shell.h"
+#include "util/codepage.h"
+
+#include <QEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStringList>
+
+const char *const TAboutBox::kCredit = "(c) 2006 Dizaruz developers";
+const char *const TAboutBox::kHomePage = "https://dizaruz.example.org/";
+const char *const TAboutBox::kNewsPage = "https://dizaruz.example.org/news/";
+
+namespace {
+
+QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text, int left, int top)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->move(left, top);
+    label->adjustSize();
+    return label;
+}
+
+} // namespace
+
+TAboutBox::TAboutBox(IDialogs &dialogs, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
+                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      dialogs_(dialogs)
+{
+    setObjectName(QStringLiteral("AboutBox"));
+    setWindowTitle(QStringLiteral("About"));
+    setFixedSize(298, 268);
+    setSizeGripEnabled(false);
+    const QFont font = WindowFont();
+    setFont(font);
+    QPalette face = palette();
+    face.setColor(QPalette::Window, face.color(QPalette::Button));
+    setPalette(face);
+    setAutoFillBackground(true);
+
+    auto *layout = new TAlignLayout(this);
+
+    Panel2 = new QFrame(this);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel2->setLineWidth(1);
+    layout->add(Panel2, TAlignLayout::Align::Bottom, 27);
+    OKButton = new QPushButton(QStringLiteral("OK"), Panel2);
+    OKButton->setObjectName(QStringLiteral("OKButton"));
+    OKButton->setGeometry(23, 1, 75, 25);
+    OKButton->setDefault(true);
+    connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameStyle(QFrame::WinPanel | QFrame::Sunken);
+    layout->add(Panel1, TAlignLayout::Align::Client);
+    auto *inner = new TAlignLayout(Panel1);
+
+    ProgramIcon = new QLabel(Panel1);
+    ProgramIcon->setObjectName(QStringLiteral("ProgramIcon"));
+    ProgramIcon->setGeometry(8, 8, 65, 89);
+    ProgramIcon->setScaledContents(true);
+    ProgramIcon->setPixmap(QPixmap::fromImage(DecodeJpeg(kAboutPictureJpeg, kAboutPictureJpegSize)));
+
+    QFont title = font;
+    title.setBold(true);
+    title.setPixelSize(19);
+    ProductName = MakeLabel(Panel1, "ProductName", QStringLiteral("Dizaruz"), 88, 16);
+    ProductName->setFont(title);
+    ProductName->adjustSize();
+    QPalette white = ProductName->palette();
+    white.setColor(QPalette::WindowText, Qt::white);
+    ProductName->setPalette(white);
+    // Drawn over ProductName one pixel down and right, so the white text reads as its highlight.
+    Label1 = MakeLabel(Panel1, "Label1", QStringLiteral("Dizaruz"), 89, 17);
+    Label1->setFont(title);
+    Label1->adjustSize();
+    Label1->setAttribute(Qt::WA_TranslucentBackground);
+    Label1->setAutoFillBackground(false);
+
+    Version = MakeLabel(Panel1, "Version", QStringLiteral("Version  1.00    [22.12.2006]"), 88, 48);
+    Copyright = MakeLabel(Panel1, "Copyright", QString::fromLatin1(kCredit), 88, 72);
+
+    QFont link = font;
+    link.setBold(true);
+    link.setPixelSize(13);
+    for (QLabel **label : {&Label3, &Label4}) {
+        const bool first = label == &Label3;
+        *label = MakeLabel(Panel1, first ? "Label3" : "Label4",
+                           QString::fromLatin1(first ? kHomePage : kNewsPage), 16, first ? 104 : 120);
+        (*label)->setFont(link);
+        (*label)->adjustSize();
+        QPalette blue = (*label)->palette();
+        blue.setColor(QPalette::WindowText, Qt::blue);
+        (*label)->setPalette(blue);
+        (*label)->setCursor(Qt::PointingHandCursor);
+        (*label)->installEventFilter(this);
+    }
+
+    Memo1 = new QPlainTextEdit(Panel1);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setReadOnly(true);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    QPalette silver = Memo1->palette();
+    silver.setColor(QPalette::Base, kSilver);
+    Memo1->setPalette(silver);
+    const QStringList lines = {
+        QStringLiteral("Dizaruz.exe"),
+        QStringLiteral("==============="),
+        QString(),
+        QStringLiteral("Программа позволяет копировать файлы "),
+        QStringLiteral("по сети, не используя для этого"),
+        QStringLiteral("сетевые диски."),
+        QString(),
+        QStringLiteral("Чтобы пересылать файлы между двумя "),
+        QStringLiteral("компьютерами - эта программа"),
+        QStringLiteral("должна быть запущена на обоих компьютерах."),
+        QString(),
+        QStringLiteral("Интерфейс программы прост и не требует "),
+        QStringLiteral("пояснений."),
+        QString(),
+        QStringLiteral("При выборе файлов для копирования - "),
+        QStringLiteral("поддерживается "),
+        QStringLiteral("механизим Drag and Drop."),
+        QString(),
+        QString(),
+        QStringLiteral("Используемые порты : 573 и 574."),
+        QString(),
+        QString(),
+        QStringLiteral("================="),
+        QString::fromLatin1(kCredit),
+        QString::fromLatin1(kHomePage),
+        QString::fromLatin1(kNewsPage),
+        QString(),
+    };
+    Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+    inner->add(Memo1, TAlignLayout::Align::Bottom, 95);
+}
+
+void TAboutBox::Label3Click()
+{
+    OpenLabel(Label3);
+}
+
+void TAboutBox::Label4Click()
+{
+    OpenLabel(Label4);
+}
+
+void TAboutBox::OpenLabel(QLabel *label)
+{
+    OpenDocument(dialogs_, true, this, dz::FromQString(label->text()), 5);
+}
+
+bool TAboutBox::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        if (watched == Label3) {
+            RunGuarded([this] { Label3Click(); });
+            return true;
+        }
+        if (watched == Label4) {
+            RunGuarded([this] { Label4Click(); });
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,129 @@
+#include "AlignLayout.h"
+
+#include <QWidget>
+#include <algorithm>
+
+TAlignLayout::TAlignLayout(QWidget *parent) : QLayout(parent)
+{
+    setContentsMargins(0, 0, 0, 0);
+    setSpacing(0);
+}
+
+TAlignLayout::~TAlignLayout()
+{
+    while (QLayoutItem *item = takeAt(0))
+        delete item;
+}
+
+void TAlignLayout::add(QWidget *widget, Align dock, int size)
+{
+    addChildWidget(widget);
+    entries_.append({new QWidgetItem(widget), dock, size});
+    invalidate();
+}
+
+void TAlignLayout::addItem(QLayoutItem *item)
+{
+    entries_.append({item, Align::Client, -1});
+}
+
+QLayoutItem *TAlignLayout::itemAt(int index) const
+{
+    return index >= 0 && index < entries_.size() ? entries_[index].item : nullptr;
+}
+
+QLayoutItem *TAlignLayout::takeAt(int index)
+{
+    if (index < 0 || index >= entries_.size())
+        return nullptr;
+    return entries_.takeAt(index).item;
+}
+
+int TAlignLayout::count() const
+{
+    return static_cast<int>(entries_.size());
+}
+
+int TAlignLayout::extent(const Entry &entry) const
+{
+    if (entry.size >= 0)
+        return entry.size;
+    const QSize hint = entry.item->sizeHint();
+    return entry.align == Align::Top || entry.align == Align::Bottom ? hint.height() : hint.width();
+}
+
+QSize TAlignLayout::totalSize(bool minimum) const
+{
+    int fixedHeight = 0;
+    int fixedWidth = 0;
+    int crossWidth = 0;
+    int crossHeight = 0;
+    for (const Entry &e : entries_) {
+        if (e.item->isEmpty())
+            continue;
+        const QSize own = minimum ? e.item->minimumSize() : e.item->sizeHint();
+        switch (e.align) {
+        case Align::Top:
+        case Align::Bottom:
+            fixedHeight += extent(e);
+            crossWidth = std::max(crossWidth, minimum ? 0 : own.width());
+            break;
+        case Align::Left:
+        case Align::Right:
+            fixedWidth += extent(e);
+            crossHeight = std::max(crossHeight, minimum ? 0 : own.height());
+            break;
+        case Align::Client:
+            fixedWidth += own.width();
+            crossHeight = std::max(crossHeight, own.height());
+            break;
+        }
+    }
+    const QMargins m = contentsMargins();
+    return {std::max(crossWidth, fixedWidth) + m.left() + m.right(),
+            fixedHeight + crossHeight + m.top() + m.bottom()};
+}
+
+QSize TAlignLayout::sizeHint() const
+{
+    return totalSize(false);
+}
+
+QSize TAlignLayout::minimumSize() const
+{
+    return totalSize(true);
+}
+
+void TAlignLayout::setGeometry(const QRect &rect)
+{
+    QLayout::setGeometry(rect);
+    QRect rest = contentsRect();
+    for (const Align pass : {Align::Top, Align::Bottom, Align::Left, Align::Right, Align::Client}) {
+        for (const Entry &e : entries_) {
+            if (e.align != pass || e.item->isEmpty())
+                continue;
+            const int n = extent(e);
+            switch (pass) {
+            case Align::Top:
+                e.item->setGeometry(QRect(rest.left(), rest.top(), rest.width(), n));
+                rest.setTop(rest.top() + n);
+                break;
+            case Align::Bottom:
+                e.item->setGeometry(QRect(rest.left(), rest.bottom() + 1 - n, rest.width(), n));
+                rest.setBottom(rest.bottom() - n);
+                break;
+            case Align::Left:
+                e.item->setGeometry(QRect(rest.left(), rest.top(), n, rest.height()));
+                rest.setLeft(rest.left() + n);
+                break;
+            case Align::Right:
+                e.item->setGeometry(QRect(rest.right() + 1 - n, rest.top(), n, rest.height()));
+                rest.setRight(rest.right() - n);
+                break;
+            case Align::Client:
+                e.item->setGeometry(rest);
+                break;
+            }
+        }
+    }
+}

@@ -1,0 +1,41 @@
+#pragma once
+// A layout that places children the way the window was designed: each child
+// is docked to the top, bottom, left or right edge of what is still free, in
+// the order it was added (tops first, then bottoms, lefts, rights), and a
+// client child fills the rest. Children that are not added keep the
+// geometry given to them. Hidden children take no room.
+
+#include <QLayout>
+#include <QList>
+
+class TAlignLayout : public QLayout {
+public:
+    enum class Align { Top, Bottom, Left, Right, Client };
+
+    // Installs itself on parent, with no margins and no spacing.
+    explicit TAlignLayout(QWidget *parent);
+    ~TAlignLayout() override;
+
+    // size: the height of a top/bottom child or the width of a left/right
+    // one; -1 takes it from the child's size hint (an auto-sized label).
+    void add(QWidget *widget, Align dock, int size = -1);
+
+    void addItem(QLayoutItem *item) override; // docked as client
+    QLayoutItem *itemAt(int index) const override;
+    QLayoutItem *takeAt(int index) override;
+    int count() const override;
+    QSize sizeHint() const override;
+    QSize minimumSize() const override;
+    void setGeometry(const QRect &rect) override;
+
+private:
+    struct Entry {
+        QLayoutItem *item;
+        Align align;
+        int size;
+    };
+    int extent(const Entry &entry) const;
+    QSize totalSize(bool minimum) const;
+
+    QList<Entry> entries_;
+};

@@ -1,0 +1,106 @@
+#include "Controls.h"
+
+#include "util/codepage.h"
+
+#include <QFontDatabase>
+#include <QTextBlock>
+
+QFont WindowFont()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    return font;
+}
+
+std::string TextOf(const QLineEdit *edit)
+{
+    return dz::FromQString(edit->text());
+}
+
+std::string TextOf(const QLabel *label)
+{
+    return dz::FromQString(label->text());
+}
+
+void SetTextOf(QLineEdit *edit, const std::string &text)
+{
+    edit->setText(dz::ToQString(text));
+}
+
+void SetTextOf(QLabel *label, const std::string &text)
+{
+    label->setText(dz::ToQString(text));
+}
+
+std::vector<std::string> ListRows(const QListWidget *list)
+{
+    std::vector<std::string> rows;
+    rows.reserve(static_cast<std::size_t>(list->count()));
+    for (int i = 0; i < list->count(); ++i)
+        rows.push_back(dz::FromQString(list->item(i)->text()));
+    return rows;
+}
+
+std::string RowText(const QListWidget *list, int row)
+{
+    const QListWidgetItem *item = list->item(row);
+    return item ? dz::FromQString(item->text()) : std::string();
+}
+
+void AddRow(QListWidget *list, const std::string &text, bool checkable, bool checked)
+{
+    auto *item = new QListWidgetItem(dz::ToQString(text));
+    if (checkable) {
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    }
+    list->addItem(item);
+}
+
+void InsertRow(QListWidget *list, int row, const std::string &text)
+{
+    list->insertItem(row, dz::ToQString(text));
+}
+
+bool RowChecked(const QListWidget *list, int row)
+{
+    const QListWidgetItem *item = list->item(row);
+    return item && item->checkState() == Qt::Checked;
+}
+
+int ItemIndex(const QListWidget *list)
+{
+    const QListWidgetItem *item = list->currentItem();
+    return item && item->isSelected() ? list->row(item) : -1;
+}
+
+void SetItemIndex(QListWidget *list, int row)
+{
+    if (row < 0 || row >= list->count()) {
+        list->setCurrentItem(nullptr);
+        list->clearSelection();
+        return;
+    }
+    list->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+}
+
+std::vector<std::string> MemoLines(const QPlainTextEdit *memo)
+{
+    std::vector<std::string> lines;
+    const QTextDocument *doc = memo->document();
+    if (doc->isEmpty())
+        return lines;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+        lines.push_back(dz::FromQString(b.text()));
+    return lines;
+}
+
+void SetMemoLines(QPlainTextEdit *memo, const std::vector<std::string> &lines)
+{
+    QStringList text;
+    text.reserve(static_cast<qsizetype>(lines.size()));
+    for (const auto &line : lines)
+        text.append(dz::ToQString(line));
+    memo->setPlainText(text.join(QLatin1Char('\n')));
+}

@@ -1,0 +1,44 @@
+#pragma once
+// The window's controls hold the program's state; these helpers read and
+// write their texts as the Windows-1251 strings the logic works with.
+// GUI thread only.
+
+#include <QColor>
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+
+#include <string>
+#include <vector>
+
+// The colours and the font the window was designed with.
+inline const QColor kSilver{0xC0, 0xC0, 0xC0};
+inline const QColor kMaroon{0x80, 0x00, 0x00};
+inline const QColor kNavy{0x00, 0x00, 0x80};
+// The desktop's sans-serif face at pixel height 11.
+QFont WindowFont();
+
+std::string TextOf(const QLineEdit *edit);
+std::string TextOf(const QLabel *label);
+void SetTextOf(QLineEdit *edit, const std::string &text);
+void SetTextOf(QLabel *label, const std::string &text);
+
+// A list box's rows, top to bottom.
+std::vector<std::string> ListRows(const QListWidget *list);
+std::string RowText(const QListWidget *list, int row);
+// Appends a row; a checkable row gets a check box, checked or not.
+void AddRow(QListWidget *list, const std::string &text, bool checkable, bool checked = false);
+void InsertRow(QListWidget *list, int row, const std::string &text);
+// Whether the row carries a check mark.
+bool RowChecked(const QListWidget *list, int row);
+
+// The selected row, or -1 when none is selected.
+int ItemIndex(const QListWidget *list);
+// Selects the row (and makes it current); -1 selects none.
+void SetItemIndex(QListWidget *list, int row);
+
+// The lines of a multi-line text box, top to bottom.
+std::vector<std::string> MemoLines(const QPlainTextEdit *memo);
+void SetMemoLines(QPlainTextEdit *memo, const std::vector<std::string> &lines);

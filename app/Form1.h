@@ -1,0 +1,197 @@
+#pragma once
+// The main window Form1: every control of the program, and the handlers of
+// its events. The controls are the program's shared state (an empty
+// Edit_RemoteComputerIP means no peer is introduced, Label_Dir_Reciv is the
+// receive folder, ...), so they are public, under their design names.
+//
+// Everything here runs on the GUI thread. No handler lets an exception out:
+// whatever a handler throws ends it and goes to the general error report, a
+// modal message box with the exception's text (see Guard.h).
+
+#include "Dialogs.h"
+#include "StateFiles.h"
+#include "util/errors.h"
+
+#include <QWidget>
+#include <QtGlobal>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class IClock;
+class QAction;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QMimeData;
+class QPlainTextEdit;
+class QSplitter;
+class QTabWidget;
+class QTimer;
+class QToolButton;
+class TAboutBox;
+
+// What a window is built with. The program itself uses the defaults; tests
+// give each window its own folder (and, later, its own ports).
+struct TForm1Config {
+    std::string programFolder;         // ends in '/'; empty: the executable's folder
+    quint16 msgPort = 574;             // message service (NMMsg1, NMMSGServ1)
+    quint16 strmPort = 573;            // stream service (NMStrm1, NMStrmServ1)
+    std::shared_ptr<IDialogs> dialogs; // null: Qt's dialogs
+    std::shared_ptr<IClock> clock;     // null: the system clock
+};
+
+class TForm1 : public QWidget {
+public:
+    // Builds the controls in their start state (nothing is read yet: that is
+    // FormCreate's job) and installs the general error report, which shows
+    // exceptions through this window's dialogs until the window is gone.
+    explicit TForm1(TForm1Config config = {});
+    ~TForm1() override;
+
+    TForm1(const TForm1 &) = delete;
+    TForm1 &operator=(const TForm1 &) = delete;
+
+    // --- Controls -------------------------------------------------------
+    QFrame *Panel1;          // status bar
+    QLabel *Label_DateTime;
+    QFrame *Panel7;
+    QToolButton *SB_Help;
+    QFrame *Panel2;
+    QGroupBox *GroupBox3;    // this computer
+    QLabel *Label_ThisName;
+    QLineEdit *Edit_ThisComputerName;
+    QLabel *Label_ThisIP;
+    QLineEdit *Edit_ThisComputerIP;
+    QGroupBox *GroupBox4;    // the remote computer
+    QLabel *Label_RemoteName;
+    QLineEdit *Edit_RemoteComputerName;
+    QToolButton *SB_connect;
+    QLabel *Label_RemoteIP;
+    QLineEdit *Edit_RemoteComputerIP;
+    QFrame *Panel3;
+    QSplitter *Splitter1;    // resizes GroupBox1 against TN1
+    QGroupBox *GroupBox1;    // chat
+    QFrame *Panel8;
+    QToolButton *SpeedButton2;
+    QToolButton *SB_msg;
+    QLineEdit *Edit_Mess;
+    QPlainTextEdit *Memo_Mess;
+    QTabWidget *TN1;         // page 0 "Принятые", page 1 "Послать"
+    QWidget *Page_Reciv;
+    QFrame *Panel5;
+    QFrame *Panel6;
+    QToolButton *SpeedButton1;
+    QToolButton *SB_Dir;
+    QLabel *Label_Spacer;
+    QLabel *Label_Dir_Reciv; // the receive folder
+    QLabel *Label_YesReciv;
+    QListWidget *ListF_recv;
+    QLabel *Label_RecivNow;  // the name of the file expected next
+    QWidget *Page_Send;
+    QFrame *Panel4;
+    QToolButton *SB_FileAdd;
+    QToolButton *SB_FileDel;
+    QToolButton *SB_ListClear;
+    QToolButton *SB_send;
+    QLabel *Label_YesSend;
+    QListWidget *ListF_send; // the send list: file paths with check marks
+    QMenu *PopupMenu1;       // ListF_send's context menu
+    QAction *N1;
+    QAction *N2;
+    QAction *N3;
+    QTimer *Timer1;          // steps a send run
+    QTimer *Timer2;          // the status-bar clock
+    TOpenDialogOptions OD1;
+
+    // --- Network components ---------------------------------------------
+    // NMMsg1 and NMMSGServ1 (message service, config.msgPort) and NMStrm1
+    // and NMStrmServ1 (stream service, config.strmPort) join the window
+    // here. They are made by CreateNetworkComponents(), which the
+    // constructor calls before anything is restored, so the servers listen
+    // from the moment the window exists.
+
+    // --- State ----------------------------------------------------------
+    qint32 InvalidHostCode = 0; // 1 once NMMsg1 reported an unknown host
+    bool FreeFlag = true;       // not receiving a batch
+
+    // --- Start-up, clock, about box ------------------------------------
+    // Restores the saved state and starts the clock. An exception ends it
+    // where it arose and is reported; the window keeps what was restored.
+    void FormCreate();
+    void Timer2Timer();
+    void SB_HelpClick();
+    // The about box, made hidden on first use (the program makes it right
+    // after FormCreate).
+    TAboutBox *AboutBox();
+
+    // --- Peer control protocol and chat (not yet: they come with the
+    // network components) -------------------------------------------------
+    void SB_connectClick() {}
+    void SB_msgClick() {}
+    void SpeedButton2Click() {}
+    // Key: 13 for Enter (either Return key), otherwise Qt's key code. The key
+    // is not consumed: the focused control still gets it.
+    void FormKeyDown(quint16 &Key, Qt::KeyboardModifiers Shift) { (void)Key, (void)Shift; }
+    void FormCloseQuery(bool &CanClose) { (void)CanClose; }
+    // Raised by NMMSGServ1 for every message received.
+    void NMMSGServ1MSG(const std::string &sFrom, const std::string &sMsg) { (void)sFrom, (void)sMsg; }
+    void NMMsg1InvalidHost(bool &Handled) { (void)Handled; }
+
+    // --- Send and receive lists ----------------------------------------
+    void SB_FileAddClick();
+    // The drop handler: names are the dropped files as UTF-8 paths, in the
+    // order the desktop gave them.
+    void FormDropFiles(const QStringList &names);
+    void SB_FileDelClick();
+    void SB_ListClearClick();
+    void SpeedButton1Click();
+    void SB_DirClick();
+    // Writes ListF_send or ListF_recv to its list file, under the write guard.
+    void SaveListFile(QListWidget *list);
+
+    // --- File sending and receiving (not yet) ---------------------------
+    void SB_sendClick() {}
+    void Timer1Timer() {}
+    // Raised by NMStrmServ1 for every stream received; strm is its content.
+    void NMStrmServ1MSG(const std::string &sFrom, const std::string &strm) { (void)sFrom, (void)strm; }
+
+    // --- Environment ----------------------------------------------------
+    const std::string &ProgramFolder() const { return files_.programFolder(); }
+    const TStateFiles &StateFiles() const { return files_; }
+    IDialogs &Dialogs() const { return *dialogs_; }
+    const TForm1Config &Config() const { return config_; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    // A slot that runs the handler through RunGuarded.
+    std::function<void()> Guarded(void (TForm1::*handler)());
+    void BuildControls();
+    void WireEvents();
+    void CreateNetworkComponents();
+    void InstallErrorReport();
+    // A message through dialogs about files whose names have no Windows-1251 form.
+    void ReportUnwritableNames(const QStringList &names);
+
+    TForm1Config config_;
+    std::shared_ptr<IDialogs> dialogs_;
+    std::shared_ptr<IClock> clock_;
+    TStateFiles files_;
+    TAboutBox *aboutBox_ = nullptr;
+    bool placed_ = false;
+    dz::ExceptionReporter previousReporter_;
+};
+
+// The local files among dropped URLs, as UTF-8 paths, in their order.
+QStringList DroppedFiles(const QMimeData *mime);

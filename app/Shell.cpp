@@ -1,0 +1,61 @@
+#include "Shell.h"
+
+#include "Dialogs.h"
+#include "util/codepage.h"
+#include "util/errors.h"
+#include "util/files.h"
+#include "util/text.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QUrl>
+
+#include <filesystem>
+
+bool OpenDocument(IDialogs &dialogs, bool showError, QWidget *owner, const std::string &document,
+                  int showMode)
+{
+    if (showMode == 0)
+        showMode = 1;
+    (void)showMode; // the desktop shows what it opens the way it likes
+    bool ok = false;
+    try {
+        const QUrl url = QUrl::fromUserInput(dz::ToQString(document), QDir::currentPath(),
+                                             QUrl::AssumeLocalFile);
+        ok = url.isValid() && !url.isEmpty() && QDesktopServices::openUrl(url);
+        if (!ok && showError)
+            dialogs.message(owner, AppCaption(),
+                            QStringLiteral("Ошибка при открытии документа : ") + dz::ToQString(document));
+    } catch (...) {
+        ok = false; // a failed open is only ever reported by the result
+    }
+    return ok;
+}
+
+bool SelectFolder(IDialogs &dialogs, QWidget *parent, std::string &folder)
+{
+    folder = dz::TrimText(folder);
+    if (!dz::FolderExists(folder))
+        folder.clear();
+    const QString start = folder.empty() ? QDir::currentPath() : dz::ToQString(folder);
+    const std::optional<QString> chosen = dialogs.selectFolder(parent, QStringLiteral("Select Directory"), start);
+    if (!chosen)
+        return false;
+    bool lossless = true;
+    std::string result = dz::FromQString(*chosen, &lossless);
+    if (!lossless) {
+        dialogs.message(parent, QStringLiteral("Select Directory"),
+                        QStringLiteral("Имя папки нельзя записать в кодировке Windows-1251, "
+                                       "папка не выбрана:\n") + *chosen);
+        return false;
+    }
+    if (dz::TrimText(result).empty())
+        throw dz::EFileError("Unable to create directory");
+    if (!dz::FolderExists(result)) {
+        std::error_code ec; // a folder that cannot be made is not reported: the result says it
+        std::filesystem::create_directories(dz::FsPath(dz::TrimText(result)), ec);
+    }
+    dz::NormalizeFolderPath(result);
+    folder = result;
+    return dz::FolderExists(folder);
+}
