@@ -1,0 +1,427 @@
+#include "notify.h"
+
+#include "sockerrors.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+#include <QObject>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace dz::net {
+
+// ---------------------------------------------------------------------------
+// Per-thread dispatcher: the object that notifications are posted to, and an
+// eventfd that wakes the thread's waiting loops when one is posted.
+
+namespace {
+
+const QEvent::Type kNotifyEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+class NotifyEvent : public QEvent {
+public:
+    NotifyEvent(std::weak_ptr<NotifyLink> link, int message, int event, int error, std::uint64_t tag,
+                std::uint32_t address)
+        : QEvent(kNotifyEventType), link_(std::move(link)), message_(message), event_(event),
+          error_(error), tag_(tag), address_(address)
+    {
+    }
+    void Deliver() const
+    {
+        if (auto link = link_.lock())
+            link->Deliver(message_, event_, error_, tag_, address_);
+    }
+
+private:
+    std::weak_ptr<NotifyLink> link_;
+    int message_, event_, error_;
+    std::uint64_t tag_;
+    std::uint32_t address_;
+};
+
+class DispatcherObject : public QObject {
+public:
+    bool event(QEvent *e) override
+    {
+        if (e->type() == kNotifyEventType) {
+            static_cast<NotifyEvent *>(e)->Deliver();
+            return true;
+        }
+        return QObject::event(e);
+    }
+};
+
+} // namespace
+
+struct ThreadDispatcher {
+    std::mutex mutex;
+    QObject *object = nullptr; // null once the thread has ended
+    int wakeFd = -1;
+};
+
+namespace {
+
+// Owns the calling thread's dispatcher; retires it when the thread ends.
+struct ThreadDispatcherHolder {
+    std::shared_ptr<ThreadDispatcher> dispatcher = std::make_shared<ThreadDispatcher>();
+
+    ThreadDispatcherHolder()
+    {
+        if (QCoreApplication::instance()) {
+            // Make sure the thread has an event dispatcher, so that pumping
+            // delivers posted events also on threads that Qt did not start.
+            QEventLoop ensureDispatcher;
+        }
+        dispatcher->object = new DispatcherObject;
+        dispatcher->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    }
+    ~ThreadDispatcherHolder()
+    {
+        QObject *object;
+        {
+            std::lock_guard lock(dispatcher->mutex);
+            object = dispatcher->object;
+            dispatcher->object = nullptr;
+            if (dispatcher->wakeFd >= 0)
+                ::close(dispatcher->wakeFd);
+            dispatcher->wakeFd = -1;
+        }
+        delete object;
+    }
+};
+
+ThreadDispatcherHolder &CurrentDispatcher()
+{
+    thread_local ThreadDispatcherHolder holder;
+    return holder;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+
+NotifyLink::NotifyLink(INotifyTarget *target)
+    : target_(target), dispatcher_(CurrentDispatcher().dispatcher)
+{
+}
+
+NotifyLink::~NotifyLink() = default;
+
+void NotifyLink::Detach()
+{
+    std::lock_guard lock(mutex_);
+    target_ = nullptr;
+}
+
+void NotifyLink::Deliver(int message, int event, int error, std::uint64_t tag, std::uint32_t address)
+{
+    std::lock_guard lock(mutex_);
+    if (!target_)
+        return;
+    try {
+        target_->HandleSocketMessage(message, event, error, tag, address);
+    } catch (...) {
+        // Failures inside notifications are swallowed; nothing reaches Qt's loop.
+    }
+}
+
+void NotifyLink::Post(int message, int event, int error, std::uint64_t tag, std::uint32_t address)
+{
+    std::lock_guard lock(dispatcher_->mutex);
+    if (!dispatcher_->object)
+        return;
+    QCoreApplication::postEvent(dispatcher_->object,
+                                new NotifyEvent(weak_from_this(), message, event, error, tag, address));
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto n = ::write(dispatcher_->wakeFd, &one, sizeof one);
+}
+
+QObject *NotifyLink::Context() const
+{
+    std::lock_guard lock(dispatcher_->mutex);
+    return dispatcher_->object;
+}
+
+void WaitForActivity(int fd, short events, int timeoutMs)
+{
+    const int wakeFd = CurrentDispatcher().dispatcher->wakeFd;
+    pollfd fds[2];
+    int count = 0;
+    if (wakeFd >= 0)
+        fds[count++] = {wakeFd, POLLIN, 0};
+    if (fd >= 0)
+        fds[count++] = {fd, events, 0};
+    if (::poll(fds, static_cast<nfds_t>(count), timeoutMs) > 0 && wakeFd >= 0 && (fds[0].revents & POLLIN)) {
+        std::uint64_t drained;
+        [[maybe_unused]] auto n = ::read(wakeFd, &drained, sizeof drained);
+    }
+}
+
+void Pump()
+{
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+}
+
+// ---------------------------------------------------------------------------
+// The poller: one thread for the whole process.
+
+class Poller {
+public:
+    static Poller &Instance()
+    {
+        // Never destroyed: sockets may outlive static destruction at exit.
+        static Poller *poller = new Poller;
+        return *poller;
+    }
+
+    std::mutex mutex;
+
+    void Add(Sock *sock)
+    {
+        std::lock_guard lock(mutex);
+        socks_[sock->generation_] = sock;
+    }
+
+    void Remove(Sock *sock)
+    {
+        std::lock_guard lock(mutex);
+        if (sock->inEpoll_)
+            ::epoll_ctl(epoll_, EPOLL_CTL_DEL, sock->fd_, nullptr);
+        sock->inEpoll_ = false;
+        socks_.erase(sock->generation_);
+    }
+
+    // Called with mutex held: brings epoll's interest in line with what the
+    // socket may still report.
+    void Update(Sock *s)
+    {
+        std::uint32_t want = 0;
+        switch (s->state_) {
+        case Sock::State::Connecting:
+            want = EPOLLOUT;
+            break;
+        case Sock::State::Listening:
+            if (s->acceptArmed_ && (s->mask_ & FD_ACCEPT))
+                want = EPOLLIN;
+            break;
+        case Sock::State::Connected:
+            if (s->readArmed_ && (s->mask_ & FD_READ) && !s->eofSeen_)
+                want |= EPOLLIN;
+            if (s->oobArmed_ && (s->mask_ & FD_OOB) && !s->closePosted_)
+                want |= EPOLLPRI;
+            if (!s->closePosted_ && (s->mask_ & FD_CLOSE))
+                want |= EPOLLRDHUP;
+            break;
+        default:
+            break;
+        }
+        if (!s->link_)
+            want = 0;
+        if (want == 0) {
+            if (s->inEpoll_)
+                ::epoll_ctl(epoll_, EPOLL_CTL_DEL, s->fd_, nullptr);
+            s->inEpoll_ = false;
+            s->interest_ = 0;
+            return;
+        }
+        if (s->inEpoll_ && want == s->interest_)
+            return;
+        epoll_event ev {};
+        ev.events = want;
+        ev.data.u64 = s->generation_;
+        if (::epoll_ctl(epoll_, s->inEpoll_ ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, s->fd_, &ev) == 0) {
+            s->inEpoll_ = true;
+            s->interest_ = want;
+        }
+    }
+
+private:
+    Poller()
+    {
+        epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+        std::thread([this] { Run(); }).detach();
+    }
+
+    static int SocketError(int fd)
+    {
+        int err = 0;
+        socklen_t len = sizeof err;
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len);
+        return err;
+    }
+
+    void Post(Sock *s, int event, int error)
+    {
+        s->link_->Post(kSocketMessage, event, WsaErrorFromErrno(error), s->generation_);
+    }
+
+    void Process(Sock *s, std::uint32_t revents)
+    {
+        if (!s->link_)
+            return;
+        switch (s->state_) {
+        case Sock::State::Connecting:
+            if (revents & (EPOLLOUT | EPOLLERR | EPOLLHUP)) {
+                int err = SocketError(s->fd_);
+                if (err == 0 && !(revents & EPOLLOUT))
+                    err = ECONNREFUSED;
+                s->state_ = err ? Sock::State::Failed : Sock::State::Connected;
+                if (s->mask_ & FD_CONNECT)
+                    Post(s, FD_CONNECT, err);
+            }
+            break;
+        case Sock::State::Listening:
+            if ((revents & EPOLLIN) && s->acceptArmed_) {
+                s->acceptArmed_ = false;
+                Post(s, FD_ACCEPT, 0);
+            }
+            break;
+        case Sock::State::Connected: {
+            if ((revents & EPOLLPRI) && s->oobArmed_ && (s->mask_ & FD_OOB)) {
+                s->oobArmed_ = false;
+                Post(s, FD_OOB, 0);
+            }
+            bool ended = revents & (EPOLLRDHUP | EPOLLHUP | EPOLLERR);
+            int closeError = 0;
+            if ((revents & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && s->readArmed_ &&
+                (s->mask_ & FD_READ) && !s->eofSeen_) {
+                char byte;
+                const ssize_t n = ::recv(s->fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+                if (n > 0) {
+                    s->readArmed_ = false;
+                    s->readArmedHint_ = false;
+                    Post(s, FD_READ, 0);
+                } else if (n == 0) {
+                    s->eofSeen_ = true;
+                    ended = true;
+                } else if (errno != EAGAIN && errno != EINTR) {
+                    s->eofSeen_ = true;
+                    ended = true;
+                    closeError = errno;
+                }
+            }
+            if (ended && !s->closePosted_ && (s->mask_ & FD_CLOSE)) {
+                if (revents & EPOLLERR) {
+                    if (const int err = SocketError(s->fd_))
+                        closeError = err;
+                }
+                s->closePosted_ = true;
+                Post(s, FD_CLOSE, closeError);
+            }
+            break;
+        }
+        default:
+            break;
+        }
+        Update(s);
+    }
+
+    void Run()
+    {
+        epoll_event events[64];
+        for (;;) {
+            const int n = ::epoll_wait(epoll_, events, 64, -1);
+            if (n < 0)
+                continue;
+            std::lock_guard lock(mutex);
+            for (int i = 0; i < n; ++i) {
+                const auto it = socks_.find(events[i].data.u64);
+                if (it != socks_.end())
+                    Process(it->second, events[i].events);
+            }
+        }
+    }
+
+    int epoll_ = -1;
+    std::unordered_map<std::uint64_t, Sock *> socks_;
+};
+
+// ---------------------------------------------------------------------------
+
+namespace {
+std::atomic<std::uint64_t> nextGeneration{1};
+}
+
+Sock::Sock(int fd) : fd_(fd), generation_(nextGeneration++)
+{
+    const int flags = ::fcntl(fd_, F_GETFL, 0);
+    ::fcntl(fd_, F_SETFL, flags | O_NONBLOCK);
+    Poller::Instance().Add(this);
+}
+
+Sock::~Sock()
+{
+    Poller::Instance().Remove(this);
+    ::close(fd_);
+}
+
+void Sock::Select(const std::shared_ptr<NotifyLink> &link, int mask)
+{
+    auto &poller = Poller::Instance();
+    std::lock_guard lock(poller.mutex);
+    link_ = link;
+    mask_ = mask;
+    readArmed_ = oobArmed_ = acceptArmed_ = true;
+    readArmedHint_ = true;
+    poller.Update(this);
+}
+
+void Sock::MarkConnecting()
+{
+    auto &poller = Poller::Instance();
+    std::lock_guard lock(poller.mutex);
+    state_ = State::Connecting;
+    poller.Update(this);
+}
+
+void Sock::MarkListening()
+{
+    auto &poller = Poller::Instance();
+    std::lock_guard lock(poller.mutex);
+    state_ = State::Listening;
+    poller.Update(this);
+}
+
+void Sock::MarkConnected()
+{
+    auto &poller = Poller::Instance();
+    std::lock_guard lock(poller.mutex);
+    state_ = State::Connected;
+    poller.Update(this);
+}
+
+void Sock::RearmRead()
+{
+    if (readArmedHint_.load(std::memory_order_relaxed))
+        return;
+    auto &poller = Poller::Instance();
+    std::lock_guard lock(poller.mutex);
+    readArmed_ = oobArmed_ = true;
+    readArmedHint_ = true;
+    poller.Update(this);
+}
+
+void Sock::RearmAccept()
+{
+    auto &poller = Poller::Instance();
+    std::lock_guard lock(poller.mutex);
+    acceptArmed_ = true;
+    poller.Update(this);
+}
+
+void Sock::Shutdown()
+{
+    ::shutdown(fd_, SHUT_RDWR);
+}
+
+} // namespace dz::net

@@ -1,0 +1,514 @@
+#include "powersock.h"
+
+#include "net/sockerrors.h"
+#include "util/system.h"
+
+#include <QHostInfo>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace dz::net {
+namespace {
+
+std::atomic<int> socketLibraryUsers{0};
+
+// The pause of the connection set-up loops; a notification posted to this
+// thread ends it early.
+constexpr int kPauseMs = 2;
+
+bool ConnectErrorIsOutcome(int err)
+{
+    // Failures that an asynchronous connect reports later as its outcome.
+    return err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH || err == ETIMEDOUT;
+}
+
+} // namespace
+
+TPowersock::TPowersock()
+    : ioBuffer_(std::make_unique<char[]>(kIOBufferSize)),
+      link_(std::make_shared<NotifyLink>(static_cast<INotifyTarget *>(this))),
+      timer_(std::make_unique<TThreadTimer>())
+{
+    timer_->SetEnabled(false);
+    timer_->SetOnTimer([this](TThreadTimer *) { TimerTriggered(); });
+    InitSocket();
+}
+
+TPowersock::~TPowersock()
+{
+    BeginDestroy();
+    try {
+        TPowersock::Abort();
+        Cancel();
+    } catch (...) {
+    }
+    timer_.reset();
+    link_->Detach();
+    destroying_ = true;
+    try {
+        CloseSocket();
+    } catch (...) {
+    }
+    --socketLibraryUsers;
+}
+
+int TPowersock::SocketLibraryUsers()
+{
+    return socketLibraryUsers;
+}
+
+SockPtr TPowersock::NewSocket(int protocol)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, protocol);
+    if (fd < 0)
+        return nullptr;
+    if (fd > 65535) {
+        ::close(fd);
+        throw ERangeError();
+    }
+    return std::make_shared<Sock>(fd);
+}
+
+void TPowersock::InitSocket()
+{
+    ReportStatus(8, "Initializing Winsock");
+    ++socketLibraryUsers;
+    try {
+        SockPtr sock = NewSocket(IPPROTO_TCP);
+        if (!sock)
+            throw ESockError("no socket");
+        // An abortive close for the first socket: closing it resets the
+        // connection. Later sockets close gracefully.
+        const linger lingerOption {1, 0};
+        ::setsockopt(sock->fd(), SOL_SOCKET, SO_LINGER, &lingerOption, sizeof lingerOption);
+        sock->Select(link_, kAllEvents);
+        std::lock_guard lock(stateMutex_);
+        sock_ = std::move(sock);
+    } catch (...) {
+        --socketLibraryUsers;
+        throw ESockError("Initializaton of windows sockets failed");
+    }
+}
+
+SockPtr TPowersock::CurrentSock() const
+{
+    std::lock_guard lock(stateMutex_);
+    return sock_;
+}
+
+std::uint16_t TPowersock::SocketHandle() const
+{
+    std::lock_guard lock(stateMutex_);
+    return sock_ ? static_cast<std::uint16_t>(sock_->fd()) : kNoSocket;
+}
+
+sockaddr_in TPowersock::RemoteAddress() const
+{
+    std::lock_guard lock(stateMutex_);
+    return remote_;
+}
+
+std::string TPowersock::LastStatus() const
+{
+    std::lock_guard lock(stateMutex_);
+    return lastStatus_;
+}
+
+void TPowersock::ReportStatus(std::uint8_t level, const std::string &text)
+{
+    if (static_cast<std::int32_t>(level) > ReportLevel)
+        return;
+    {
+        std::lock_guard lock(stateMutex_);
+        lastStatus_ = text;
+    }
+    if (componentDestroying_ || !OnStatus)
+        return;
+    try {
+        OnStatus(this, text);
+    } catch (...) {
+    }
+}
+
+std::string TPowersock::LookupErrorText(std::uint16_t number)
+{
+    ReportStatus(8, "Looking Up Error Message");
+    return SocketErrorText(number);
+}
+
+void TPowersock::CheckSocketError(std::uint16_t ignore)
+{
+    const int error = WSAGetLastError();
+    lastError_ = error;
+    if (error != ignore && error > 10000) {
+        if (error > 65535)
+            throw ERangeError();
+        throw ESockError(LookupErrorText(static_cast<std::uint16_t>(error)));
+    }
+}
+
+void TPowersock::HandleSocketMessage(int message, int event, int error, std::uint64_t tag,
+                                     std::uint32_t address)
+{
+    try {
+        if (message == kSocketMessage) {
+            // A notification of a socket that has been closed since is stale.
+            const SockPtr sock = CurrentSock();
+            if (!sock || sock->generation() != tag)
+                return;
+            lastEventOK_ = error == 0;
+            switch (event) {
+            case FD_ACCEPT:
+                connected_ = true;
+                if (AcceptHandler)
+                    AcceptHandler(this);
+                break;
+            case FD_CONNECT:
+                if (error == 0) {
+                    connected_ = true;
+                    if (OnConnect)
+                        OnConnect(this);
+                } else {
+                    lastError_ = error;
+                }
+                break;
+            case FD_CLOSE:
+                if (!DataAvailable())
+                    CloseSocket();
+                break;
+            default:
+                break;
+            }
+        } else if (message == kLookupMessage) {
+            if (tag != lookupTag_)
+                return;
+            lastEventOK_ = error == 0;
+            lookupAddress_ = address;
+            eventDone_ = true;
+        }
+    } catch (...) {
+        // Failures inside notifications are swallowed.
+    }
+}
+
+bool TPowersock::DataAvailable()
+{
+    ReportStatus(8, "Data Available");
+    const SockPtr sock = CurrentSock();
+    if (!sock)
+        return false;
+    // A byte of its own, not IOBuffer: a connection thread may be using that.
+    char byte;
+    return ::recv(sock->fd(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) >= 1;
+}
+
+void TPowersock::TimerOn()
+{
+    ReportStatus(8, "Timer On");
+    timedOut_ = false;
+    if (TimeOut < 0)
+        throw ERangeError();
+    timer_->SetInterval(static_cast<unsigned>(TimeOut));
+    timer_->SetEnabled(true);
+}
+
+void TPowersock::TimerOff()
+{
+    ReportStatus(8, "Timer Off");
+    if (timer_)
+        timer_->SetEnabled(false);
+}
+
+void TPowersock::TimerTriggered()
+{
+    ReportStatus(8, "Timer Triggered");
+    TimerOff();
+    timedOut_ = true;
+    eventDone_ = true;
+    Abort();
+}
+
+void TPowersock::Abort()
+{
+    ReportStatus(8, "Abort");
+    Cancel();
+}
+
+void TPowersock::Cancel()
+{
+    ReportStatus(8, "Canceling");
+    canceled_ = true;
+}
+
+void TPowersock::ResolveHost()
+{
+    ReportStatus(8, "Resolve Host");
+    const in_addr_t dotted = ::inet_addr(Host.c_str());
+    {
+        std::lock_guard lock(stateMutex_);
+        remote_.sin_addr.s_addr = dotted;
+    }
+    if (dotted != INADDR_NONE)
+        return;
+    {
+        std::lock_guard lock(stateMutex_);
+        remote_.sin_addr.s_addr = 0;
+    }
+    TimerOn();
+    eventDone_ = false;
+    const std::uint64_t tag = ++lookupTag_;
+    std::weak_ptr<NotifyLink> weakLink = link_;
+    const int lookupId = QHostInfo::lookupHost(
+        QString::fromLatin1(Host.data(), static_cast<qsizetype>(Host.size())), link_->Context(),
+        [weakLink, tag](const QHostInfo &info) {
+            std::uint32_t address = 0;
+            int error = info.error() == QHostInfo::NoError ? 0 : 11001;
+            if (error == 0) {
+                error = 11004; // a name without an IPv4 address
+                for (const QHostAddress &a : info.addresses())
+                    if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+                        address = htonl(a.toIPv4Address());
+                        error = 0;
+                        break;
+                    }
+            }
+            if (auto link = weakLink.lock())
+                link->Deliver(kLookupMessage, 0, error, tag, address);
+        });
+    while (!eventDone_ && !timedOut_ && !canceled_) {
+        WaitForActivity(-1, 0, kPauseMs);
+        Pump();
+    }
+    TimerOff();
+    if (!eventDone_ || timedOut_) {
+        QHostInfo::abortHostLookup(lookupId);
+        ++lookupTag_; // a late answer is stale
+    }
+    if (timedOut_)
+        throw ESockError("Host Lookup Timed Out");
+    if (canceled_)
+        throw ESockError("Host Lookup Canceled");
+    if (!lastEventOK_)
+        throw ESockError("Host Lookup Failed");
+    {
+        std::lock_guard lock(stateMutex_);
+        remote_.sin_addr.s_addr = lookupAddress_;
+    }
+    if (OnHostResolved)
+        OnHostResolved(this);
+}
+
+void TPowersock::Connect()
+{
+    ReportStatus(8, "Connecting");
+    canceled_ = false;
+    if (connected_)
+        throw ESockError("Already connected");
+
+    for (int repaired = 0;;) {
+        try {
+            ResolveHost();
+        } catch (const ESockError &e) {
+            const std::string message = e.what();
+            if (message == "Host Lookup Timed Out" || message == "Host Lookup Canceled")
+                throw;
+        }
+        if (RemoteAddress().sin_addr.s_addr != 0)
+            break;
+        if (repaired == 0 && OnInvalidHost) {
+            bool handled = false;
+            OnInvalidHost(handled);
+            if (handled) {
+                ++repaired;
+                continue;
+            }
+        }
+        throw ESockError("Null Remote Address");
+    }
+
+    sockaddr_in target;
+    {
+        std::lock_guard lock(stateMutex_);
+        remote_.sin_family = AF_INET;
+        remote_.sin_port = htons(static_cast<std::uint16_t>(Port & 0xFFFF));
+        target = remote_;
+    }
+    eventDone_ = false;
+    lastEventOK_ = true;
+
+    SockPtr sock = CurrentSock();
+    if (!sock)
+        throw ESockError("Connection Failed");
+    if (sock->ConnectAttempted()) {
+        // An earlier attempt on this socket failed, and a POSIX socket cannot
+        // try again: take a fresh one, or the component would stay unusable
+        // after one unreachable peer.
+        SockPtr fresh = NewSocket(0);
+        if (!fresh)
+            throw ESockError("Connection Failed");
+        fresh->Select(link_, kAllEvents);
+        {
+            std::lock_guard lock(stateMutex_);
+            sock_ = fresh;
+        }
+        sock->Shutdown();
+        sock = std::move(fresh);
+    }
+    sock->SetConnectAttempted();
+    if (::connect(sock->fd(), reinterpret_cast<const sockaddr *>(&target), sizeof target) != 0) {
+        const int err = errno;
+        if (ConnectErrorIsOutcome(err)) {
+            lastError_ = WsaErrorFromErrno(err);
+            lastEventOK_ = false;
+        } else if (err != EINPROGRESS && err != EAGAIN) {
+            WSASetLastError(WsaErrorFromErrno(err));
+            CheckSocketError(WSAEWOULDBLOCK);
+        }
+    }
+    if (lastEventOK_)
+        sock->MarkConnecting();
+
+    TimerOn();
+    while (!connected_ && !timedOut_ && !canceled_ && lastEventOK_) {
+        WaitForActivity(-1, 0, kPauseMs);
+        Pump();
+    }
+    TimerOff();
+    if (!timedOut_ && !canceled_ && lastEventOK_)
+        return;
+    if (OnConnectionFailed)
+        OnConnectionFailed(this);
+    if (timedOut_)
+        throw ESockError("Connection Timed out");
+    if (canceled_)
+        throw ESockError("Connection Canceled");
+    throw ESockError("Connection Failed");
+}
+
+void TPowersock::Disconnect()
+{
+    ReportStatus(8, "Disconnecting");
+    CloseSocket();
+}
+
+void TPowersock::CloseSocket()
+{
+    ReportStatus(4, "Request Close Socket");
+    connected_ = false;
+    SockPtr old;
+    {
+        std::lock_guard lock(stateMutex_);
+        old = std::move(sock_);
+    }
+    if (!old)
+        return;
+    // A transfer on another thread may still hold the socket: end the
+    // connection for it now; the descriptor goes when its last user does,
+    // so it can never be reused under that transfer.
+    old->Shutdown();
+    old.reset();
+    if (!componentDestroying_ && OnDisconnect)
+        OnDisconnect(this);
+    if (destroying_)
+        return;
+    SockPtr fresh = NewSocket(0);
+    if (!fresh)
+        return;
+    fresh->Select(link_, kAllEvents);
+    std::lock_guard lock(stateMutex_);
+    sock_ = std::move(fresh);
+}
+
+void TPowersock::AdoptSocket(SockPtr accepted)
+{
+    SockPtr old;
+    {
+        std::lock_guard lock(stateMutex_);
+        old = std::move(sock_);
+        sock_ = accepted;
+    }
+    accepted->Select(link_, kAllEvents);
+}
+
+void TPowersock::Listen()
+{
+    ReportStatus(8, "Listening");
+    if (Port < 0 || Port > 65535)
+        throw ERangeError();
+    sockaddr_in local {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(static_cast<std::uint16_t>(Port));
+    local.sin_addr.s_addr = ::inet_addr("0.0.0.0");
+    {
+        std::lock_guard lock(stateMutex_);
+        remote_ = local;
+    }
+    eventDone_ = false;
+    const SockPtr sock = CurrentSock();
+    if (!sock)
+        return;
+    // Lets a restarted program listen again at once (TIME_WAIT connections
+    // of the last run); it does not let two programs share the port.
+    const int one = 1;
+    ::setsockopt(sock->fd(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    listenError_ = 0;
+    if (::bind(sock->fd(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
+        listenError_ = WsaErrorFromErrno(errno);
+    sock->Select(link_, FD_ACCEPT);
+    // A short queue, but long enough that connections arriving together
+    // while the accepting thread is busy are not dropped.
+    if (::listen(sock->fd(), 16) != 0 && listenError_ == 0)
+        listenError_ = WsaErrorFromErrno(errno);
+    if (listenError_ == 0)
+        sock->MarkListening();
+}
+
+SockPtr TPowersock::Accept()
+{
+    ReportStatus(4, "Accepting");
+    while (!eventDone_ && !canceled_) {
+        WaitForActivity(-1, 0, kPauseMs);
+        Pump();
+    }
+    if (canceled_)
+        throw ESockError("Accepting Canceled");
+    if (!lastEventOK_)
+        throw ESockError("Error creating Data Connection");
+    const SockPtr listener = CurrentSock();
+    if (!listener)
+        throw ERangeError();
+    sockaddr_in peer {};
+    socklen_t length = sizeof peer;
+    const int fd = ::accept4(listener->fd(), reinterpret_cast<sockaddr *>(&peer), &length, SOCK_CLOEXEC);
+    const int err = errno;
+    listener->RearmAccept();
+    if (fd < 0) {
+        WSASetLastError(WsaErrorFromErrno(err));
+        CheckSocketError(WSAEWOULDBLOCK);
+        throw ERangeError(); // no connection was waiting after all
+    }
+    if (fd > 65535) {
+        ::close(fd);
+        throw ERangeError();
+    }
+    auto accepted = std::make_shared<Sock>(fd);
+    accepted->MarkConnected();
+    accepted->Select(link_, kAllEvents);
+    {
+        std::lock_guard lock(stateMutex_);
+        remote_ = peer;
+    }
+    return accepted;
+}
+
+std::string TPowersock::GetLocalIP()
+{
+    ReportStatus(8, "Getting Local IP");
+    return LocalAddress();
+}
+
+} // namespace dz::net

@@ -1,0 +1,315 @@
+// The blocking transfers of TPowersock.
+
+#include "powersock.h"
+
+#include "net/sockerrors.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace dz::net {
+namespace {
+
+// Longest sleep of a transfer waiting for its socket: short enough that
+// Cancel and the pump stay responsive, long enough to cost next to nothing.
+constexpr int kWaitMs = 2;
+
+int FdOf(const SockPtr &sock)
+{
+    return sock ? sock->fd() : -1;
+}
+
+// True when the peer has closed its side (or the connection has failed).
+bool PeerClosed(const SockPtr &sock)
+{
+    if (!sock)
+        return true;
+    pollfd p {sock->fd(), POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
+// Runs TimerOff when a transfer ends, also by an exception.
+struct TimerGuard {
+    TPowersock &sock;
+    ~TimerGuard()
+    {
+        try {
+            sock.TimerOff();
+        } catch (...) {
+        }
+    }
+};
+
+} // namespace
+
+long TPowersock::SendSome(const SockPtr &sock, const char *data, std::size_t count)
+{
+    if (!sock) {
+        WSASetLastError(WSAENOTCONN);
+        return -1;
+    }
+    const ssize_t n = ::send(sock->fd(), data, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0)
+        WSASetLastError(WsaErrorFromErrno(errno));
+    return n;
+}
+
+long TPowersock::RecvSome(const SockPtr &sock, char *buffer, std::size_t count, bool peek)
+{
+    if (!sock) {
+        WSASetLastError(WSAENOTCONN);
+        return -1;
+    }
+    const ssize_t n = ::recv(sock->fd(), buffer, count, (peek ? MSG_PEEK : 0) | MSG_DONTWAIT);
+    const int err = errno;
+    sock->RearmRead();
+    if (n < 0)
+        WSASetLastError(WsaErrorFromErrno(err));
+    return n;
+}
+
+void TPowersock::SendBuffer(const char *data, std::uint16_t count)
+{
+    ReportStatus(4, "Sending Buffer");
+    TimerOn();
+    TimerGuard guard {*this};
+    if (!canceled_) {
+        std::size_t total = count;
+        if (total == 0) {
+            total = ::strnlen(data, kIOBufferSize);
+            if (total > 65535)
+                throw ERangeError();
+        }
+        std::size_t rest = total;
+        while (rest > 0 && !canceled_) {
+            const SockPtr sock = CurrentSock();
+            const long k = SendSome(sock, data + (total - rest), rest);
+            if (k == 0)
+                break;
+            if (k < 0) {
+                CheckSocketError(WSAEWOULDBLOCK);
+                // The send buffer is full: sleep until it drains, and keep
+                // the time-out clock ticking.
+                WaitForActivity(FdOf(sock), POLLOUT, kWaitMs);
+                Pump();
+                continue;
+            }
+            rest -= static_cast<std::size_t>(k);
+        }
+    }
+    if (canceled_) {
+        canceled_ = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+void TPowersock::Write(const std::string &text)
+{
+    ReportStatus(8, "Write");
+    if (text.size() >= static_cast<std::size_t>(kIOBufferSize))
+        throw ERangeError();
+    std::memcpy(ioBuffer_.get(), text.data(), text.size());
+    ioBuffer_[text.size()] = '\0';
+    SendBuffer(ioBuffer_.get(), 0);
+}
+
+void TPowersock::Writeln(const std::string &text)
+{
+    ReportStatus(8, "Writeln");
+    Write(text + "\r\n");
+}
+
+std::string TPowersock::Read(std::uint16_t n)
+{
+    ReportStatus(8, "Read( " + std::to_string(n) + " )");
+    if (n == 0)
+        return {};
+    long lastSeen = -1;
+    SockPtr sock;
+    for (;;) {
+        sock = CurrentSock();
+        const long k = RecvSome(sock, ioBuffer_.get(), kIOBufferSize, true);
+        if (k >= n)
+            break;
+        if (k == 0)
+            return {};
+        if (k < 0)
+            CheckSocketError(WSAEWOULDBLOCK);
+        // Fewer than n bytes and the peer has gone: no more can come.
+        if (k > 0 && PeerClosed(sock))
+            return {};
+        Pump();
+        if (canceled_)
+            break;
+        if (k > 0 && k == lastSeen)
+            WaitForActivity(-1, 0, 1); // part of the data is here: the socket stays readable
+        else
+            WaitForActivity(FdOf(sock), POLLIN | POLLRDHUP, kWaitMs);
+        lastSeen = k;
+    }
+    if (canceled_) {
+        canceled_ = false;
+        throw EAbortError("Socket send aborted");
+    }
+    std::string result(n, '\0');
+    const long got = RecvSome(sock, result.data(), n, false);
+    result.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    return result;
+}
+
+std::string TPowersock::ReadLn()
+{
+    ReportStatus(8, "ReadLn");
+    TimerOn();
+    TimerGuard guard {*this};
+    char *buffer = ioBuffer_.get();
+    std::string result;
+    std::size_t taken = 0;
+    std::size_t lineEnd = 0;
+    bool found = false;
+    SockPtr sock;
+    for (;;) {
+        if (taken >= static_cast<std::size_t>(kIOBufferSize))
+            throw ESockError("Socket readln line too long");
+        sock = CurrentSock();
+        const long k = RecvSome(sock, buffer + taken, kIOBufferSize - taken, true);
+        if (k == 0)
+            return {};
+        if (k < 0) {
+            lastError_ = WSAGetLastError();
+            if (lastError_ == WSAENOTCONN)
+                return {}; // nothing beyond the bytes already taken is read
+            CheckSocketError(WSAEWOULDBLOCK);
+        } else {
+            const auto valid = taken + static_cast<std::size_t>(k);
+            const void *lf = std::memchr(buffer + taken, '\n', static_cast<std::size_t>(k));
+            if (lf) {
+                lineEnd = static_cast<std::size_t>(static_cast<const char *>(lf) - buffer);
+                found = true;
+                break;
+            }
+            result.resize(valid);
+            const long got = RecvSome(sock, result.data() + taken, static_cast<std::size_t>(k), false);
+            if (got > 0)
+                taken += static_cast<std::size_t>(got);
+            result.resize(taken);
+        }
+        Pump();
+        if (canceled_)
+            break;
+        WaitForActivity(FdOf(sock), POLLIN | POLLRDHUP, kWaitMs);
+    }
+    if (canceled_ && !found) {
+        canceled_ = false;
+        throw EAbortError("Socket readln aborted");
+    }
+    if (canceled_) {
+        canceled_ = false;
+        throw EAbortError("Socket readln aborted");
+    }
+    result.resize(lineEnd + 1);
+    const long got = RecvSome(sock, result.data() + taken, lineEnd + 1 - taken, false);
+    result.resize(taken + static_cast<std::size_t>(got > 0 ? got : 0));
+    return result;
+}
+
+std::string TPowersock::Transaction(const std::string &command)
+{
+    ReportStatus(8, "Transaction");
+    replyNumber_ = 0;
+    Writeln(command);
+    lastReply_ = ReadLn();
+    if (!lastReply_.empty()) {
+        ReportStatus(1, lastReply_);
+        std::size_t digits = 0;
+        while (digits < lastReply_.size() && digits < 10 && lastReply_[digits] >= '0' && lastReply_[digits] <= '9')
+            ++digits;
+        if (digits > 0) {
+            long long value = std::stoll(lastReply_.substr(0, digits));
+            if (value > INT_MAX)
+                value = 0;
+            if (value > 32767)
+                throw ERangeError();
+            replyNumber_ = static_cast<std::int16_t>(value);
+        }
+    }
+    return lastReply_;
+}
+
+void TPowersock::SendStream(TStream &stream)
+{
+    ReportStatus(8, "SendStream");
+    stream.SetPosition(0);
+    if (!canceled_) {
+        bytesSent_ = 0;
+        bytesTotal_ = static_cast<std::int32_t>(stream.Size());
+        char *buffer = ioBuffer_.get();
+        do {
+            const std::int64_t left = stream.Size() - stream.Position();
+            const auto chunk = static_cast<std::size_t>(
+                stream.Read(buffer, left < kIOBufferSize ? left : kIOBufferSize));
+            std::size_t sent = 0;
+            while (sent < chunk && !canceled_) {
+                const SockPtr sock = CurrentSock();
+                const long k = SendSome(sock, buffer + sent, chunk - sent);
+                if (k == 0)
+                    return;
+                if (k < 0) {
+                    CheckSocketError(WSAEWOULDBLOCK);
+                    Pump();
+                    WaitForActivity(FdOf(sock), POLLOUT, kWaitMs);
+                    continue;
+                }
+                sent += static_cast<std::size_t>(k);
+                bytesSent_ += static_cast<std::int32_t>(k);
+                if (OnPacketSent)
+                    OnPacketSent(this);
+                Pump();
+            }
+            if (chunk == 0)
+                break;
+        } while (stream.Position() < stream.Size() && !canceled_);
+    }
+    if (canceled_) {
+        canceled_ = false;
+        throw EAbortError("Socket send aborted");
+    }
+}
+
+void TPowersock::CaptureStream(TStream &stream, std::int32_t size)
+{
+    ReportStatus(8, "Capture Stream");
+    bytesRecvd_ = 0;
+    TimerOn();
+    TimerGuard guard {*this};
+    char *buffer = ioBuffer_.get();
+    while (!canceled_ && stream.Size() < size) {
+        const SockPtr sock = CurrentSock();
+        const long k = RecvSome(sock, buffer, kIOBufferSize, false);
+        if (k == 0)
+            break;
+        if (k > 0) {
+            stream.Write(buffer, k);
+            bytesRecvd_ += static_cast<std::int32_t>(k);
+            if (OnPacketRecvd)
+                OnPacketRecvd(this);
+            TimerOn();
+        } else {
+            lastError_ = WSAGetLastError();
+            if (lastError_ == WSAENOTCONN)
+                break;
+            CheckSocketError(WSAEWOULDBLOCK);
+            WaitForActivity(FdOf(sock), POLLIN | POLLRDHUP, kWaitMs);
+        }
+        Pump();
+    }
+    if (canceled_) {
+        canceled_ = false;
+        throw EAbortError("Socket capture aborted");
+    }
+}
+
+} // namespace dz::net
