@@ -3,10 +3,11 @@
 #include "sockerrors.h"
 
 #include <QCoreApplication>
-#include <QEvent>
 #include <QEventLoop>
 #include <QObject>
+#include <QSocketNotifier>
 
+#include <deque>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -20,82 +21,73 @@
 namespace dz::net {
 
 // ---------------------------------------------------------------------------
-// Per-thread dispatcher: the object that notifications are posted to, and an
-// eventfd that wakes the thread's waiting loops when one is posted.
-
-namespace {
-
-const QEvent::Type kNotifyEventType = static_cast<QEvent::Type>(QEvent::registerEventType());
-
-class NotifyEvent : public QEvent {
-public:
-    NotifyEvent(std::weak_ptr<NotifyLink> link, int message, int event, int error, std::uint64_t tag,
-                std::uint32_t address)
-        : QEvent(kNotifyEventType), link_(std::move(link)), message_(message), event_(event),
-          error_(error), tag_(tag), address_(address)
-    {
-    }
-    void Deliver() const
-    {
-        if (auto link = link_.lock())
-            link->Deliver(message_, event_, error_, tag_, address_);
-    }
-
-private:
-    std::weak_ptr<NotifyLink> link_;
-    int message_, event_, error_;
-    std::uint64_t tag_;
-    std::uint32_t address_;
-};
-
-class DispatcherObject : public QObject {
-public:
-    bool event(QEvent *e) override
-    {
-        if (e->type() == kNotifyEventType) {
-            static_cast<NotifyEvent *>(e)->Deliver();
-            return true;
-        }
-        return QObject::event(e);
-    }
-};
-
-} // namespace
+// Per-thread dispatcher: a queue of work for the thread, and an eventfd that
+// rings when work is queued. A socket notifier on the eventfd runs the queue
+// from the thread's event loop or pump. The work itself passes through our
+// own lock, never through Qt's event objects.
 
 struct ThreadDispatcher {
     std::mutex mutex;
-    QObject *object = nullptr; // null once the thread has ended
+    std::deque<std::function<void()>> queue;
+    bool alive = true;
     int wakeFd = -1;
+    QObject *object = nullptr;
+    std::thread::id thread;
+
+    // Runs on the dispatcher's thread: the queued work, one at a time, so
+    // work posted while an item runs (and pumps) keeps its order.
+    void RunQueue()
+    {
+        std::uint64_t drained;
+        [[maybe_unused]] auto n = ::read(wakeFd, &drained, sizeof drained);
+        for (;;) {
+            std::function<void()> fn;
+            {
+                std::lock_guard lock(mutex);
+                if (queue.empty())
+                    return;
+                fn = std::move(queue.front());
+                queue.pop_front();
+            }
+            try {
+                fn();
+            } catch (...) {
+                // Posted work reports its own failures; nothing reaches Qt's loop.
+            }
+        }
+    }
 };
 
 namespace {
 
 // Owns the calling thread's dispatcher; retires it when the thread ends.
 struct ThreadDispatcherHolder {
-    std::shared_ptr<ThreadDispatcher> dispatcher = std::make_shared<ThreadDispatcher>();
+    ThreadRef dispatcher = std::make_shared<ThreadDispatcher>();
 
     ThreadDispatcherHolder()
     {
+        dispatcher->thread = std::this_thread::get_id();
+        dispatcher->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
         if (QCoreApplication::instance()) {
             // Make sure the thread has an event dispatcher, so that pumping
-            // delivers posted events also on threads that Qt did not start.
+            // runs the queue also on threads that Qt did not start.
             QEventLoop ensureDispatcher;
         }
-        dispatcher->object = new DispatcherObject;
-        dispatcher->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        dispatcher->object = new QObject;
+        auto *notifier = new QSocketNotifier(dispatcher->wakeFd, QSocketNotifier::Read, dispatcher->object);
+        ThreadDispatcher *d = dispatcher.get();
+        QObject::connect(notifier, &QSocketNotifier::activated, notifier, [d] { d->RunQueue(); });
     }
     ~ThreadDispatcherHolder()
     {
-        QObject *object;
         {
             std::lock_guard lock(dispatcher->mutex);
-            object = dispatcher->object;
-            dispatcher->object = nullptr;
-            if (dispatcher->wakeFd >= 0)
-                ::close(dispatcher->wakeFd);
-            dispatcher->wakeFd = -1;
+            dispatcher->alive = false;
+            dispatcher->queue.clear();
         }
-        delete object;
+        delete dispatcher->object;
+        dispatcher->object = nullptr;
+        ::close(dispatcher->wakeFd);
     }
 };
 
@@ -107,12 +99,30 @@ ThreadDispatcherHolder &CurrentDispatcher()
 
 } // namespace
 
+ThreadRef CurrentThread()
+{
+    return CurrentDispatcher().dispatcher;
+}
+
+bool IsCurrentThread(const ThreadRef &thread)
+{
+    return thread && thread->thread == std::this_thread::get_id();
+}
+
+bool PostToThread(const ThreadRef &thread, std::function<void()> fn)
+{
+    std::lock_guard lock(thread->mutex);
+    if (!thread->alive)
+        return false;
+    thread->queue.push_back(std::move(fn));
+    const std::uint64_t one = 1;
+    [[maybe_unused]] auto n = ::write(thread->wakeFd, &one, sizeof one);
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 
-NotifyLink::NotifyLink(INotifyTarget *target)
-    : target_(target), dispatcher_(CurrentDispatcher().dispatcher)
-{
-}
+NotifyLink::NotifyLink(INotifyTarget *target) : target_(target), thread_(CurrentThread()) {}
 
 NotifyLink::~NotifyLink() = default;
 
@@ -136,19 +146,16 @@ void NotifyLink::Deliver(int message, int event, int error, std::uint64_t tag, s
 
 void NotifyLink::Post(int message, int event, int error, std::uint64_t tag, std::uint32_t address)
 {
-    std::lock_guard lock(dispatcher_->mutex);
-    if (!dispatcher_->object)
-        return;
-    QCoreApplication::postEvent(dispatcher_->object,
-                                new NotifyEvent(weak_from_this(), message, event, error, tag, address));
-    const std::uint64_t one = 1;
-    [[maybe_unused]] auto n = ::write(dispatcher_->wakeFd, &one, sizeof one);
+    std::weak_ptr<NotifyLink> weak = weak_from_this();
+    PostToThread(thread_, [weak, message, event, error, tag, address] {
+        if (auto link = weak.lock())
+            link->Deliver(message, event, error, tag, address);
+    });
 }
 
 QObject *NotifyLink::Context() const
 {
-    std::lock_guard lock(dispatcher_->mutex);
-    return dispatcher_->object;
+    return thread_->object;
 }
 
 void WaitForActivity(int fd, short events, int timeoutMs)
@@ -156,14 +163,12 @@ void WaitForActivity(int fd, short events, int timeoutMs)
     const int wakeFd = CurrentDispatcher().dispatcher->wakeFd;
     pollfd fds[2];
     int count = 0;
-    if (wakeFd >= 0)
-        fds[count++] = {wakeFd, POLLIN, 0};
+    fds[count++] = {wakeFd, POLLIN, 0};
     if (fd >= 0)
         fds[count++] = {fd, events, 0};
-    if (::poll(fds, static_cast<nfds_t>(count), timeoutMs) > 0 && wakeFd >= 0 && (fds[0].revents & POLLIN)) {
-        std::uint64_t drained;
-        [[maybe_unused]] auto n = ::read(wakeFd, &drained, sizeof drained);
-    }
+    // The eventfd is not read here: the pump's socket notifier does that
+    // when it runs the queue.
+    ::poll(fds, static_cast<nfds_t>(count), timeoutMs);
 }
 
 void Pump()

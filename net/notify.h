@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,7 +46,14 @@ protected:
     ~INotifyTarget() = default;
 };
 
+// A thread that receives work posted from other threads: run in posting
+// order on that thread when it pumps (or runs its event loop).
 struct ThreadDispatcher;
+using ThreadRef = std::shared_ptr<ThreadDispatcher>;
+ThreadRef CurrentThread();
+bool IsCurrentThread(const ThreadRef &thread);
+// Queues fn for the thread; false (and fn dropped) when the thread has ended.
+bool PostToThread(const ThreadRef &thread, std::function<void()> fn);
 
 // The link between a component and the notifications in flight for it. The
 // component detaches on destruction; a notification that arrives later is
@@ -70,12 +78,12 @@ public:
 private:
     std::recursive_mutex mutex_;
     INotifyTarget *target_;
-    std::shared_ptr<ThreadDispatcher> dispatcher_;
+    ThreadRef thread_;
 };
 
-// Sleeps until a notification is posted to the calling thread, the socket
-// (when fd >= 0) is ready for the events, or timeoutMs has passed.
-// events are poll(2) flags.
+// Sleeps until work is posted to the calling thread, the socket (when
+// fd >= 0) is ready for the events, or timeoutMs has passed. events are
+// poll(2) flags. Pump afterwards to run what was posted.
 void WaitForActivity(int fd, short events, int timeoutMs);
 
 // Pumps the calling thread's event queue once.

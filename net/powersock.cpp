@@ -106,6 +106,16 @@ std::uint16_t TPowersock::SocketHandle() const
     return sock_ ? static_cast<std::uint16_t>(sock_->fd()) : kNoSocket;
 }
 
+std::uint16_t TPowersock::LocalPort() const
+{
+    const SockPtr sock = CurrentSock();
+    sockaddr_in local {};
+    socklen_t length = sizeof local;
+    if (!sock || ::getsockname(sock->fd(), reinterpret_cast<sockaddr *>(&local), &length) != 0)
+        return 0;
+    return ntohs(local.sin_port);
+}
+
 sockaddr_in TPowersock::RemoteAddress() const
 {
     std::lock_guard lock(stateMutex_);

@@ -147,6 +147,8 @@ public:
     std::int16_t ReplyNumber() const { return replyNumber_; }
     sockaddr_in RemoteAddress() const;
     std::uint16_t SocketHandle() const;
+    // The local port of the socket (after Listen on Port 0: the one chosen).
+    std::uint16_t LocalPort() const;
     // The Windows Sockets number of a failed bind or listen, 0 when listening.
     std::int32_t ListenError() const { return listenError_; }
     char *IOBuffer() { return ioBuffer_.get(); }

@@ -1,10 +1,10 @@
 #include "threadtimer.h"
 
+#include "net/notify.h"
 #include "util/errors.h"
 
 #include <QCoreApplication>
 #include <QObject>
-#include <QThread>
 #include <QTimerEvent>
 
 #include <mutex>
@@ -18,6 +18,7 @@ struct TThreadTimer::Core {
     TThreadTimer *owner = nullptr;
     TNotifyEvent handler;
     QObject *window = nullptr;
+    ThreadRef thread = CurrentThread();
     int timerId = 0;
 
     // Runs on the window's thread with mutex held.
@@ -82,10 +83,10 @@ TThreadTimer::~TThreadTimer()
         return;
     // Deleting the window stops its timer; a window of another thread is
     // deleted by that thread.
-    if (window->thread() == QThread::currentThread())
+    if (IsCurrentThread(core_->thread))
         delete window;
     else
-        QMetaObject::invokeMethod(window, [window] { delete window; }, Qt::QueuedConnection);
+        PostToThread(core_->thread, [window] { delete window; });
 }
 
 void TThreadTimer::SetEnabled(bool value)
@@ -137,25 +138,22 @@ void TThreadTimer::UpdateTimer()
     QObject *window = core_->window;
     if (!window)
         return;
-    if (window->thread() == QThread::currentThread()) {
+    if (IsCurrentThread(core_->thread)) {
         core_->Apply();
         return;
     }
     lock.unlock();
     std::weak_ptr<Core> weak = core_;
-    QMetaObject::invokeMethod(
-        window,
-        [weak] {
-            if (auto core = weak.lock()) {
-                std::lock_guard guard(core->mutex);
-                try {
-                    core->Apply();
-                } catch (...) {
-                    ReportCurrentException();
-                }
+    PostToThread(core_->thread, [weak] {
+        if (auto core = weak.lock()) {
+            std::lock_guard guard(core->mutex);
+            try {
+                core->Apply();
+            } catch (...) {
+                ReportCurrentException();
             }
-        },
-        Qt::QueuedConnection);
+        }
+    });
 }
 
 } // namespace dz::net
