@@ -47,13 +47,21 @@ TPowersock::~TPowersock()
     } catch (...) {
     }
     timer_.reset();
-    link_->Detach();
     destroying_ = true;
     try {
         CloseSocket();
     } catch (...) {
     }
     --socketLibraryUsers;
+}
+
+void TPowersock::BeginDestroy()
+{
+    if (componentDestroying_.exchange(true))
+        return;
+    link_->Detach();
+    if (timer_)
+        timer_->SetOnTimer(nullptr);
 }
 
 int TPowersock::SocketLibraryUsers()

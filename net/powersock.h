@@ -158,9 +158,11 @@ protected:
     void HandleSocketMessage(int message, int event, int error, std::uint64_t tag,
                              std::uint32_t address) override;
 
-    // The framework's "being destroyed" state: no OnStatus, no OnDisconnect.
-    // Derived destructors call it first.
-    void BeginDestroy() { componentDestroying_ = true; }
+    // The framework's "being destroyed" state: no OnStatus, no OnDisconnect,
+    // and no more notifications or ticks. Every derived destructor calls it
+    // first, so that no notification can reach an object half destroyed
+    // (it waits for one in progress on another thread).
+    void BeginDestroy();
     bool ComponentDestroying() const { return componentDestroying_; }
 
     void SetConnected(bool value) { connected_ = value; }

@@ -4,17 +4,6 @@
 
 namespace dz::services {
 
-// Reads a counted field's body: exactly n bytes, or the client has gone.
-std::string ReadCounted(TPowersock &sock, int n)
-{
-    if (n <= 0)
-        return {};
-    std::string body = sock.Read(static_cast<std::uint16_t>(n));
-    if (body.size() != static_cast<std::size_t>(n))
-        throw net::ESockError("Connection closed in the middle of a message");
-    return body;
-}
-
 TNMMsg::TNMMsg()
 {
     Port = 6711;

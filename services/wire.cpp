@@ -1,7 +1,5 @@
 #include "wire.h"
 
-#include "net/powersock.h"
-
 #include <cstdio>
 
 namespace dz::services {
@@ -20,6 +18,16 @@ void CheckCountedText(const std::string &what, const std::string &text)
                               " bytes, at most 9999");
     if (text.find('\0') != std::string::npos)
         throw net::ESockError(what + " holds a zero byte and cannot be sent");
+}
+
+std::string ReadCounted(net::TPowersock &sock, int n)
+{
+    if (n <= 0)
+        return {};
+    std::string body = sock.Read(static_cast<std::uint16_t>(n));
+    if (body.size() != static_cast<std::size_t>(n))
+        throw net::ESockError("Connection closed in the middle of a field");
+    return body;
 }
 
 int StrToInt(const std::string &field)

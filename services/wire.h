@@ -1,6 +1,7 @@
 #pragma once
 // Pieces of the wire formats shared by the message and stream services.
 
+#include "net/powersock.h"
 #include "util/errors.h"
 
 #include <string>
@@ -26,6 +27,10 @@ std::string CountedText(const std::string &text);
 // count cannot frame or that holds a zero byte (a write stops there).
 // `what` names the text in the message ("Sender name", "Text").
 void CheckCountedText(const std::string &what, const std::string &text);
+
+// The body of a counted field: exactly n bytes (none for n <= 0). A client
+// that closes in the middle raises ESockError.
+std::string ReadCounted(net::TPowersock &sock, int n);
 
 // Leading blanks skipped, an optional sign, then only digits; anything else
 // (also an empty field) raises EConvertError.

@@ -32,9 +32,12 @@ std::string ExceptionText(const std::function<void()> &f)
 struct Seen {
     std::mutex mutex;
     struct Message {
-        TNMMSGServ *sender;
+        TNMMSGServ *sender; // freed once the connection ends: compare, never use
         std::string from, msg;
         std::uint64_t acceptNumber;
+        bool connectionObject = false;
+        net::TNMGeneralServer *server = nullptr;
+        int port = 0;
     };
     std::vector<Message> messages;
     std::size_t Count()
@@ -51,7 +54,8 @@ public:
         server.Port = 0;
         server.OnMSG = [this](TNMMSGServ *sender, const std::string &from, const std::string &msg) {
             std::lock_guard lock(seen.mutex);
-            seen.messages.push_back({sender, from, msg, sender->AcceptNumber()});
+            seen.messages.push_back({sender, from, msg, sender->AcceptNumber(), sender->IsConnectionObject(),
+                                     sender->Server(), sender->Port});
         };
         server.Loaded();
     }
@@ -143,9 +147,9 @@ TEST(MessageService, RawClientGetsTheReplyAndTheHandlerTheMessage)
     EXPECT_EQ(m.from, "PC1");
     EXPECT_EQ(m.msg, "I_Free=Yes");
     EXPECT_NE(m.sender, &ms.server);
-    EXPECT_TRUE(m.sender->IsConnectionObject());
-    EXPECT_EQ(m.sender->Server(), &ms.server);
-    EXPECT_EQ(m.sender->Port, 6711);
+    EXPECT_TRUE(m.connectionObject);
+    EXPECT_EQ(m.server, &ms.server);
+    EXPECT_EQ(m.port, 6711);
 }
 
 TEST(MessageService, ClientAndServerRoundTrips)

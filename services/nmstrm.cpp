@@ -1,0 +1,112 @@
+#include "nmstrm.h"
+
+#include "wire.h"
+
+#include <climits>
+#include <cstdio>
+#include <exception>
+
+namespace dz::services {
+
+TNMStrm::TNMStrm()
+{
+    Port = 6711;
+}
+
+TNMStrm::~TNMStrm()
+{
+    BeginDestroy();
+    try {
+        TNMStrm::Abort();
+    } catch (...) {
+    }
+}
+
+std::string TNMStrm::PostStream(net::TStream &stream)
+{
+    std::lock_guard lock(postMutex_);
+    CheckCountedText("Sender name", FromName);
+    if (stream.Size() > INT_MAX)
+        throw net::ESockError("Stream too large to send: " + std::to_string(stream.Size()) +
+                              " bytes, at most 2147483647");
+    Connect();
+    std::string reply;
+    try {
+        Write(CountedText(FromName));
+        char size[16];
+        std::snprintf(size, sizeof size, "%10d", static_cast<int>(stream.Size()));
+        Write(size);
+        SendStream(stream);
+        if (OnMessageSent)
+            OnMessageSent(this);
+        reply = Read(16);
+    } catch (...) {
+        Disconnect();
+        throw;
+    }
+    Disconnect();
+    return reply;
+}
+
+void TNMStrm::Abort()
+{
+    if (!Connected())
+        return;
+    Cancel();
+    Disconnect();
+}
+
+TNMStrmServ::TNMStrmServ(TNMGeneralServer *owner) : TNMGeneralServer(owner)
+{
+    Port = 6711;
+}
+
+TNMStrmServ::~TNMStrmServ()
+{
+    BeginDestroy();
+}
+
+std::unique_ptr<net::TNMGeneralServer> TNMStrmServ::NewInstance(TNMGeneralServer *owner)
+{
+    return std::make_unique<TNMStrmServ>(owner);
+}
+
+void TNMStrmServ::ServeConnection()
+{
+    try {
+        // The stream grows with the bytes that arrive, never with the size
+        // the peer announces.
+        net::TMemoryStream strm;
+        const std::string sFrom = ReadCounted(*this, StrToInt(Read(4)));
+        const int size = StrToInt(Read(10));
+        SetBytesRecvd(0);
+        SetBytesTotal(size);
+        std::exception_ptr captureError;
+        if (size > 0) {
+            try {
+                CaptureStream(strm, size);
+            } catch (...) {
+                captureError = std::current_exception();
+            }
+        }
+        Write(kReply);
+        if (captureError)
+            std::rethrow_exception(captureError);
+        // A transfer cut short must never become a shorter file.
+        if (strm.Size() < size)
+            throw net::ESockError("Stream cut short: " + std::to_string(strm.Size()) + " of " +
+                                  std::to_string(size) + " bytes");
+        strm.SetPosition(0);
+        if (auto *server = static_cast<TNMStrmServ *>(Server())) {
+            const TStrmEvent handler = server->OnMSG;
+            if (handler)
+                handler(this, sFrom, strm);
+        }
+    } catch (...) {
+        WaitForClientClose();
+        throw;
+    }
+    WaitForClientClose();
+}
+
+} // namespace dz::services
