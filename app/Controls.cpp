@@ -54,13 +54,18 @@ void AddRow(QListWidget *list, const std::string &text, bool checkable, bool che
     if (checkable) {
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+    } else {
+        // Qt makes every row checkable unless told otherwise.
+        item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
     }
     list->addItem(item);
 }
 
 void InsertRow(QListWidget *list, int row, const std::string &text)
 {
-    list->insertItem(row, dz::ToQString(text));
+    auto *item = new QListWidgetItem(dz::ToQString(text));
+    item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
+    list->insertItem(row, item);
 }
 
 bool RowChecked(const QListWidget *list, int row)

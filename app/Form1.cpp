@@ -160,6 +160,7 @@ QListWidget *MakeList(QWidget *parent, const char *name)
     list->setUniformItemSizes(true);
     list->setItemDelegate(new TRowHeightDelegate(list));
     list->setAcceptDrops(false);
+    list->setMinimumSize(1, 1); // the splitter may make it as small as the user likes
     SetSilver(list);
     return list;
 }
@@ -299,6 +300,7 @@ void TForm1::BuildControls()
     Memo_Mess->setAcceptDrops(false);
     Memo_Mess->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo_Mess->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo_Mess->setMinimumSize(1, 1); // lets the chat group keep its designed height
     SetSilver(Memo_Mess);
     chatLayout->add(Memo_Mess, Align::Client);
     Splitter1->addWidget(GroupBox1);

@@ -136,7 +136,7 @@ public:
     void SpeedButton2Click() {}
     // Key: 13 for Enter (either Return key), otherwise Qt's key code. The key
     // is not consumed: the focused control still gets it.
-    void FormKeyDown(quint16 &Key, Qt::KeyboardModifiers Shift) { (void)Key, (void)Shift; }
+    virtual void FormKeyDown(quint16 &Key, Qt::KeyboardModifiers Shift) { (void)Key, (void)Shift; }
     void FormCloseQuery(bool &CanClose) { (void)CanClose; }
     // Raised by NMMSGServ1 for every message received.
     void NMMSGServ1MSG(const std::string &sFrom, const std::string &sMsg) { (void)sFrom, (void)sMsg; }

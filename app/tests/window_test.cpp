@@ -1,0 +1,286 @@
+// The main window's controls, their layout, the key preview and the
+// general error report.
+
+#include "About.h"
+#include "Controls.h"
+#include "FormFixture.h"
+#include "Guard.h"
+#include "util/errors.h"
+
+#include <QAction>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QPushButton>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+using WindowTest = FormFixture;
+
+QWidget *Find(QWidget &root, const char *name)
+{
+    return root.findChild<QWidget *>(QLatin1String(name));
+}
+
+TEST_F(WindowTest, ToolButtonsHaveTheirPlacesHintsAndStartStates)
+{
+    struct Row {
+        const char *name;
+        const char *parent;
+        int left;
+        int width;
+        QString hint;
+        bool tooltip;
+        bool enabledAfterStart;
+    };
+    const Row rows[] = {
+        {"SB_Help", "Panel7", 1, 23, {}, false, true},
+        {"SB_connect", "GroupBox4", 176, 25, QStringLiteral("Соединиться с компьютером"), true, true},
+        {"SpeedButton2", "Panel8", 1, 23, QStringLiteral("Удалить сообщения ..."), true, true},
+        {"SB_msg", "Panel8", 32, 23, QStringLiteral("Послать сообщение"), true, false},
+        {"SpeedButton1", "Panel6", 1, 23, QStringLiteral("Очистить список файлов"), true, true},
+        {"SB_Dir", "Panel6", 34, 23, QStringLiteral("Выбрать папку, куда копировать"), true, true},
+        {"SB_FileAdd", "Panel4", 8, 23, QStringLiteral("Добавить файл(ы) в список"), true, true},
+        {"SB_FileDel", "Panel4", 40, 23, QStringLiteral("Удалить файл из списка"), true, true},
+        {"SB_ListClear", "Panel4", 80, 23, QStringLiteral("Очистить список файлов"), true, true},
+        {"SB_send", "Panel4", 136, 23, QStringLiteral("Отправить файлы по списку"), false, false},
+    };
+    TForm1 &f = Start();
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.name);
+        auto *b = qobject_cast<QToolButton *>(Find(f, r.name));
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->parentWidget()->objectName(), QLatin1String(r.parent));
+        EXPECT_EQ(b->geometry().left(), r.left);
+        EXPECT_EQ(b->size(), QSize(r.width, 22));
+        EXPECT_TRUE(b->autoRaise());
+        EXPECT_EQ(b->iconSize(), QSize(16, 16));
+        EXPECT_FALSE(b->icon().pixmap(16, 16).isNull());
+        EXPECT_EQ(b->property("hint").toString(), r.hint);
+        EXPECT_EQ(b->toolTip(), r.tooltip ? r.hint : QString());
+        // Every button can be named by a screen reader, also those without a tooltip.
+        EXPECT_EQ(b->accessibleName(), r.hint.isEmpty() ? QStringLiteral("About") : r.hint);
+        EXPECT_EQ(b->isEnabled(), r.enabledAfterStart);
+    }
+}
+
+TEST_F(WindowTest, ControlsCarryTheirCaptionsColoursAndStates)
+{
+    TForm1 &f = Make();
+    EXPECT_EQ(f.objectName(), QStringLiteral("Form1"));
+    EXPECT_EQ(f.windowTitle(), QStringLiteral("Копирование файлов по сети"));
+    EXPECT_EQ(f.size(), QSize(378, 408)); // the offscreen platform draws no frame
+    EXPECT_EQ(f.font().pixelSize(), 11);
+
+    EXPECT_EQ(f.GroupBox3->title(), QStringLiteral("Наш компьютер : "));
+    EXPECT_EQ(f.GroupBox4->title(), QStringLiteral("Удаленный компьтер : "));
+    EXPECT_EQ(f.GroupBox1->title(), QStringLiteral("Общаться : "));
+    for (QLabel *label : {f.Label_ThisName, f.Label_RemoteName})
+        EXPECT_EQ(label->text(), QStringLiteral("Имя = "));
+    for (QLabel *label : {f.Label_ThisIP, f.Label_RemoteIP})
+        EXPECT_EQ(label->text(), QStringLiteral("IP = "));
+    EXPECT_EQ(f.Label_DateTime->text(), QStringLiteral("..."));
+    EXPECT_EQ(f.Edit_Mess->toolTip(), QStringLiteral("Текст сообщения ..."));
+
+    // Boxes the user cannot edit: silver, read-only, skipped by Tab.
+    for (QLineEdit *e : {f.Edit_ThisComputerName, f.Edit_ThisComputerIP, f.Edit_RemoteComputerIP}) {
+        SCOPED_TRACE(e->objectName().toStdString());
+        EXPECT_TRUE(e->isReadOnly());
+        EXPECT_FALSE(e->focusPolicy() & Qt::TabFocus);
+        EXPECT_EQ(e->palette().color(QPalette::Base), kSilver);
+        EXPECT_EQ(e->width(), 121);
+    }
+    for (QLineEdit *e : {f.Edit_RemoteComputerName, f.Edit_Mess}) {
+        EXPECT_FALSE(e->isReadOnly());
+        EXPECT_TRUE(e->focusPolicy() & Qt::TabFocus);
+        EXPECT_EQ(e->palette().color(QPalette::Base), QColor(Qt::white));
+    }
+    EXPECT_EQ(f.Edit_Mess->geometry(), QRect(56, 2, 297, 21));
+    EXPECT_EQ(f.Edit_RemoteComputerName->nextInFocusChain(), f.Edit_Mess);
+    EXPECT_TRUE(f.Memo_Mess->isReadOnly());
+    EXPECT_EQ(f.Memo_Mess->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    for (QWidget *w : std::initializer_list<QWidget *>{f.Memo_Mess, f.ListF_recv, f.ListF_send})
+        EXPECT_EQ(w->palette().color(QPalette::Base), kSilver);
+    EXPECT_EQ(f.Label_Dir_Reciv->palette().color(QPalette::WindowText), kMaroon);
+
+    struct Flag {
+        QLabel *label;
+        QString text;
+    };
+    for (const Flag &flag : {Flag{f.Label_YesReciv, QStringLiteral("Идет прием ...")},
+                             Flag{f.Label_YesSend, QStringLiteral("Идет передача ...")}}) {
+        EXPECT_EQ(flag.label->text(), flag.text);
+        EXPECT_TRUE(flag.label->isHidden());
+        EXPECT_EQ(flag.label->palette().color(QPalette::WindowText), QColor(Qt::red));
+        EXPECT_EQ(flag.label->palette().color(QPalette::Window), QColor(Qt::yellow));
+    }
+    EXPECT_TRUE(f.Label_RecivNow->text().isEmpty());
+
+    ASSERT_EQ(f.TN1->count(), 2);
+    EXPECT_EQ(f.TN1->tabText(0), QStringLiteral("Принятые"));
+    EXPECT_EQ(f.TN1->tabText(1), QStringLiteral("Послать"));
+    EXPECT_EQ(f.TN1->widget(0), f.Page_Reciv);
+    EXPECT_EQ(f.TN1->currentIndex(), 1); // as designed, before start-up
+
+    ASSERT_EQ(f.PopupMenu1->actions().size(), 3);
+    EXPECT_EQ(f.N1->text(), QStringLiteral("Добавить файл в список"));
+    EXPECT_EQ(f.N2->text(), QStringLiteral("Удалить файл из списка"));
+    EXPECT_EQ(f.N3->text(), QStringLiteral("Очистить весь список"));
+    EXPECT_EQ(f.ListF_send->contextMenuPolicy(), Qt::CustomContextMenu);
+
+    for (QTimer *t : {f.Timer1, f.Timer2}) {
+        EXPECT_EQ(t->interval(), 1000);
+        EXPECT_FALSE(t->isActive());
+    }
+    EXPECT_EQ(f.OD1.filter, QStringLiteral("Все файлы (*)"));
+    EXPECT_TRUE(f.OD1.multiSelect);
+    EXPECT_TRUE(f.OD1.mustExist);
+    EXPECT_FALSE(f.acceptDrops()); // drops are taken once start-up has run
+
+    EXPECT_EQ(f.Splitter1->handleWidth(), 3);
+    EXPECT_EQ(f.Splitter1->orientation(), Qt::Vertical);
+    EXPECT_EQ(f.Splitter1->widget(0), f.GroupBox1);
+    EXPECT_EQ(f.Splitter1->widget(1), f.TN1);
+}
+
+TEST_F(WindowTest, LayoutDocksPanelsAsDesigned)
+{
+    TForm1 &f = Start();
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+
+    EXPECT_EQ(f.Panel1->height(), 26);
+    EXPECT_EQ(f.Panel1->geometry().bottom(), f.height() - 1);
+    EXPECT_EQ(f.Panel1->width(), f.width());
+    EXPECT_EQ(f.Panel2->geometry(), QRect(0, 0, f.width(), f.height() - 26));
+    EXPECT_EQ(f.Panel7->width(), 25);
+    EXPECT_EQ(f.Panel7->geometry().right(), f.Panel1->contentsRect().right());
+    EXPECT_EQ(f.GroupBox3->height(), 42);
+    EXPECT_EQ(f.GroupBox4->height(), 45);
+    EXPECT_EQ(f.GroupBox4->y(), f.GroupBox3->geometry().bottom() + 1);
+    EXPECT_EQ(f.GroupBox1->height(), 95);
+    EXPECT_EQ(f.Panel8->height(), 26);
+    EXPECT_EQ(f.TN1->y(), f.GroupBox1->geometry().bottom() + 1 + 3);
+
+    // Received page: buttons left, then the spacer, then the folder label.
+    EXPECT_EQ(f.Panel5->height(), 28);
+    EXPECT_EQ(f.Panel6->width(), 58);
+    EXPECT_EQ(f.Label_Spacer->x(), f.Panel6->geometry().right() + 1);
+    EXPECT_EQ(f.Label_Dir_Reciv->x(), f.Label_Spacer->geometry().right() + 1);
+    EXPECT_EQ(f.Label_Dir_Reciv->width(), 197);
+    EXPECT_EQ(f.ListF_recv->y(), f.Panel5->geometry().bottom() + 1);
+    EXPECT_EQ(f.Label_RecivNow->geometry().bottom(), f.Page_Reciv->height() - 1);
+    EXPECT_EQ(f.Label_RecivNow->width(), f.Page_Reciv->width());
+
+    // A flag label takes its place at the right edge once shown.
+    f.Label_YesReciv->show();
+    QCoreApplication::sendPostedEvents();
+    f.Panel5->layout()->activate();
+    EXPECT_EQ(f.Label_YesReciv->width(), 72);
+    EXPECT_EQ(f.Label_YesReciv->geometry().right(), f.Panel5->contentsRect().right());
+
+    // Dragging the splitter changes the chat against the notebook only.
+    const int chat = f.GroupBox1->height();
+    const int notebook = f.TN1->height();
+    QWidget *handle = f.Splitter1->handle(1);
+    ASSERT_NE(handle, nullptr);
+    EXPECT_EQ(handle->cursor().shape(), Qt::SplitVCursor);
+    const QPoint grip(handle->width() / 2, 1);
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, grip + QPoint(0, 40));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(0, 40));
+    EXPECT_NEAR(f.GroupBox1->height(), chat + 40, 1); // the splitter rounds its grip
+    EXPECT_EQ(f.GroupBox1->height() + f.TN1->height(), chat + notebook);
+    EXPECT_EQ(f.GroupBox3->height(), 42);
+    EXPECT_EQ(f.GroupBox4->height(), 45);
+    EXPECT_EQ(f.Panel1->height(), 26);
+}
+
+// Records what the key preview hands to the window.
+class TKeyWatchingForm : public TForm1 {
+public:
+    using TForm1::TForm1;
+    std::vector<quint16> keys;
+    void FormKeyDown(quint16 &Key, Qt::KeyboardModifiers) override { keys.push_back(Key); }
+};
+
+TEST_F(WindowTest, KeyPreviewSeesEveryKeyOnceWithoutTakingIt)
+{
+    TForm1Config config;
+    config.programFolder = Folder();
+    config.dialogs = dialogs;
+    TKeyWatchingForm f(config);
+    f.FormCreate();
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    f.activateWindow();
+    f.Edit_RemoteComputerName->setFocus();
+
+    struct Press {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        quint16 code;
+    };
+    for (const Press &p : {Press{Qt::Key_Return, {}, 13}, Press{Qt::Key_Enter, Qt::KeypadModifier, 13},
+                           Press{Qt::Key_A, {}, 65}, Press{Qt::Key_F5, {}, 0}}) {
+        f.keys.clear();
+        QTest::keyClick(f.Edit_RemoteComputerName, p.key, p.modifiers);
+        ASSERT_EQ(f.keys.size(), 1u) << p.key;
+        EXPECT_EQ(f.keys.front(), p.code);
+    }
+    // The focused control still got its key.
+    EXPECT_EQ(f.Edit_RemoteComputerName->text(), QStringLiteral("a"));
+
+    // Keys of another window are not this window's.
+    f.keys.clear();
+    TAboutBox *box = f.AboutBox();
+    QTest::keyClick(box->OKButton, Qt::Key_Space);
+    EXPECT_TRUE(f.keys.empty());
+}
+
+TEST_F(WindowTest, GeneralErrorReportGetsWhatAHandlerThrows)
+{
+    TForm1 &f = Start();
+    // A folder where the list file should be: the write passes the guard but fails.
+    std::filesystem::create_directory(FsPath("~ListFile_send.txt"));
+    WriteFile("a.txt", "x");
+    dialogs->openFilesAnswers.push_back({QString::fromStdString(FsPath("a.txt"))});
+    f.SB_FileAdd->click(); // through the real signal connection
+    ASSERT_EQ(dialogs->messages.size(), 1u);
+    EXPECT_EQ(dialogs->messages[0].text, dz::ToQString("Cannot create file " + Folder() + "~ListFile_send.txt"));
+    EXPECT_EQ(dialogs->messages[0].caption, AppCaption());
+    EXPECT_EQ(f.ListF_send->count(), 1); // the change stays on screen
+
+    // Whatever is thrown, the report gets a text and the caller goes on.
+    EXPECT_FALSE(RunGuarded([] { throw 42; }));
+    EXPECT_FALSE(RunGuarded([] { throw dz::EFileError("Unable to create directory"); }));
+    ASSERT_EQ(dialogs->messages.size(), 3u);
+    EXPECT_EQ(dialogs->messages[1].text, QStringLiteral("Unknown exception"));
+    EXPECT_EQ(dialogs->messages[2].text, QStringLiteral("Unable to create directory"));
+    EXPECT_TRUE(RunGuarded([] {}));
+}
+
+TEST_F(WindowTest, ErrorReportIsHandedBackWhenTheWindowGoes)
+{
+    std::vector<std::string> seen;
+    auto outer = dz::SetExceptionReporter([&seen](const std::string &m) { seen.push_back(m); });
+    Make();
+    dz::ReportError("inside");
+    form.reset();
+    dz::ReportError("after");
+    dz::SetExceptionReporter(outer);
+    ASSERT_EQ(dialogs->messages.size(), 1u);
+    EXPECT_EQ(dialogs->messages[0].text, QStringLiteral("inside"));
+    EXPECT_EQ(seen, std::vector<std::string>{"after"});
+}
+
+} // namespace
