@@ -9,6 +9,8 @@
 #include "Guard.h"
 #include "Icons.h"
 #include "util/codepage.h"
+#include "services/nmmsg.h"
+#include "services/nmstrm.h"
 #include "util/files.h"
 
 #include <QAction>

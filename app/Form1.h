@@ -34,6 +34,12 @@ class QTabWidget;
 class QTimer;
 class QToolButton;
 class TAboutBox;
+namespace dz::services {
+class TNMMsg;
+class TNMMSGServ;
+class TNMStrm;
+class TNMStrmServ;
+} // namespace dz::services
 
 // What a window is built with. The program itself uses the defaults; tests
 // give each window its own folder (and, later, its own ports).
@@ -109,11 +115,15 @@ public:
     TOpenDialogOptions OD1;
 
     // --- Network components ---------------------------------------------
-    // NMMsg1 and NMMSGServ1 (message service, config.msgPort) and NMStrm1
-    // and NMStrmServ1 (stream service, config.strmPort) join the window
-    // here. They are made by CreateNetworkComponents(), which the
-    // constructor calls before anything is restored, so the servers listen
-    // from the moment the window exists.
+    // The message service (config.msgPort) and the stream service
+    // (config.strmPort). CreateNetworkComponents(), called by the
+    // constructor before anything is restored, makes them, so the servers
+    // listen from the moment the window exists. Not yet: until then they
+    // stay empty.
+    std::unique_ptr<dz::services::TNMMsg> NMMsg1;
+    std::unique_ptr<dz::services::TNMMSGServ> NMMSGServ1;
+    std::unique_ptr<dz::services::TNMStrm> NMStrm1;
+    std::unique_ptr<dz::services::TNMStrmServ> NMStrmServ1;
 
     // --- State ----------------------------------------------------------
     qint32 InvalidHostCode = 0; // 1 once NMMsg1 reported an unknown host

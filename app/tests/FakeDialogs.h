@@ -11,6 +11,12 @@
 #include <optional>
 #include <vector>
 
+// One answer of the folder dialog: a folder, or a cancel.
+struct TFolderAnswer {
+    QString folder;
+    bool cancelled = false;
+};
+
 struct TAsked {
     QString caption;
     QString text;
@@ -21,7 +27,7 @@ public:
     std::deque<QStringList> openFilesAnswers;
     std::deque<bool> confirmAnswers;
     std::deque<bool> yesNoAnswers;
-    std::deque<std::optional<QString>> folderAnswers;
+    std::deque<TFolderAnswer> folderAnswers;
     std::function<int(QDialog &)> onExecModal;
 
     int openFilesCalls = 0;
@@ -55,7 +61,10 @@ public:
     std::optional<QString> selectFolder(QWidget *, const QString &, const QString &start) override
     {
         folderStarts.push_back(start);
-        return Take(folderAnswers, std::optional<QString>());
+        const TFolderAnswer answer = Take(folderAnswers, TFolderAnswer{QString(), true});
+        if (answer.cancelled)
+            return std::nullopt;
+        return answer.folder;
     }
     int execModal(QDialog &dialog) override
     {

@@ -286,14 +286,14 @@ TEST_F(ListsTest, ChoosingTheReceiveFolder)
 
     // A folder keeps its case and gets its final '/'.
     const QString mixed = MakeFolder("Mixed Case");
-    dialogs->folderAnswers.push_back(mixed);
+    dialogs->folderAnswers.push_back({mixed});
     f.SB_DirClick();
     EXPECT_EQ(f.Label_Dir_Reciv->text(), mixed + QLatin1Char('/'));
     EXPECT_EQ(IniFolder(), dz::FromQString(mixed) + "/");
 
     // A typed folder that does not exist yet is made, with its parents.
     const QString fresh = QString::fromStdString(FsPath("new/deeper/Папка"));
-    dialogs->folderAnswers.push_back(fresh);
+    dialogs->folderAnswers.push_back({fresh});
     f.SB_DirClick();
     EXPECT_TRUE(std::filesystem::is_directory(FsPath("new/deeper/Папка")));
     EXPECT_EQ(f.Label_Dir_Reciv->text(), fresh + QLatin1Char('/'));
@@ -314,7 +314,7 @@ TEST_F(ListsTest, ReceiveFolderFailures)
 
     // An empty name: reported, and neither the folder nor the INI changes.
     std::filesystem::remove(FsPath("Dizaruz.ini"));
-    dialogs->folderAnswers.push_back(QString());
+    dialogs->folderAnswers.push_back({QString()});
     f.SB_Dir->click();
     ASSERT_EQ(dialogs->messages.size(), 1u);
     EXPECT_EQ(dialogs->messages[0].text, QStringLiteral("Unable to create directory"));
@@ -323,14 +323,14 @@ TEST_F(ListsTest, ReceiveFolderFailures)
 
     // A folder that cannot be made: the receive folder stays.
     WriteFile("plain", "file, not folder");
-    dialogs->folderAnswers.push_back(QString::fromStdString(FsPath("plain/sub")));
+    dialogs->folderAnswers.push_back({QString::fromStdString(FsPath("plain/sub"))});
     f.SB_DirClick();
     EXPECT_EQ(TextOf(f.Label_Dir_Reciv), Folder() + "vanished/");
     EXPECT_EQ(IniFolder(), Folder() + "vanished/");
 
     // A name with no Windows-1251 form is refused with a message.
     const QString foreign = MakeFolder("目录");
-    dialogs->folderAnswers.push_back(foreign);
+    dialogs->folderAnswers.push_back({foreign});
     f.SB_DirClick();
     ASSERT_EQ(dialogs->messages.size(), 2u);
     EXPECT_TRUE(dialogs->messages[1].text.contains(foreign));
@@ -398,7 +398,7 @@ TEST_F(ListsTest, UnwritableProgramFolderKeepsChangesOnScreenOnly)
     f.SB_ListClearClick();
     EXPECT_EQ(f.ListF_send->count(), 0);
     f.SpeedButton1Click();
-    dialogs->folderAnswers.push_back(target);
+    dialogs->folderAnswers.push_back({target});
     f.SB_DirClick();
     EXPECT_EQ(f.Label_Dir_Reciv->text(), target + QLatin1Char('/'));
 
@@ -415,7 +415,7 @@ TEST(SelectFolder, TrimsAndKeepsCase)
     std::filesystem::create_directory(root + "/Data");
     TFakeDialogs dialogs;
     std::string folder = "   " + root + "/Data  ";
-    dialogs.folderAnswers.push_back(QString::fromStdString("  " + root + "/Data  "));
+    dialogs.folderAnswers.push_back({QString::fromStdString("  " + root + "/Data  ")});
     EXPECT_TRUE(SelectFolder(dialogs, nullptr, folder));
     EXPECT_EQ(folder, root + "/Data/");
     EXPECT_EQ(dialogs.folderStarts.back(), QString::fromStdString(root + "/Data"));
