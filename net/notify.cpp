@@ -298,8 +298,13 @@ private:
             }
             bool ended = revents & (EPOLLRDHUP | EPOLLHUP | EPOLLERR);
             int closeError = 0;
-            if ((revents & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && s->readArmed_ &&
-                (s->mask_ & FD_READ) && !s->eofSeen_) {
+            if ((revents & EPOLLIN) && !ended && s->readArmed_ && (s->mask_ & FD_READ)) {
+                // Readable and not closed: there is data, no need to look.
+                s->readArmed_ = false;
+                s->readArmedHint_ = false;
+                Post(s, FD_READ, 0);
+            } else if ((revents & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && s->readArmed_ &&
+                       (s->mask_ & FD_READ) && !s->eofSeen_) {
                 char byte;
                 const ssize_t n = ::recv(s->fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
                 if (n > 0) {

@@ -183,9 +183,19 @@ private:
     // One send or receive on sock; -1 with the thread's socket error set on
     // failure (10057 when there is no socket).
     static long SendSome(const SockPtr &sock, const char *data, std::size_t count);
-    static long RecvSome(const SockPtr &sock, char *buffer, std::size_t count, bool peek);
+    // rearm false: the caller is a bulk receive that re-enables the
+    // data-to-read notification once, when it ends, instead of after every
+    // block (a notification per block would cost a round trip through the
+    // poller and the owner thread for nothing).
+    static long RecvSome(const SockPtr &sock, char *buffer, std::size_t count, bool peek, bool rearm = true);
+
+    // Pumps when a millisecond has passed since the last pump: a transfer
+    // that is moving data keeps the thread responsive without paying for a
+    // pump on every 64 KiB.
+    void PumpNowAndThen();
 
     std::unique_ptr<char[]> ioBuffer_;
+    std::int64_t lastPumpNs_ = 0;
     std::shared_ptr<NotifyLink> link_;
     std::unique_ptr<TThreadTimer> timer_;
 

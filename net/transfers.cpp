@@ -5,6 +5,7 @@
 #include "net/sockerrors.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <poll.h>
@@ -45,6 +46,17 @@ struct TimerGuard {
 
 } // namespace
 
+void TPowersock::PumpNowAndThen()
+{
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::steady_clock::now().time_since_epoch())
+                                 .count();
+    if (now - lastPumpNs_ >= 1'000'000) {
+        lastPumpNs_ = now;
+        Pump();
+    }
+}
+
 long TPowersock::SendSome(const SockPtr &sock, const char *data, std::size_t count)
 {
     if (!sock) {
@@ -57,7 +69,7 @@ long TPowersock::SendSome(const SockPtr &sock, const char *data, std::size_t cou
     return n;
 }
 
-long TPowersock::RecvSome(const SockPtr &sock, char *buffer, std::size_t count, bool peek)
+long TPowersock::RecvSome(const SockPtr &sock, char *buffer, std::size_t count, bool peek, bool rearm)
 {
     if (!sock) {
         WSASetLastError(WSAENOTCONN);
@@ -65,7 +77,8 @@ long TPowersock::RecvSome(const SockPtr &sock, char *buffer, std::size_t count, 
     }
     const ssize_t n = ::recv(sock->fd(), buffer, count, (peek ? MSG_PEEK : 0) | MSG_DONTWAIT);
     const int err = errno;
-    sock->RearmRead();
+    if (rearm)
+        sock->RearmRead();
     if (n < 0)
         WSASetLastError(WsaErrorFromErrno(err));
     return n;
@@ -267,7 +280,7 @@ void TPowersock::SendStream(TStream &stream)
                 bytesSent_ += static_cast<std::int32_t>(k);
                 if (OnPacketSent)
                     OnPacketSent(this);
-                Pump();
+                PumpNowAndThen();
             }
             if (chunk == 0)
                 break;
@@ -286,9 +299,17 @@ void TPowersock::CaptureStream(TStream &stream, std::int32_t size)
     TimerOn();
     TimerGuard guard {*this};
     char *buffer = ioBuffer_.get();
+    struct Rearm {
+        TPowersock &self;
+        ~Rearm()
+        {
+            if (const SockPtr sock = self.CurrentSock())
+                sock->RearmRead();
+        }
+    } rearm {*this};
     while (!canceled_ && stream.Size() < size) {
         const SockPtr sock = CurrentSock();
-        const long k = RecvSome(sock, buffer, kIOBufferSize, false);
+        const long k = RecvSome(sock, buffer, kIOBufferSize, false, false);
         if (k == 0)
             break;
         if (k > 0) {
@@ -297,14 +318,15 @@ void TPowersock::CaptureStream(TStream &stream, std::int32_t size)
             if (OnPacketRecvd)
                 OnPacketRecvd(this);
             TimerOn();
+            PumpNowAndThen();
         } else {
             lastError_ = WSAGetLastError();
             if (lastError_ == WSAENOTCONN)
                 break;
             CheckSocketError(WSAEWOULDBLOCK);
+            Pump();
             WaitForActivity(FdOf(sock), POLLIN | POLLRDHUP, kWaitMs);
         }
-        Pump();
     }
     if (canceled_) {
         canceled_ = false;
