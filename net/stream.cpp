@@ -46,15 +46,13 @@ void TMemoryStream::Clear()
     size_ = capacity_ = position_ = 0;
 }
 
-// Grows in steps of a sixteenth of what is held (at least 64 KiB), so the
-// slack stays small for large streams; large blocks are moved by the
-// allocator's page remapping, not copied.
+// Grows by doubling: few moves of the data, and the untouched room at the
+// end costs address space, not memory (pages are only backed once written).
 void TMemoryStream::Reserve(std::int64_t needed)
 {
     if (needed <= capacity_)
         return;
-    const std::int64_t step = std::max<std::int64_t>(64 * 1024, capacity_ / 16);
-    const std::int64_t newCapacity = (needed + step - 1) / step * step;
+    const std::int64_t newCapacity = std::max<std::int64_t>({needed, capacity_ * 2, 64 * 1024});
     void *grown = std::realloc(data_, static_cast<std::size_t>(newCapacity));
     if (!grown)
         throw Exception("Out of memory");
