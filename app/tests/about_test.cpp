@@ -70,7 +70,6 @@ TEST(AboutBox, HoldsItsControls)
     EXPECT_EQ(box.minimumSize(), box.maximumSize());
     EXPECT_FALSE(box.isVisible());
 
-    EXPECT_EQ(box.ProgramIcon->geometry(), QRect(8, 8, 65, 89));
     EXPECT_TRUE(box.ProgramIcon->hasScaledContents());
     EXPECT_EQ(box.ProgramIcon->pixmap().size(), QSize(65, 89));
 
@@ -80,19 +79,14 @@ TEST(AboutBox, HoldsItsControls)
     EXPECT_EQ(box.ProductName->font().pixelSize(), 19);
     EXPECT_EQ(box.ProductName->palette().color(QPalette::WindowText), QColor(Qt::white));
     EXPECT_EQ(box.Label1->pos(), box.ProductName->pos() + QPoint(1, 1));
-    EXPECT_EQ(box.Version->pos(), QPoint(88, 48));
     EXPECT_EQ(box.Version->text(), QStringLiteral("Version  1.00    [22.12.2006]"));
-    EXPECT_EQ(box.Copyright->pos(), QPoint(88, 72));
     for (QLabel *link : {box.Label3, box.Label4}) {
         EXPECT_TRUE(link->font().bold());
         EXPECT_EQ(link->font().pixelSize(), 13);
         EXPECT_EQ(link->palette().color(QPalette::WindowText), QColor(Qt::blue));
         EXPECT_EQ(link->cursor().shape(), Qt::PointingHandCursor);
-        EXPECT_EQ(link->x(), 16);
         EXPECT_TRUE(QUrl(link->text()).isValid());
     }
-    EXPECT_EQ(box.Label3->y(), 104);
-    EXPECT_EQ(box.Label4->y(), 120);
 
     const QStringList expected = {
         QStringLiteral("Dizaruz.exe"), QStringLiteral("==============="), QString(),
@@ -116,7 +110,6 @@ TEST(AboutBox, HoldsItsControls)
     EXPECT_EQ(box.Memo1->height(), 95);
     EXPECT_EQ(box.Panel2->height(), 27);
     EXPECT_EQ(box.Panel2->geometry().bottom(), box.height() - 1);
-    EXPECT_EQ(box.OKButton->geometry(), QRect(23, 1, 75, 25));
     EXPECT_TRUE(box.OKButton->isDefault());
 }
 
