@@ -67,6 +67,17 @@ std::size_t TNMGeneralServer::ConnectionCount() const
     return state_->connections.size();
 }
 
+std::vector<std::uint64_t> TNMGeneralServer::LiveAcceptNumbers() const
+{
+    std::vector<std::uint64_t> numbers;
+    if (!state_)
+        return numbers;
+    std::lock_guard lock(state_->mutex);
+    for (const TNMGeneralServer *connection : state_->connections)
+        numbers.push_back(connection->acceptNumber_);
+    return numbers;
+}
+
 void TNMGeneralServer::Loaded()
 {
     ServerLock();

@@ -54,6 +54,9 @@ public:
     bool IsConnectionObject() const { return state_ == nullptr; }
     // Live connections of a listening server.
     std::size_t ConnectionCount() const;
+    // The accept numbers of the live connections of a listening server (for
+    // putting their work in accept order).
+    std::vector<std::uint64_t> LiveAcceptNumbers() const;
 
 protected:
     // The class's own constructor, for connection objects.
