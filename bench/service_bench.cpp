@@ -30,9 +30,41 @@ struct Child {
     int toChild;   // closing it tells the child to end
 };
 
-// Runs a server in a child process; returns its port.
+// Runs the server loop of a fresh process (started by StartServer).
 template <typename Server>
-Child StartServer(bool stream)
+int Serve(int up, int down)
+{
+    int argc = 1;
+    char name[] = "server";
+    char *argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    Server server;
+    server.Port = 0;
+    if constexpr (std::is_same_v<Server, services::TNMStrmServ>) {
+        server.OnMSG = [&](services::TNMStrmServ *, const std::string &, net::TStream &strm) {
+            const char ok = strm.Size() > 0 ? '1' : '0';
+            [[maybe_unused]] auto n = ::write(up, &ok, 1);
+        };
+    } else {
+        server.OnMSG = [](services::TNMMSGServ *, const std::string &, const std::string &) {};
+    }
+    server.Loaded();
+    const int port = server.LocalPort();
+    [[maybe_unused]] auto n = ::write(up, &port, sizeof port);
+    for (;;) {
+        pollfd p {down, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0)
+            break; // the parent has closed its end
+        net::Pump();
+        net::WaitForActivity(down, POLLIN, 2);
+    }
+    return 0;
+}
+
+std::string self;
+
+// Starts a server in a fresh process ("msg" or "stream"); returns its port.
+Child StartServer(const char *kind)
 {
     int up[2], down[2];
     if (::pipe(up) != 0 || ::pipe(down) != 0)
@@ -41,33 +73,10 @@ Child StartServer(bool stream)
     if (pid == 0) {
         ::close(up[0]);
         ::close(down[1]);
-        int argc = 1;
-        char name[] = "server";
-        char *argv[] = {name, nullptr};
-        QCoreApplication app(argc, argv);
-        Server server;
-        server.Port = 0;
-        if constexpr (std::is_same_v<Server, services::TNMStrmServ>) {
-            server.OnMSG = [&](services::TNMStrmServ *, const std::string &, net::TStream &strm) {
-                const char ok = strm.Size() > 0 ? '1' : '0';
-                [[maybe_unused]] auto n = ::write(up[1], &ok, 1);
-            };
-        } else {
-            server.OnMSG = [](services::TNMMSGServ *, const std::string &, const std::string &) {};
-        }
-        server.Loaded();
-        const int port = server.LocalPort();
-        [[maybe_unused]] auto n = ::write(up[1], &port, sizeof port);
-        for (;;) {
-            pollfd p {down[0], POLLIN, 0};
-            if (::poll(&p, 1, 0) > 0)
-                break; // the parent has closed its end
-            net::Pump();
-            net::WaitForActivity(down[0], POLLIN, 2);
-        }
-        std::_Exit(0);
+        const std::string upFd = std::to_string(up[1]), downFd = std::to_string(down[0]);
+        ::execl(self.c_str(), self.c_str(), "serve", kind, upFd.c_str(), downFd.c_str(), nullptr);
+        std::_Exit(3);
     }
-    (void)stream;
     ::close(up[1]);
     ::close(down[0]);
     int port = 0;
@@ -85,7 +94,7 @@ void StopServer(const Child &child)
 
 void Messages(int count)
 {
-    Child child = StartServer<services::TNMMSGServ>(false);
+    Child child = StartServer("msg");
     services::TNMMsg client;
     client.Host = "127.0.0.1";
     client.Port = child.port;
@@ -124,7 +133,7 @@ void Stream(long long mib)
     const long long bytes = mib << 20;
     const double nc = Netcat(bytes);
 
-    Child child = StartServer<services::TNMStrmServ>(true);
+    Child child = StartServer("stream");
     services::TNMStrm client;
     client.Host = "127.0.0.1";
     client.Port = child.port;
@@ -142,6 +151,7 @@ void Stream(long long mib)
     const double seconds = wall.Seconds();
     StopServer(child);
     const long rssKiB = bench::MaxRssKiB(RUSAGE_CHILDREN);
+    std::printf("stream: CPU: sender %.2f s, receiver %.2f s\n", bench::CpuSeconds(), bench::CpuSeconds(RUSAGE_CHILDREN));
     std::printf("stream: %lld MiB PostStream -> OnMSG in %.2f s = %.0f MiB/s (%s)\n", mib, seconds, mib / seconds,
                 reply == services::kReply && delivered == '1' ? "delivered" : "NOT DELIVERED");
     if (nc > 0)
@@ -155,7 +165,16 @@ void Stream(long long mib)
 
 int main(int argc, char **argv)
 {
+    self = "/proc/self/exe";
+    char exe[4096];
+    if (const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1); n > 0)
+        self.assign(exe, static_cast<std::size_t>(n));
     const std::string what = argc > 1 ? argv[1] : "all";
+    if (what == "serve" && argc > 4) {
+        const int up = std::atoi(argv[3]), down = std::atoi(argv[4]);
+        return std::string(argv[2]) == "stream" ? Serve<services::TNMStrmServ>(up, down)
+                                                : Serve<services::TNMMSGServ>(up, down);
+    }
     const long long mib = argc > 2 ? std::atoll(argv[2]) : 1024;
     const int count = argc > 3 ? std::atoi(argv[3]) : 2000;
     // The servers are forked before this process makes its application object.

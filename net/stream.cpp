@@ -3,61 +3,75 @@
 #include "util/errors.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 
 namespace dz::net {
 
-TMemoryStream::~TMemoryStream()
-{
-    std::free(data_);
-}
-
 void TMemoryStream::SetPosition(std::int64_t position)
 {
-    position_ = std::max<std::int64_t>(0, position);
+    position_ = std::clamp<std::int64_t>(position, 0, size_);
 }
 
 std::int64_t TMemoryStream::Read(void *buffer, std::int64_t count)
 {
-    const std::int64_t n = std::clamp<std::int64_t>(size_ - position_, 0, std::max<std::int64_t>(0, count));
-    if (n > 0)
-        std::memcpy(buffer, data_ + position_, static_cast<std::size_t>(n));
-    position_ += n;
-    return n;
+    auto *out = static_cast<char *>(buffer);
+    std::int64_t done = 0;
+    while (done < count && position_ < size_) {
+        const std::int64_t offset = position_ % kBlockSize;
+        const std::int64_t n = std::min({count - done, kBlockSize - offset, size_ - position_});
+        std::memcpy(out + done, blocks_[static_cast<std::size_t>(position_ / kBlockSize)].get() + offset,
+                    static_cast<std::size_t>(n));
+        done += n;
+        position_ += n;
+    }
+    return done;
 }
 
 std::int64_t TMemoryStream::Write(const void *buffer, std::int64_t count)
 {
     if (count <= 0)
         return 0;
+    const auto *in = static_cast<const char *>(buffer);
     const std::int64_t end = position_ + count;
-    Reserve(end);
-    std::memcpy(data_ + position_, buffer, static_cast<std::size_t>(count));
-    position_ = end;
+    // Blocks for the whole write first, so a failure leaves the stream as it was.
+    const auto needed = static_cast<std::size_t>((end + kBlockSize - 1) / kBlockSize);
+    try {
+        while (blocks_.size() < needed) {
+            char *block = static_cast<char *>(std::malloc(static_cast<std::size_t>(kBlockSize)));
+            if (!block)
+                throw std::bad_alloc();
+            blocks_.emplace_back(block);
+        }
+    } catch (const std::bad_alloc &) {
+        throw Exception("Out of memory");
+    }
+    std::int64_t done = 0;
+    while (done < count) {
+        const std::int64_t offset = position_ % kBlockSize;
+        const std::int64_t n = std::min(count - done, kBlockSize - offset);
+        char *block = blocks_[static_cast<std::size_t>(position_ / kBlockSize)].get();
+        std::memcpy(block + offset, in + done, static_cast<std::size_t>(n));
+        done += n;
+        position_ += n;
+    }
     size_ = std::max(size_, end);
     return count;
 }
 
-void TMemoryStream::Clear()
+std::string TMemoryStream::ToString() const
 {
-    std::free(data_);
-    data_ = nullptr;
-    size_ = capacity_ = position_ = 0;
+    std::string out;
+    out.reserve(static_cast<std::size_t>(size_));
+    for (std::int64_t at = 0; at < size_; at += kBlockSize)
+        out.append(blocks_[static_cast<std::size_t>(at / kBlockSize)].get(),
+                   static_cast<std::size_t>(std::min(kBlockSize, size_ - at)));
+    return out;
 }
 
-// Grows by doubling: few moves of the data, and the untouched room at the
-// end costs address space, not memory (pages are only backed once written).
-void TMemoryStream::Reserve(std::int64_t needed)
+void TMemoryStream::Clear()
 {
-    if (needed <= capacity_)
-        return;
-    const std::int64_t newCapacity = std::max<std::int64_t>({needed, capacity_ * 2, 64 * 1024});
-    void *grown = std::realloc(data_, static_cast<std::size_t>(newCapacity));
-    if (!grown)
-        throw Exception("Out of memory");
-    data_ = static_cast<char *>(grown);
-    capacity_ = newCapacity;
+    blocks_.clear();
+    size_ = position_ = 0;
 }
 
 } // namespace dz::net

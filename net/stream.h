@@ -3,7 +3,10 @@
 // memory stream that grows with what is actually written into it.
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace dz::net {
 
@@ -12,6 +15,7 @@ public:
     virtual ~TStream() = default;
     virtual std::int64_t Size() const = 0;
     virtual std::int64_t Position() const = 0;
+    // Clamped to 0 .. Size().
     virtual void SetPosition(std::int64_t position) = 0;
     // Reads up to count bytes from the position; returns the count read.
     virtual std::int64_t Read(void *buffer, std::int64_t count) = 0;
@@ -20,10 +24,12 @@ public:
     virtual std::int64_t Write(const void *buffer, std::int64_t count) = 0;
 };
 
+// Held in blocks of 1 MiB: growing never moves what is already stored, and
+// memory follows the bytes written (at most one block of slack).
 class TMemoryStream : public TStream {
 public:
     TMemoryStream() = default;
-    ~TMemoryStream() override;
+    ~TMemoryStream() override = default;
     TMemoryStream(const TMemoryStream &) = delete;
     TMemoryStream &operator=(const TMemoryStream &) = delete;
 
@@ -33,16 +39,18 @@ public:
     std::int64_t Read(void *buffer, std::int64_t count) override;
     std::int64_t Write(const void *buffer, std::int64_t count) override;
 
-    const char *Memory() const { return data_; }
-    std::string ToString() const { return std::string(data_ ? data_ : "", static_cast<std::size_t>(size_)); }
+    // The whole content as one text (a copy).
+    std::string ToString() const;
     void Clear();
 
-private:
-    void Reserve(std::int64_t needed);
+    static constexpr std::int64_t kBlockSize = 1 << 20;
 
-    char *data_ = nullptr;
+private:
+    struct FreeBlock {
+        void operator()(char *p) const { std::free(p); }
+    };
+    std::vector<std::unique_ptr<char, FreeBlock>> blocks_;
     std::int64_t size_ = 0;
-    std::int64_t capacity_ = 0;
     std::int64_t position_ = 0;
 };
 
