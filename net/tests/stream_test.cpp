@@ -17,7 +17,7 @@ TEST(MemoryStream, WritesAndReadsAcrossBlocks)
 
     TMemoryStream s;
     // Pieces of awkward sizes that straddle block boundaries.
-    const std::int64_t pieces[] = {1, block - 2, 3, block, 65536, block - 65536, 119};
+    const std::int64_t pieces[] = {1, block - 2, 3, block, 65536, block - 65536, 121};
     std::int64_t at = 0;
     for (std::int64_t n : pieces) {
         EXPECT_EQ(s.Write(data.data() + at, n), n);
