@@ -4,47 +4,10 @@
 
 namespace dz::services {
 
-TNMMsg::TNMMsg()
-{
-    Port = 6711;
-}
-
-TNMMsg::~TNMMsg()
-{
-    BeginDestroy();
-    try {
-        TNMMsg::Abort();
-    } catch (...) {
-    }
-}
-
 std::string TNMMsg::PostText(const std::string &text)
 {
-    std::lock_guard lock(postMutex_);
-    CheckCountedText("Sender name", FromName);
     CheckCountedText("Text", text);
-    Connect();
-    std::string reply;
-    try {
-        Write(CountedText(FromName));
-        Write(CountedText(text));
-        if (OnMessageSent)
-            OnMessageSent(this);
-        reply = Read(16);
-    } catch (...) {
-        Disconnect();
-        throw;
-    }
-    Disconnect();
-    return reply;
-}
-
-void TNMMsg::Abort()
-{
-    if (!Connected())
-        return;
-    Cancel();
-    Disconnect();
+    return Exchange([&] { Write(CountedText(text)); });
 }
 
 TNMMSGServ::TNMMSGServ(TNMGeneralServer *owner) : TNMGeneralServer(owner)

@@ -6,22 +6,15 @@
 // (a second write); the server answers "OK" + 14 spaces; the client closes.
 
 #include "net/generalserver.h"
-
-#include <mutex>
+#include "services/client.h"
 
 namespace dz::services {
 
 using net::TNotifyEvent;
 using net::TPowersock;
 
-class TNMMsg : public net::TPowersock {
+class TNMMsg : public TNMClient {
 public:
-    TNMMsg(); // Port 6711
-    ~TNMMsg() override;
-
-    std::string FromName;       // the sender's name that goes with every message
-    TNotifyEvent OnMessageSent; // after the text is written, before the reply is read
-
     // Connects to Host:Port, sends FromName and the text, reads the 16-byte
     // reply and disconnects (on every path once connected). Returns the
     // reply, or "" when the server closed without one. Blocks the calling
@@ -29,12 +22,6 @@ public:
     // at a time. A name or text over 9999 bytes (or holding a zero byte) is
     // refused with ESockError before connecting.
     std::string PostText(const std::string &text);
-
-    // Cancels the exchange in progress and disconnects (when connected).
-    void Abort() override;
-
-private:
-    std::recursive_mutex postMutex_;
 };
 
 class TNMMSGServ;

@@ -8,52 +8,17 @@
 
 namespace dz::services {
 
-TNMStrm::TNMStrm()
-{
-    Port = 6711;
-}
-
-TNMStrm::~TNMStrm()
-{
-    BeginDestroy();
-    try {
-        TNMStrm::Abort();
-    } catch (...) {
-    }
-}
-
 std::string TNMStrm::PostStream(net::TStream &stream)
 {
-    std::lock_guard lock(postMutex_);
-    CheckCountedText("Sender name", FromName);
     if (stream.Size() > INT_MAX)
         throw net::ESockError("Stream too large to send: " + std::to_string(stream.Size()) +
                               " bytes, at most 2147483647");
-    Connect();
-    std::string reply;
-    try {
-        Write(CountedText(FromName));
+    return Exchange([&] {
         char size[16];
         std::snprintf(size, sizeof size, "%10d", static_cast<int>(stream.Size()));
         Write(size);
         SendStream(stream);
-        if (OnMessageSent)
-            OnMessageSent(this);
-        reply = Read(16);
-    } catch (...) {
-        Disconnect();
-        throw;
-    }
-    Disconnect();
-    return reply;
-}
-
-void TNMStrm::Abort()
-{
-    if (!Connected())
-        return;
-    Cancel();
-    Disconnect();
+    });
 }
 
 TNMStrmServ::TNMStrmServ(TNMGeneralServer *owner) : TNMGeneralServer(owner)

@@ -8,19 +8,12 @@
 
 #include "net/generalserver.h"
 #include "net/stream.h"
-
-#include <mutex>
+#include "services/client.h"
 
 namespace dz::services {
 
-class TNMStrm : public net::TPowersock {
+class TNMStrm : public TNMClient {
 public:
-    TNMStrm(); // Port 6711
-    ~TNMStrm() override;
-
-    std::string FromName;            // the sender's name that goes with every transfer
-    net::TNotifyEvent OnMessageSent; // after the whole stream is written, before the reply is read
-
     // Connects to Host:Port, sends FromName, the size and the stream from
     // its first byte (whatever its position), reads the reply and
     // disconnects (on every path once connected). BytesSent counts up to
@@ -28,11 +21,6 @@ public:
     // when the server closed without one. The caller keeps the stream.
     // Blocks and pumps; calls from several threads are served one at a time.
     std::string PostStream(net::TStream &stream);
-
-    void Abort() override;
-
-private:
-    std::recursive_mutex postMutex_;
 };
 
 class TNMStrmServ;

@@ -14,6 +14,7 @@
 namespace dz::net {
 namespace {
 
+using test::ExceptionText;
 using test::PumpUntil;
 using test::RawFd;
 using test::RawListener;
@@ -21,16 +22,6 @@ using test::RawListener;
 // A name the resolver rejects before asking any server: a label may hold
 // at most 63 characters.
 const std::string kUnresolvable = std::string(70, 'x') + ".invalid";
-
-std::string ExceptionText(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const std::exception &e) {
-        return e.what();
-    }
-    return "<no exception>";
-}
 
 class PowersockTest : public ::testing::Test {
 protected:

@@ -4,6 +4,9 @@
 #include "rawpeer.h"
 
 #include <chrono>
+#include <exception>
+#include <functional>
+#include <string>
 #include <thread>
 
 namespace dz::test {
@@ -20,6 +23,17 @@ bool PumpUntil(Pred pred, int timeoutMs = 5000)
         net::WaitForActivity(-1, 0, 2);
     }
     return true;
+}
+
+// The text of the exception f raises, or "<no exception>".
+inline std::string ExceptionText(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const std::exception &e) {
+        return e.what();
+    }
+    return "<no exception>";
 }
 
 } // namespace dz::test

@@ -10,19 +10,10 @@
 namespace dz::net {
 namespace {
 
+using test::ExceptionText;
 using test::PumpUntil;
 using test::RawFd;
 using test::RawListener;
-
-std::string ExceptionText(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const std::exception &e) {
-        return e.what();
-    }
-    return "<no exception>";
-}
 
 // A connected component and the plain socket at the other end.
 class TransfersTest : public ::testing::Test {

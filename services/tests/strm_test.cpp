@@ -10,19 +10,10 @@
 namespace dz::services {
 namespace {
 
+using test::ExceptionText;
 using test::PumpUntil;
 using test::RawFd;
 using test::RawListener;
-
-std::string ExceptionText(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const std::exception &e) {
-        return e.what();
-    }
-    return "<no exception>";
-}
 
 std::string RandomBytes(std::size_t n, unsigned seed)
 {

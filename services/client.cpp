@@ -1,0 +1,49 @@
+#include "client.h"
+
+#include "wire.h"
+
+namespace dz::services {
+
+TNMClient::TNMClient()
+{
+    Port = 6711;
+}
+
+TNMClient::~TNMClient()
+{
+    BeginDestroy();
+    try {
+        TNMClient::Abort();
+    } catch (...) {
+    }
+}
+
+void TNMClient::Abort()
+{
+    if (!Connected())
+        return;
+    Cancel();
+    Disconnect();
+}
+
+std::string TNMClient::Exchange(const std::function<void()> &writeBody)
+{
+    std::lock_guard lock(exchangeMutex_);
+    CheckCountedText("Sender name", FromName);
+    Connect();
+    std::string reply;
+    try {
+        Write(CountedText(FromName));
+        writeBody();
+        if (OnMessageSent)
+            OnMessageSent(this);
+        reply = Read(16);
+    } catch (...) {
+        Disconnect();
+        throw;
+    }
+    Disconnect();
+    return reply;
+}
+
+} // namespace dz::services

@@ -1,0 +1,36 @@
+#pragma once
+// What the message and stream clients share: one exchange per connection
+// (connect, the counted sender name, the body, the 16-byte reply,
+// disconnect), serialised across threads.
+
+#include "net/powersock.h"
+
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace dz::services {
+
+class TNMClient : public net::TPowersock {
+public:
+    TNMClient(); // Port 6711
+    ~TNMClient() override;
+
+    std::string FromName;            // the sender's name that goes with every exchange
+    net::TNotifyEvent OnMessageSent; // after the body is written, before the reply is read
+
+    // Cancels the exchange in progress and disconnects (when connected).
+    void Abort() override;
+
+protected:
+    // Connects to Host:Port, writes the counted FromName, runs writeBody,
+    // reads the 16-byte reply and disconnects on every path once connected.
+    // Returns the reply, or "" when the server closed without one. A name
+    // over 9999 bytes is refused before connecting.
+    std::string Exchange(const std::function<void()> &writeBody);
+
+private:
+    std::recursive_mutex exchangeMutex_;
+};
+
+} // namespace dz::services
