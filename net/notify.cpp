@@ -80,10 +80,19 @@ struct ThreadDispatcherHolder {
     }
     ~ThreadDispatcherHolder()
     {
+        // Work still queued (the freeing of a timer's window, say) runs now;
+        // nothing new is taken once the thread has ended.
+        std::deque<std::function<void()>> left;
         {
             std::lock_guard lock(dispatcher->mutex);
             dispatcher->alive = false;
-            dispatcher->queue.clear();
+            left.swap(dispatcher->queue);
+        }
+        for (auto &fn : left) {
+            try {
+                fn();
+            } catch (...) {
+            }
         }
         delete dispatcher->object;
         dispatcher->object = nullptr;
