@@ -8,6 +8,7 @@
 #include "Controls.h"
 #include "Guard.h"
 #include "Icons.h"
+#include "OrderedWork.h"
 #include "util/codepage.h"
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
@@ -230,6 +231,14 @@ TForm1::TForm1(TForm1Config config)
 
 TForm1::~TForm1()
 {
+    // Nothing handed over may run on a window being taken apart; the servers
+    // go first, so no connection thread submits to a queue that is gone.
+    work_->Close();
+    NMStrmServ1.reset();
+    NMMSGServ1.reset();
+    work_.reset();
+    NMStrm1.reset();
+    NMMsg1.reset();
     dz::SetExceptionReporter(std::move(previousReporter_));
 }
 
@@ -421,7 +430,75 @@ void TForm1::WireEvents()
 
 void TForm1::CreateNetworkComponents()
 {
-    // Not yet: the message and stream components join here.
+    using dz::services::TNMMsg;
+    using dz::services::TNMMSGServ;
+    using dz::services::TNMStrm;
+    using dz::services::TNMStrmServ;
+
+    NMMsg1 = std::make_unique<TNMMsg>();
+    NMMsg1->Port = config_.msgPort;
+    NMMsg1->ReportLevel = 0;
+    NMMsg1->OnInvalidHost = [this](bool &Handled) { NMMsg1InvalidHost(Handled); };
+    NMMSGServ1 = std::make_unique<TNMMSGServ>();
+    NMMSGServ1->Port = config_.msgPort;
+    NMMSGServ1->ReportLevel = 0;
+    NMStrm1 = std::make_unique<TNMStrm>();
+    NMStrm1->Port = config_.strmPort;
+    NMStrm1->ReportLevel = 0;
+    NMStrmServ1 = std::make_unique<TNMStrmServ>();
+    NMStrmServ1->Port = config_.strmPort;
+    NMStrmServ1->ReportLevel = 0;
+
+    // Both servers feed one queue, so a file's contents are handled after
+    // the File_Start that came before them, and Send_End after the last file.
+    TNMMSGServ *msgServ = NMMSGServ1.get();
+    TNMStrmServ *strmServ = NMStrmServ1.get();
+    work_ = std::make_unique<TOrderedWork>(
+        std::vector<TOrderedWork::TLiveNumbers>{[msgServ] { return msgServ->LiveAcceptNumbers(); },
+                                                [strmServ] { return strmServ->LiveAcceptNumbers(); }},
+        [](const std::function<void()> &work) { RunGuarded(work); });
+    TOrderedWork *work = work_.get();
+    NMMSGServ1->OnMSG = [this, work](TNMMSGServ *Sender, const std::string &sFrom, const std::string &sMsg) {
+        work->Submit(Sender->AcceptNumber(), [this, sFrom, sMsg] { NMMSGServ1MSG(sFrom, sMsg); });
+    };
+    NMStrmServ1->OnMSG = [this, work](TNMStrmServ *Sender, const std::string &sFrom, dz::net::TStream &strm) {
+        // The stream is freed when this returns: keep a copy of its bytes.
+        std::string bytes(static_cast<std::size_t>(strm.Size()), '\0');
+        strm.SetPosition(0);
+        if (!bytes.empty())
+            strm.Read(bytes.data(), strm.Size());
+        work->Submit(Sender->AcceptNumber(),
+                     [this, sFrom, bytes = std::move(bytes)] { NMStrmServ1MSG(sFrom, bytes); });
+    };
+    NMMSGServ1->Loaded();
+    NMStrmServ1->Loaded();
+    CheckListening();
+}
+
+void TForm1::CheckListening()
+{
+    QStringList problems;
+    for (dz::net::TNMGeneralServer *server :
+         {static_cast<dz::net::TNMGeneralServer *>(NMMSGServ1.get()),
+          static_cast<dz::net::TNMGeneralServer *>(NMStrmServ1.get())}) {
+        const std::int32_t error = server->ListenError();
+        if (error == 0)
+            continue;
+        QString why = dz::ToQString(server->LookupErrorText(static_cast<std::uint16_t>(error)));
+        if (error == 10013)
+            why += QStringLiteral(" (порты ниже 1024 доступны только root или программе "
+                                  "с правом cap_net_bind_service)");
+        else if (error == 10048)
+            why += QStringLiteral(" (порт занят другой программой, возможно второй копией Dizaruz)");
+        problems.append(QStringLiteral("Порт %1 не открыт для приема: %2").arg(server->Port).arg(why));
+    }
+    if (problems.isEmpty())
+        return;
+    listenProblems_ = problems.join(QLatin1Char('\n'))
+                      + QStringLiteral("\nЭтот компьютер не сможет принимать сообщения и файлы.");
+    // Told once the event loop runs, after start-up, so nothing modal
+    // interrupts the construction of the window.
+    QTimer::singleShot(0, this, [this] { dialogs_->message(this, AppCaption(), listenProblems_); });
 }
 
 void TForm1::InstallErrorReport()

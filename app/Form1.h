@@ -34,6 +34,7 @@ class QTabWidget;
 class QTimer;
 class QToolButton;
 class TAboutBox;
+class TOrderedWork;
 namespace dz::services {
 class TNMMsg;
 class TNMMSGServ;
@@ -42,9 +43,12 @@ class TNMStrmServ;
 } // namespace dz::services
 
 // What a window is built with. The program itself uses the defaults; tests
-// give each window its own folder (and, later, its own ports).
+// give each window its own folder and its own ports.
 struct TForm1Config {
     std::string programFolder;         // ends in '/'; empty: the executable's folder
+    // The servers listen on these ports and the clients send to the same
+    // numbers on the peer. 0: the servers take free ports (tests read them
+    // back with LocalPort() and point the peer's clients there).
     quint16 msgPort = 574;             // message service (NMMsg1, NMMSGServ1)
     quint16 strmPort = 573;            // stream service (NMStrm1, NMStrmServ1)
     std::shared_ptr<IDialogs> dialogs; // null: Qt's dialogs
@@ -118,8 +122,9 @@ public:
     // The message service (config.msgPort) and the stream service
     // (config.strmPort). CreateNetworkComponents(), called by the
     // constructor before anything is restored, makes them, so the servers
-    // listen from the moment the window exists. Not yet: until then they
-    // stay empty.
+    // listen from the moment the window exists. Their OnMSG handlers run on
+    // connection threads and only hand the work to Work(), which runs it on
+    // the GUI thread in accept order.
     std::unique_ptr<dz::services::TNMMsg> NMMsg1;
     std::unique_ptr<dz::services::TNMMSGServ> NMMSGServ1;
     std::unique_ptr<dz::services::TNMStrm> NMStrm1;
@@ -139,18 +144,33 @@ public:
     // after FormCreate).
     TAboutBox *AboutBox();
 
-    // --- Peer control protocol and chat (not yet: they come with the
-    // network components) -------------------------------------------------
-    void SB_connectClick() {}
-    void SB_msgClick() {}
-    void SpeedButton2Click() {}
+    // --- Peer control protocol and chat --------------------------------
+    // Each send blocks (pumping) until the peer has answered; a failed send
+    // raises ESockError, which ends the handler and reaches the error report.
+    void SB_connectClick();
+    // Refuses, with a message and the text kept, a line too long to frame.
+    void SB_msgClick();
+    void SpeedButton2Click();
     // Key: 13 for Enter (either Return key), otherwise Qt's key code. The key
     // is not consumed: the focused control still gets it.
-    virtual void FormKeyDown(quint16 &Key, Qt::KeyboardModifiers Shift) { (void)Key, (void)Shift; }
-    void FormCloseQuery(bool &CanClose) { (void)CanClose; }
-    // Raised by NMMSGServ1 for every message received.
-    void NMMSGServ1MSG(const std::string &sFrom, const std::string &sMsg) { (void)sFrom, (void)sMsg; }
-    void NMMsg1InvalidHost(bool &Handled) { (void)Handled; }
+    virtual void FormKeyDown(quint16 &Key, Qt::KeyboardModifiers Shift);
+    // Never refuses: a goodbye that cannot be delivered is reported and the
+    // window closes all the same.
+    void FormCloseQuery(bool &CanClose);
+    // One message from the peer, on the GUI thread (handed over by
+    // NMMSGServ1's connection thread through Work()). Its replies fail
+    // silently.
+    void NMMSGServ1MSG(const std::string &sFrom, const std::string &sMsg);
+    void NMMsg1InvalidHost(bool &Handled);
+    // The longest chat text: "MSG|" and it must fit the message service's
+    // four-digit length field.
+    static constexpr int kMaxChatBytes = 9999 - 4;
+    // The ordered hand-over of both servers' work. Every blocking call the
+    // window makes runs under a TOrderedWork::TBusy.
+    TOrderedWork &Work() const { return *work_; }
+    // What the window told its user about servers that cannot listen (empty
+    // when both listen).
+    const QString &ListenProblems() const { return listenProblems_; }
 
     // --- Send and receive lists ----------------------------------------
     void SB_FileAddClick();
@@ -190,6 +210,15 @@ private:
     void BuildControls();
     void WireEvents();
     void CreateNetworkComponents();
+    void CheckListening();
+    // PostText on NMMsg1 as a blocking call of the window.
+    void PostMsg(const std::string &text);
+    // A reply from NMMSGServ1MSG: false, and nothing reported, when it fails.
+    bool Reply(const std::string &text);
+    // Inserts a chat line at the top of the log and rewrites "~MSG.txt".
+    void LogChatLine(const std::string &name, const std::string &text);
+    void SaveChatLog();
+    void SetAllHosts(const std::string &host);
     void InstallErrorReport();
     // A message through dialogs about files whose names have no Windows-1251 form.
     void ReportUnwritableNames(const QStringList &names);
@@ -201,6 +230,8 @@ private:
     TAboutBox *aboutBox_ = nullptr;
     bool placed_ = false;
     dz::ExceptionReporter previousReporter_;
+    std::unique_ptr<TOrderedWork> work_;
+    QString listenProblems_;
 };
 
 // The local files among dropped URLs, as UTF-8 paths, in their order.

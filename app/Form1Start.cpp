@@ -6,6 +6,7 @@
 #include "Clock.h"
 #include "Controls.h"
 #include "Guard.h"
+#include "services/nmmsg.h"
 #include "util/system.h"
 #include "util/text.h"
 
@@ -44,7 +45,7 @@ void TForm1::FormCreate()
         SetMemoLines(Memo_Mess, TStateFiles::loadLines(files_.msgFile()));
 
         SetTextOf(Edit_ThisComputerName, dz::GetThisComputerName());
-        SetTextOf(Edit_ThisComputerIP, dz::LocalAddress());
+        SetTextOf(Edit_ThisComputerIP, NMMsg1->GetLocalIP());
         // "ComputerIP" is never read back: an empty address box means no peer yet.
         SetTextOf(Edit_RemoteComputerName, files_.readIni("REMOTE", "ComputerName", ""));
 

@@ -30,6 +30,9 @@ protected:
         config.programFolder = programFolder.empty() ? Folder() : programFolder;
         config.dialogs = dialogs;
         config.clock = clock;
+        // Free ports of the system's choice, so tests never meet each other.
+        config.msgPort = 0;
+        config.strmPort = 0;
         form = std::make_unique<TForm1>(config);
         return *form;
     }

@@ -136,6 +136,8 @@ TEST_F(StartupTest, ProgramFolderDefaultsToTheExecutablesFolder)
 {
     TForm1Config config;
     config.dialogs = dialogs;
+    config.msgPort = 0;
+    config.strmPort = 0;
     TForm1 f(config);
     EXPECT_EQ(f.ProgramFolder(), dz::ProgramFolder());
     EXPECT_EQ(f.ProgramFolder().back(), '/');

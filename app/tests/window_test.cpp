@@ -215,6 +215,8 @@ TEST_F(WindowTest, KeyPreviewSeesEveryKeyOnceWithoutTakingIt)
     TForm1Config config;
     config.programFolder = Folder();
     config.dialogs = dialogs;
+    config.msgPort = 0;
+    config.strmPort = 0;
     TKeyWatchingForm f(config);
     f.FormCreate();
     f.show();

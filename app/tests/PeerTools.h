@@ -1,0 +1,211 @@
+#pragma once
+// The far end of the protocol in tests: windows on free loopback ports, a
+// raw message-service peer that records what a window sends, and a raw
+// client that drives a window's message server.
+
+#include "FakeDialogs.h"
+#include "Form1.h"
+#include "OrderedWork.h"
+#include "net/tests/rawpeer.h"
+#include "services/nmmsg.h"
+#include "services/nmstrm.h"
+#include "util/codepage.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace peer {
+
+using Clock = std::chrono::steady_clock;
+
+// Pumps the GUI thread until pred holds or the time runs out.
+template <typename Pred>
+bool PumpUntil(Pred pred, int timeoutMs = 5000)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!pred()) {
+        if (Clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+inline void PumpFor(int ms)
+{
+    PumpUntil([] { return false; }, ms);
+}
+
+inline std::string Framed(const std::string &from, const std::string &text)
+{
+    char len[16];
+    std::snprintf(len, sizeof len, "%.4d", static_cast<int>(from.size()));
+    std::string out = len + from;
+    std::snprintf(len, sizeof len, "%.4d", static_cast<int>(text.size()));
+    return out + len + text;
+}
+
+inline const std::string kReply = "OK" + std::string(14, ' ');
+
+struct TMessage {
+    std::string from;
+    std::string text;
+};
+
+// Reads one framed message from a raw connection (bounded); false if it
+// does not arrive whole.
+inline bool ReadFramed(const dz::test::RawFd &fd, TMessage &m, int timeoutMs = 5000)
+{
+    auto counted = [&](std::string &out) {
+        const std::string len = fd.Recv(4, timeoutMs);
+        if (len.size() != 4)
+            return false;
+        const int n = std::atoi(len.c_str());
+        out = n > 0 ? fd.Recv(static_cast<std::size_t>(n), timeoutMs) : std::string();
+        return static_cast<int>(out.size()) == std::max(n, 0);
+    };
+    return counted(m.from) && counted(m.text);
+}
+
+// A message-service server made of plain sockets, on its own thread:
+// records every message, then answers. beforeReply runs between reading a
+// message and answering it (on the peer's thread).
+class TRawMsgPeer {
+public:
+    std::function<void(const TMessage &)> beforeReply;
+
+    TRawMsgPeer()
+    {
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~TRawMsgPeer()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    int port() const { return listener_.port(); }
+    std::vector<TMessage> messages() const
+    {
+        std::lock_guard lock(mutex_);
+        return messages_;
+    }
+    std::size_t count() const { return messages().size(); }
+    std::vector<std::string> texts() const
+    {
+        std::vector<std::string> out;
+        for (const TMessage &m : messages())
+            out.push_back(m.text);
+        return out;
+    }
+
+private:
+    void Run()
+    {
+        // Bounded: the peer gives up after a minute whatever happens.
+        const auto end = Clock::now() + std::chrono::seconds(60);
+        while (!stop_ && Clock::now() < end) {
+            dz::test::RawFd fd = listener_.Accept(50);
+            if (!fd.valid())
+                continue;
+            TMessage m;
+            if (!ReadFramed(fd, m))
+                continue;
+            {
+                std::lock_guard lock(mutex_);
+                messages_.push_back(m);
+            }
+            if (beforeReply)
+                beforeReply(m);
+            fd.Send(kReply);
+            fd.WaitClosed(2000);
+        }
+    }
+
+    dz::test::RawListener listener_;
+    mutable std::mutex mutex_;
+    std::vector<TMessage> messages_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// Connects to a window's message server and sends one message; the reply
+// comes once the GUI thread has pumped (accepts happen there).
+inline std::string SendToWindow(int port, const std::string &from, const std::string &text)
+{
+    dz::test::RawFd fd = dz::test::RawConnect(port);
+    if (!fd.valid() || !fd.Send(Framed(from, text)))
+        return {};
+    std::string reply;
+    PumpUntil([&] {
+        pollfd p {fd.get(), POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0)
+            reply += fd.Recv(16 - reply.size(), 100);
+        return reply.size() >= 16 || (p.revents & (POLLHUP | POLLERR));
+    });
+    return reply;
+}
+
+// A window in a folder of its own under the test's temporary folder, its
+// servers on free ports.
+class TPeerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
+
+    std::string FsFolder(const std::string &sub) const { return tmp.path().toStdString() + "/" + sub + "/"; }
+    std::string ReadFile(const std::string &sub, const std::string &name) const
+    {
+        std::ifstream in(FsFolder(sub) + name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    // name/ip: what the window calls itself (a loopback address as its name,
+    // so a peer in this process reaches it without a name look-up).
+    std::unique_ptr<TForm1> MakeWindow(const std::string &sub, const std::string &name, const std::string &ip)
+    {
+        std::filesystem::create_directories(FsFolder(sub));
+        TForm1Config config;
+        config.programFolder = dz::Utf8ToCp1251(FsFolder(sub));
+        config.msgPort = 0;
+        config.strmPort = 0;
+        config.dialogs = dialogs;
+        config.clock = clock;
+        auto form = std::make_unique<TForm1>(config);
+        form->FormCreate();
+        form->Edit_ThisComputerName->setText(QString::fromStdString(name));
+        form->Edit_ThisComputerIP->setText(QString::fromStdString(ip));
+        return form;
+    }
+    static int MsgPort(const TForm1 &f) { return f.NMMSGServ1->LocalPort(); }
+    // Points a's clients at b's servers (the protocol itself sets only hosts).
+    static void SendsTo(TForm1 &a, const TForm1 &b)
+    {
+        a.NMMsg1->Port = b.NMMSGServ1->LocalPort();
+        a.NMStrm1->Port = b.NMStrmServ1->LocalPort();
+    }
+    // Sends a message from a raw client and waits until the window handled it.
+    static void Deliver(TForm1 &f, const std::string &text, const std::string &from = "PEER")
+    {
+        const std::uint64_t before = f.Work().DoneCount();
+        ASSERT_EQ(SendToWindow(MsgPort(f), from, text), kReply) << text;
+        ASSERT_TRUE(PumpUntil([&] { return f.Work().DoneCount() > before; })) << text;
+    }
+
+    QTemporaryDir tmp;
+    std::shared_ptr<TFakeDialogs> dialogs = std::make_shared<TFakeDialogs>();
+    std::shared_ptr<TFakeClock> clock = std::make_shared<TFakeClock>();
+};
+
+} // namespace peer
