@@ -141,6 +141,21 @@ private:
     std::thread thread_;
 };
 
+// Pumps until the raw connection has the window's 16-byte reply.
+inline std::string PumpForReply(const dz::test::RawFd &fd, int timeoutMs = 5000)
+{
+    std::string reply;
+    PumpUntil(
+        [&] {
+            pollfd p {fd.get(), POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0)
+                reply += fd.Recv(16 - reply.size(), 100);
+            return reply.size() >= 16 || (p.revents & (POLLHUP | POLLERR));
+        },
+        timeoutMs);
+    return reply;
+}
+
 // Connects to a window's message server and sends one message; the reply
 // comes once the GUI thread has pumped (accepts happen there).
 inline std::string SendToWindow(int port, const std::string &from, const std::string &text)
@@ -148,14 +163,7 @@ inline std::string SendToWindow(int port, const std::string &from, const std::st
     dz::test::RawFd fd = dz::test::RawConnect(port);
     if (!fd.valid() || !fd.Send(Framed(from, text)))
         return {};
-    std::string reply;
-    PumpUntil([&] {
-        pollfd p {fd.get(), POLLIN, 0};
-        if (::poll(&p, 1, 0) > 0)
-            reply += fd.Recv(16 - reply.size(), 100);
-        return reply.size() >= 16 || (p.revents & (POLLHUP | POLLERR));
-    });
-    return reply;
+    return PumpForReply(fd);
 }
 
 // A window in a folder of its own under the test's temporary folder, its
@@ -173,12 +181,13 @@ protected:
 
     // name/ip: what the window calls itself (a loopback address as its name,
     // so a peer in this process reaches it without a name look-up).
-    std::unique_ptr<TForm1> MakeWindow(const std::string &sub, const std::string &name, const std::string &ip)
+    std::unique_ptr<TForm1> MakeWindow(const std::string &sub, const std::string &name, const std::string &ip,
+                                       quint16 msgPort = 0)
     {
         std::filesystem::create_directories(FsFolder(sub));
         TForm1Config config;
         config.programFolder = dz::Utf8ToCp1251(FsFolder(sub));
-        config.msgPort = 0;
+        config.msgPort = msgPort;
         config.strmPort = 0;
         config.dialogs = dialogs;
         config.clock = clock;
