@@ -5,37 +5,8 @@
 # Needs root (it skips otherwise, exit 77).
 set -u
 tool=$1
-[ "$(id -u)" -eq 0 ] && command -v ip >/dev/null && command -v unshare >/dev/null || exit 77
 
-tag=$$
-alpha=dz-a-$tag beta=dz-b-$tag
-work=$(mktemp -d)
-cleanup() {
-  jobs -p | xargs -r kill 2>/dev/null
-  ip netns del "$alpha" 2>/dev/null
-  ip netns del "$beta" 2>/dev/null
-  rm -rf "/etc/netns/$alpha" "/etc/netns/$beta" "$work"
-}
-trap cleanup EXIT
-
-ip netns add "$alpha" && ip netns add "$beta" || exit 77
-ip link add "va$tag" type veth peer name "vb$tag" || exit 77
-ip link set "va$tag" netns "$alpha"
-ip link set "vb$tag" netns "$beta"
-ip -n "$alpha" addr add 10.213.0.1/24 dev "va$tag"
-ip -n "$beta" addr add 10.213.0.2/24 dev "vb$tag"
-for ns in "$alpha" "$beta"; do
-  ip -n "$ns" link set lo up
-  mkdir -p "/etc/netns/$ns"
-  printf '127.0.0.1 localhost\n10.213.0.1 alpha\n10.213.0.2 beta\n' > "/etc/netns/$ns/hosts"
-  # Names not in the hosts file are asked of nobody outside.
-  printf 'nameserver 127.0.0.1\n' > "/etc/netns/$ns/resolv.conf"
-done
-ip -n "$alpha" link set "va$tag" up
-ip -n "$beta" link set "vb$tag" up
-
-# Runs a command in a namespace under its own host name.
-on() { local ns=$1 name=$2; shift 2; ip netns exec "$ns" unshare --uts sh -c 'hostname "$0"; exec "$@"' "$name" "$@"; }
+source "$(dirname "$0")/netns.sh"
 
 fail() { echo "FAIL: $*"; exit 1; }
 
