@@ -184,11 +184,19 @@ public:
     // Writes ListF_send or ListF_recv to its list file, under the write guard.
     void SaveListFile(QListWidget *list);
 
-    // --- File sending and receiving (not yet) ---------------------------
-    void SB_sendClick() {}
-    void Timer1Timer() {}
-    // Raised by NMStrmServ1 for every stream received; strm is its content.
-    void NMStrmServ1MSG(const std::string &sFrom, const std::string &strm) { (void)sFrom, (void)strm; }
+    // --- File sending and receiving --------------------------------------
+    // A send run: "Send_Start", then one row of ListF_send per tick of
+    // Timer1 (the selection is the run's position), "Send_End" at the end.
+    void SB_sendClick();
+    void Timer1Timer();
+    // Raised (on this thread, in accept order) for every stream received;
+    // strm is its content. Stores it in the receive folder under the
+    // pending file name and lists it.
+    void NMStrmServ1MSG(const std::string &sFrom, const std::string &strm);
+    // The received name reduced to a name that stays inside the receive
+    // folder: its last component, without control characters; "" when
+    // nothing safe is left ("", "." or "..").
+    static std::string SafeReceivedName(const std::string &announced);
 
     // --- Environment ----------------------------------------------------
     const std::string &ProgramFolder() const { return files_.programFolder(); }

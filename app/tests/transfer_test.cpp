@@ -1,0 +1,221 @@
+#include "Controls.h"
+#include "Form1.h"
+#include "OrderedWork.h"
+#include "PeerTools.h"
+
+#include "net/stream.h"
+#include "services/nmstrm.h"
+#include "util/codepage.h"
+#include "util/files.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QListWidget>
+#include <QTimer>
+#include <QToolButton>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace peer;
+
+class TransferTest : public TPeerTest {
+protected:
+    std::string MakeFile(const std::string &name, std::size_t size, unsigned seed)
+    {
+        fs::create_directories(FsFolder("src"));
+        std::string bytes(size, '\0');
+        std::mt19937 rng(seed);
+        for (auto &c : bytes)
+            c = static_cast<char>(rng());
+        std::ofstream(FsFolder("src") + name, std::ios::binary) << bytes;
+        return bytes;
+    }
+    // Sends bytes to the window's stream server and waits until it handled them.
+    static void Stream(TForm1 &f, const std::string &bytes)
+    {
+        const std::uint64_t before = f.Work().DoneCount();
+        dz::services::TNMStrm client;
+        client.Host = "127.0.0.1";
+        client.Port = f.NMStrmServ1->LocalPort();
+        client.FromName = "PEER";
+        dz::net::TMemoryStream stream;
+        stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+        ASSERT_EQ(client.PostStream(stream), kReply);
+        ASSERT_TRUE(PumpUntil([&] { return f.Work().DoneCount() > before; }));
+    }
+};
+
+TEST_F(TransferTest, ACheckedListTravelsWholeAndLeavesTheSendList)
+{
+    auto a = MakeWindow("a", "127.0.0.1", "192.168.0.1");
+    auto b = MakeWindow("b", "127.0.0.2", "192.168.0.2");
+    SendsTo(*a, *b);
+    SendsTo(*b, *a);
+    a->Edit_RemoteComputerName->setText(QStringLiteral("127.0.0.2"));
+    a->SB_connectClick();
+    ASSERT_TRUE(PumpUntil([&] { return a->SB_send->isEnabled(); }));
+
+    const std::string report = "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82.txt"; // Отчёт.txt
+    const std::string reportBytes = MakeFile(report, 1000, 1);
+    MakeFile("skip.txt", 10, 2);
+    MakeFile("empty.bin", 0, 3);
+    const std::string bigBytes = MakeFile("big.bin", 3 * 1024 * 1024 + 5, 4);
+    for (const auto &[name, checked] : std::vector<std::pair<std::string, bool>>{
+             {report, true}, {"skip.txt", false}, {"empty.bin", true}, {"big.bin", true}})
+        AddRow(a->ListF_send, dz::Utf8ToCp1251(FsFolder("src") + name), true, checked);
+    // A receive folder without its final separator: files still go inside it.
+    fs::create_directories(FsFolder("in"));
+    std::string in = dz::Utf8ToCp1251(FsFolder("in"));
+    in.pop_back();
+    SetTextOf(b->Label_Dir_Reciv, in);
+
+    a->SB_sendClick();
+    EXPECT_FALSE(a->Label_YesSend->isHidden());
+    EXPECT_FALSE(a->SB_send->isEnabled());
+    ASSERT_TRUE(PumpUntil([&] { return a->Label_YesSend->isHidden(); }, 20000));
+    EXPECT_TRUE(a->SB_send->isEnabled());
+    EXPECT_TRUE(a->SB_Help->isEnabled());
+    ASSERT_TRUE(PumpUntil([&] { return b->FreeFlag && b->Work().PendingCount() == 0; }));
+
+    EXPECT_TRUE(ReadFile("in", report) == reportBytes);
+    EXPECT_TRUE(ReadFile("in", "big.bin") == bigBytes);
+    EXPECT_FALSE(fs::exists(FsFolder("in") + "empty.bin")) << "an empty file is not stored";
+    EXPECT_FALSE(fs::exists(FsFolder("in") + "skip.txt"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(FsFolder("in")), fs::directory_iterator()), 2)
+        << "no temporary file is left";
+
+    // The sender keeps only the unchecked row, on screen and in its file.
+    ASSERT_EQ(a->ListF_send->count(), 1);
+    EXPECT_EQ(RowText(a->ListF_send, 0), dz::Utf8ToCp1251(FsFolder("src") + "skip.txt"));
+    EXPECT_FALSE(RowChecked(a->ListF_send, 0));
+    EXPECT_EQ(ReadFile("a", "~ListFile_send.txt"), dz::Utf8ToCp1251(FsFolder("src") + "skip.txt") + "\r\n");
+
+    // The receiver lists what it stored, newest first, and saves the list.
+    const auto rows = ListRows(b->ListF_recv);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_NE(rows[0].find(" | 127.0.0.1 | big.bin"), std::string::npos) << rows[0];
+    EXPECT_NE(rows[1].find(" | 127.0.0.1 | " + dz::Utf8ToCp1251(report)), std::string::npos) << rows[1];
+    EXPECT_EQ(ReadFile("b", "~ListFile_reciv.txt"), rows[0] + "\r\n" + rows[1] + "\r\n");
+    EXPECT_TRUE(b->Label_YesReciv->isHidden());
+    EXPECT_EQ(TextOf(b->Label_RecivNow), "");
+}
+
+TEST_F(TransferTest, ReceivedNamesAreReducedToTheirLastComponent)
+{
+    struct Case { std::string announced, stored; } cases[] = {
+        {"a.txt", "a.txt"}, {"../x.txt", "x.txt"}, {"/etc/passwd", "passwd"}, {"..\\..\\win.ini", "win.ini"},
+        {"sub/..", ""}, {"..", ""}, {".", ""}, {"", ""}, {"a\nb\x01.txt", "ab.txt"}, {"  name  ", "name"},
+        {"C:\\Temp\\r.doc", "r.doc"}, {"dir/", ""},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(TForm1::SafeReceivedName(c.announced), c.stored) << c.announced;
+}
+
+TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
+{
+    auto b = MakeWindow("b", "127.0.0.2", "192.168.0.2");
+    fs::create_directories(FsFolder("in/deep"));
+    SetTextOf(b->Label_Dir_Reciv, dz::Utf8ToCp1251(FsFolder("in/deep")));
+
+    // A name with a folder part lands inside the receive folder.
+    Deliver(*b, "File_Start|../escape.txt");
+    Stream(*b, "payload");
+    EXPECT_EQ(ReadFile("in/deep", "escape.txt"), "payload");
+    EXPECT_FALSE(fs::exists(FsFolder("in") + "escape.txt"));
+    EXPECT_EQ(b->ListF_recv->count(), 1);
+
+    // No pending name: nothing is stored and nothing is listed.
+    Stream(*b, "orphan");
+    EXPECT_EQ(b->ListF_recv->count(), 1);
+    Deliver(*b, "File_Start|..");
+    Stream(*b, "dots");
+    EXPECT_EQ(b->ListF_recv->count(), 1);
+
+    // A folder that refuses new files: no file, and no row claiming one.
+    SetTextOf(b->Label_Dir_Reciv, "/proc/");
+    Deliver(*b, "File_Start|nowhere.txt");
+    Stream(*b, "lost");
+    EXPECT_EQ(b->ListF_recv->count(), 1);
+    EXPECT_FALSE(fs::exists("/proc/nowhere.txt"));
+    ASSERT_FALSE(dialogs->messages.empty()) << "the receiving user learns that the file is lost";
+    EXPECT_EQ(dialogs->messages.back().text, QStringLiteral("Cannot create file /proc/nowhere.txt"));
+    EXPECT_EQ(TextOf(b->Label_RecivNow), "nowhere.txt") << "the pending name stays after a failure";
+
+    // A file of the same name is replaced whole.
+    SetTextOf(b->Label_Dir_Reciv, dz::Utf8ToCp1251(FsFolder("in/deep")));
+    Deliver(*b, "File_Start|escape.txt");
+    Stream(*b, "second");
+    EXPECT_EQ(ReadFile("in/deep", "escape.txt"), "second");
+    EXPECT_EQ(b->ListF_recv->count(), 2);
+}
+
+
+// A send run against a raw peer that records every text.
+class RawRunTest : public TransferTest {
+protected:
+    void SetUp() override
+    {
+        TransferTest::SetUp();
+        a = MakeWindow("a", "127.0.0.1", "192.168.0.1");
+        a->NMMsg1->Host = "127.0.0.1";
+        a->NMMsg1->Port = static_cast<quint16>(msgPeer.port());
+        a->Edit_RemoteComputerName->setText(QStringLiteral("127.0.0.1"));
+    }
+    std::unique_ptr<TForm1> a;
+    TRawMsgPeer msgPeer;
+};
+
+TEST_F(RawRunTest, AnUnreadableFileStallsTheRunAtItsRow)
+{
+    MakeFile("later.txt", 5, 1);
+    const std::string missing = dz::Utf8ToCp1251(FsFolder("src") + "gone.txt");
+    AddRow(a->ListF_send, missing, true, true);
+    AddRow(a->ListF_send, dz::Utf8ToCp1251(FsFolder("src") + "later.txt"), true, true);
+
+    a->SB_sendClick();
+    ASSERT_TRUE(PumpUntil([&] { return !dialogs->messages.empty(); }, 10000));
+    EXPECT_EQ(dialogs->messages[0].text, dz::ToQString("Cannot open file " + missing));
+    PumpFor(1500);
+    EXPECT_EQ(msgPeer.texts(), (std::vector<std::string>{"Send_Start", "File_Start|gone.txt"}))
+        << "no stream, no File_End and no Send_End after the failure";
+    EXPECT_FALSE(a->Timer1->isActive());
+    EXPECT_FALSE(a->Label_YesSend->isHidden());
+    EXPECT_FALSE(a->SB_send->isEnabled());
+    EXPECT_FALSE(a->SB_Help->isEnabled());
+    ASSERT_EQ(a->ListF_send->count(), 2);
+    EXPECT_EQ(RowText(a->ListF_send, 0), missing);
+    EXPECT_TRUE(RowChecked(a->ListF_send, 0));
+}
+
+TEST_F(RawRunTest, UncheckedRowsCostATickEachAndStay)
+{
+    MakeFile("one.txt", 5, 1);
+    MakeFile("two.txt", 5, 2);
+    for (const char *name : {"one.txt", "two.txt"})
+        AddRow(a->ListF_send, dz::Utf8ToCp1251(FsFolder("src") + name), true, false);
+    const std::string listFile = FsFolder("a") + "~ListFile_send.txt";
+    fs::remove(listFile);
+
+    a->Edit_RemoteComputerName->setText(QStringLiteral("   "));
+    a->SB_sendClick();
+    EXPECT_EQ(TextOf(a->Edit_RemoteComputerName), "");
+    EXPECT_TRUE(a->Label_YesSend->isHidden()) << "a blank peer name starts nothing";
+    PumpFor(200);
+    EXPECT_EQ(msgPeer.count(), 0u);
+
+    a->Edit_RemoteComputerName->setText(QStringLiteral(" 127.0.0.1 "));
+    a->SB_sendClick();
+    ASSERT_TRUE(PumpUntil([&] { return a->Label_YesSend->isHidden(); }, 10000));
+    EXPECT_EQ(msgPeer.texts(), (std::vector<std::string>{"Send_Start", "Send_End"}));
+    EXPECT_EQ(ListRows(a->ListF_send).size(), 2u);
+    EXPECT_FALSE(fs::exists(listFile)) << "an unchanged list is not written";
+    EXPECT_TRUE(a->SB_send->isEnabled());
+}
+
+} // namespace
