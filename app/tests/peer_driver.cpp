@@ -1,16 +1,26 @@
 // Drives one real window the way a user would, from a list of steps, for
 // the test of two copies on two hosts (each in its own network namespace,
-// on the real ports). A harness for tests only: the program itself takes
-// no arguments.
+// on the real ports). Clicks and key strokes are real input events sent to
+// the controls; the file and folder dialogs are answered as the user would
+// answer them. A harness for tests only: the program itself takes no
+// arguments. Shown on the display of $DISPLAY (Xvfb in the test), else
+// offscreen.
 //
 //   peer_driver FOLDER STEP...
-//     connect NAME    type NAME as the remote computer and press connect
-//     wait-peer       until the remote address box is filled
-//     say TEXT        type TEXT into the chat line and press Enter
-//     wait-lines N    until the chat log holds N lines
-//     wait-bye        until the peer's goodbye has emptied the remote boxes
-//     close           close the window (the goodbye goes out)
-// Each wait gives up after 15 s (exit 1). The final state is printed.
+//     connect NAME     type NAME as the remote computer and click connect
+//     wait-peer        until the remote address box is filled
+//     say TEXT         type TEXT into the chat line and press Enter
+//     wait-lines N     until the chat log holds N lines
+//     folder DIR       choose DIR as the receive folder
+//     add PATH         add PATH to the send list through the open-file dialog
+//     uncheck PATH     take the check mark off PATH's row (space bar)
+//     send             click send
+//     wait-sent        until the send run has ended
+//     wait-received N  until N files are listed and the peer's run has ended
+//     wait-bye         until the peer's goodbye has emptied the remote boxes
+//     close            close the window (the goodbye goes out)
+//     pause MS         let the window run for MS milliseconds
+// Each wait gives up after 60 s (exit 1). The final state is printed.
 
 #include "Controls.h"
 #include "FakeDialogs.h"
@@ -19,8 +29,12 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTest>
 #include <QToolButton>
 
 #include <cstdio>
@@ -28,7 +42,7 @@
 
 namespace {
 
-bool PumpUntil(const std::function<bool()> &done, int ms = 15000)
+bool PumpUntil(const std::function<bool()> &done, int ms = 60000)
 {
     QElapsedTimer clock;
     clock.start();
@@ -40,11 +54,35 @@ bool PumpUntil(const std::function<bool()> &done, int ms = 15000)
     return true;
 }
 
+void Click(QWidget *button)
+{
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void TypeInto(QWidget *edit, const std::string &utf8)
+{
+    edit->setFocus(Qt::MouseFocusReason);
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier); // replace what is there
+    // Key by key, with the character as the key's text: the keys of a
+    // Cyrillic layout have no Latin key code.
+    for (const QChar c : QString::fromStdString(utf8))
+        QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+int RowOf(QListWidget *list, const std::string &utf8)
+{
+    for (int i = 0; i < list->count(); ++i)
+        if (list->item(i)->text() == QString::fromStdString(utf8))
+            return i;
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: peer_driver FOLDER STEP...\n");
@@ -57,28 +95,67 @@ int main(int argc, char **argv)
     TForm1 form(config);
     form.FormCreate();
     form.show();
+    form.activateWindow();
+    if (!QTest::qWaitForWindowActive(&form, 5000))
+        std::fprintf(stderr, "the window did not become active\n");
 
     int status = 0;
     for (int i = 2; i < argc && status == 0; ++i) {
         const std::string step = argv[i];
         const std::string arg = i + 1 < argc ? argv[i + 1] : "";
+        auto takesArgument = [&] { ++i; };
         if (step == "connect") {
-            SetTextOf(form.Edit_RemoteComputerName, dz::Utf8ToCp1251(arg));
-            form.SB_connectClick();
-            ++i;
+            TypeInto(form.Edit_RemoteComputerName, arg);
+            Click(form.SB_connect);
+            takesArgument();
         } else if (step == "wait-peer") {
             status = PumpUntil([&] { return !TextOf(form.Edit_RemoteComputerIP).empty(); }) ? 0 : 1;
         } else if (step == "say") {
-            SetTextOf(form.Edit_Mess, dz::Utf8ToCp1251(arg));
-            quint16 key = 13;
-            form.FormKeyDown(key, Qt::NoModifier);
-            ++i;
+            TypeInto(form.Edit_Mess, arg);
+            QTest::keyClick(form.Edit_Mess, Qt::Key_Return);
+            takesArgument();
         } else if (step == "wait-lines") {
             const std::size_t lines = static_cast<std::size_t>(std::atoi(arg.c_str()));
             status = PumpUntil([&] { return MemoLines(form.Memo_Mess).size() >= lines; }) ? 0 : 1;
-            ++i;
+            takesArgument();
+        } else if (step == "folder") {
+            dialogs->folderAnswers.push_back({QString::fromStdString(arg), false});
+            form.TN1->setCurrentIndex(0);
+            Click(form.SB_Dir);
+            takesArgument();
+        } else if (step == "add") {
+            dialogs->openFilesAnswers.push_back({QString::fromStdString(arg)});
+            form.TN1->setCurrentIndex(1);
+            Click(form.SB_FileAdd);
+            takesArgument();
+        } else if (step == "uncheck") {
+            form.TN1->setCurrentIndex(1);
+            const int row = RowOf(form.ListF_send, arg);
+            if (row < 0 || !RowChecked(form.ListF_send, row)) {
+                std::fprintf(stderr, "no checked row %s\n", arg.c_str());
+                status = 2;
+            } else {
+                form.ListF_send->setFocus(Qt::MouseFocusReason);
+                form.ListF_send->setCurrentRow(row);
+                QTest::keyClick(form.ListF_send, Qt::Key_Space);
+                status = RowChecked(form.ListF_send, row) ? 1 : 0;
+            }
+            takesArgument();
+        } else if (step == "send") {
+            Click(form.SB_send);
+        } else if (step == "wait-sent") {
+            status = PumpUntil([&] { return form.Label_YesSend->isHidden(); }) ? 0 : 1;
+        } else if (step == "wait-received") {
+            const int files = std::atoi(arg.c_str());
+            status = PumpUntil([&] {
+                return form.ListF_recv->count() >= files && form.Label_YesReciv->isHidden();
+            }) ? 0 : 1;
+            takesArgument();
         } else if (step == "wait-bye") {
             status = PumpUntil([&] { return TextOf(form.Edit_RemoteComputerIP).empty(); }) ? 0 : 1;
+        } else if (step == "pause") {
+            PumpUntil([] { return false; }, std::atoi(arg.c_str()));
+            takesArgument();
         } else if (step == "close") {
             form.close();
         } else {
@@ -86,12 +163,17 @@ int main(int argc, char **argv)
             status = 2;
         }
         if (status)
-            std::fprintf(stderr, "step %s timed out\n", step.c_str());
+            std::fprintf(stderr, "step %s failed\n", step.c_str());
     }
     std::printf("remote=%s ip=%s msg=%d send=%d\n", dz::Cp1251ToUtf8(TextOf(form.Edit_RemoteComputerName)).c_str(),
                 TextOf(form.Edit_RemoteComputerIP).c_str(), form.SB_msg->isEnabled(), form.SB_send->isEnabled());
     for (const auto &line : MemoLines(form.Memo_Mess))
         std::printf("chat %s\n", dz::Cp1251ToUtf8(line).c_str());
+    for (int row = 0; row < form.ListF_send->count(); ++row)
+        std::printf("send %d %s\n", RowChecked(form.ListF_send, row) ? 1 : 0,
+                    dz::Cp1251ToUtf8(RowText(form.ListF_send, row)).c_str());
+    for (int row = 0; row < form.ListF_recv->count(); ++row)
+        std::printf("recv %s\n", dz::Cp1251ToUtf8(RowText(form.ListF_recv, row)).c_str());
     for (const auto &m : dialogs->messages)
         std::fprintf(stderr, "message: %s\n", m.text.toUtf8().constData());
     return status;
