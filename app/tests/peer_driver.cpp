@@ -17,10 +17,14 @@
 //     send             click send
 //     wait-sent        until the send run has ended
 //     wait-received N  until N files are listed and the peer's run has ended
+//     wait-files N     until N files are listed
 //     wait-bye         until the peer's goodbye has emptied the remote boxes
 //     close            close the window (the goodbye goes out)
 //     pause MS         let the window run for MS milliseconds
-// Each wait gives up after 60 s (exit 1). The final state is printed.
+// Each wait gives up after 60 s, or the time given by "timeout S" (exit 1).
+// Each step reports on stderr when it began and ended ("at STEP BEGIN-MS END-MS",
+// milliseconds of the wall clock, for benchmarks). The final state and the
+// process's peak memory (stderr) are printed at the end.
 
 #include "Controls.h"
 #include "FakeDialogs.h"
@@ -28,6 +32,7 @@
 #include "util/codepage.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -38,12 +43,18 @@
 #include <QToolButton>
 
 #include <cstdio>
+#include <fstream>
+#include <string>
 #include <functional>
 
 namespace {
 
-bool PumpUntil(const std::function<bool()> &done, int ms = 60000)
+int waitMs = 60000;
+
+bool PumpUntil(const std::function<bool()> &done, int ms = -1)
 {
+    if (ms < 0)
+        ms = waitMs;
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
@@ -77,6 +88,17 @@ int RowOf(QListWidget *list, const std::string &utf8)
     return -1;
 }
 
+// The most memory this process has held (resident), from the kernel.
+long PeakKib()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -104,6 +126,7 @@ int main(int argc, char **argv)
         const std::string step = argv[i];
         const std::string arg = i + 1 < argc ? argv[i + 1] : "";
         auto takesArgument = [&] { ++i; };
+        const qint64 began = QDateTime::currentMSecsSinceEpoch();
         if (step == "connect") {
             TypeInto(form.Edit_RemoteComputerName, arg);
             Click(form.SB_connect);
@@ -151,6 +174,13 @@ int main(int argc, char **argv)
                 return form.ListF_recv->count() >= files && form.Label_YesReciv->isHidden();
             }) ? 0 : 1;
             takesArgument();
+        } else if (step == "wait-files") {
+            const int files = std::atoi(arg.c_str());
+            status = PumpUntil([&] { return form.ListF_recv->count() >= files; }) ? 0 : 1;
+            takesArgument();
+        } else if (step == "timeout") {
+            waitMs = std::atoi(arg.c_str()) * 1000;
+            takesArgument();
         } else if (step == "wait-bye") {
             status = PumpUntil([&] { return TextOf(form.Edit_RemoteComputerIP).empty(); }) ? 0 : 1;
         } else if (step == "pause") {
@@ -162,6 +192,8 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "unknown step %s\n", step.c_str());
             status = 2;
         }
+        std::fprintf(stderr, "at %s %lld %lld\n", step.c_str(), static_cast<long long>(began),
+                    static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
         if (status)
             std::fprintf(stderr, "step %s failed\n", step.c_str());
     }
@@ -174,6 +206,7 @@ int main(int argc, char **argv)
                     dz::Cp1251ToUtf8(RowText(form.ListF_send, row)).c_str());
     for (int row = 0; row < form.ListF_recv->count(); ++row)
         std::printf("recv %s\n", dz::Cp1251ToUtf8(RowText(form.ListF_recv, row)).c_str());
+    std::fprintf(stderr, "peak-kib %ld\n", PeakKib());
     for (const auto &m : dialogs->messages)
         std::fprintf(stderr, "message: %s\n", m.text.toUtf8().constData());
     return status;
