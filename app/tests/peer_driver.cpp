@@ -40,6 +40,8 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 #include <QToolButton>
 
 #include <cstdio>
@@ -61,6 +63,7 @@ bool PumpUntil(const std::function<bool()> &done, int ms = -1)
         if (clock.elapsed() > ms)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::usleep(200); // not a busy loop
     }
     return true;
 }
@@ -167,7 +170,11 @@ int main(int argc, char **argv)
         } else if (step == "send") {
             Click(form.SB_send);
         } else if (step == "wait-sent") {
-            status = PumpUntil([&] { return form.Label_YesSend->isHidden(); }) ? 0 : 1;
+            // A run that stalled on an error ends the wait too (and fails).
+            const bool ended = PumpUntil([&] {
+                return form.Label_YesSend->isHidden() || (!form.Timer1->isActive() && !dialogs->messages.empty());
+            });
+            status = ended && form.Label_YesSend->isHidden() ? 0 : 1;
         } else if (step == "wait-received") {
             const int files = std::atoi(arg.c_str());
             status = PumpUntil([&] {
