@@ -11,6 +11,7 @@
 #include "OrderedWork.h"
 #include "util/codepage.h"
 #include "services/nmmsg.h"
+#include "net/stream.h"
 #include "services/nmstrm.h"
 #include "util/files.h"
 
@@ -462,13 +463,18 @@ void TForm1::CreateNetworkComponents()
         work->Submit(Sender->AcceptNumber(), [this, sFrom, sMsg] { NMMSGServ1MSG(sFrom, sMsg); });
     };
     NMStrmServ1->OnMSG = [this, work](TNMStrmServ *Sender, const std::string &sFrom, dz::net::TStream &strm) {
-        // The stream is freed when this returns: keep a copy of its bytes.
-        std::string bytes(static_cast<std::size_t>(strm.Size()), '\0');
-        strm.SetPosition(0);
-        if (!bytes.empty())
-            strm.Read(bytes.data(), strm.Size());
-        work->Submit(Sender->AcceptNumber(),
-                     [this, sFrom, bytes = std::move(bytes)] { NMStrmServ1MSG(sFrom, bytes); });
+        // The stream is freed when this returns: take its bytes over (a
+        // file can be as large as the memory, so never copy them).
+        auto kept = std::make_shared<dz::net::TMemoryStream>();
+        if (auto *memory = dynamic_cast<dz::net::TMemoryStream *>(&strm)) {
+            *kept = std::move(*memory);
+        } else {
+            std::string block(static_cast<std::size_t>(dz::net::TMemoryStream::kBlockSize), '\0');
+            strm.SetPosition(0);
+            while (const std::int64_t n = strm.Read(block.data(), static_cast<std::int64_t>(block.size())))
+                kept->Write(block.data(), n);
+        }
+        work->Submit(Sender->AcceptNumber(), [this, sFrom, kept] { NMStrmServ1MSG(sFrom, *kept); });
     };
     NMMSGServ1->Loaded();
     NMStrmServ1->Loaded();

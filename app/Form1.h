@@ -41,6 +41,9 @@ class TNMMSGServ;
 class TNMStrm;
 class TNMStrmServ;
 } // namespace dz::services
+namespace dz::net {
+class TMemoryStream;
+} // namespace dz::net
 
 // What a window is built with. The program itself uses the defaults; tests
 // give each window its own folder and its own ports.
@@ -192,7 +195,7 @@ public:
     // Raised (on this thread, in accept order) for every stream received;
     // strm is its content. Stores it in the receive folder under the
     // pending file name and lists it.
-    void NMStrmServ1MSG(const std::string &sFrom, const std::string &strm);
+    void NMStrmServ1MSG(const std::string &sFrom, const dz::net::TMemoryStream &strm);
     // The received name reduced to a name that stays inside the receive
     // folder: its last component, without control characters; "" when
     // nothing safe is left ("", "." or "..").

@@ -27,16 +27,17 @@
 
 namespace {
 
-// Reads the whole file into a memory stream, straight from the disk (no
-// second copy). Raises "Cannot open file <path>".
+// Reads the whole file into an empty memory stream, straight into the
+// stream's own blocks. Raises "Cannot open file <path>".
 void LoadFile(const std::string &path, dz::net::TMemoryStream &stream)
 {
     const int fd = ::open(dz::FsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw dz::EFileError("Cannot open file " + path);
-    std::string block(1 << 20, '\0');
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     for (;;) {
-        const ssize_t n = ::read(fd, block.data(), block.size());
+        const std::span<char> room = stream.AppendRoom(static_cast<std::size_t>(dz::net::TMemoryStream::kBlockSize));
+        const ssize_t n = ::read(fd, room.data(), room.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -45,7 +46,7 @@ void LoadFile(const std::string &path, dz::net::TMemoryStream &stream)
         }
         if (n == 0)
             break;
-        stream.Write(block.data(), n);
+        stream.Appended(static_cast<std::size_t>(n));
     }
     ::close(fd);
 }
@@ -115,9 +116,9 @@ std::string TForm1::SafeReceivedName(const std::string &announced)
     return clean;
 }
 
-void TForm1::NMStrmServ1MSG(const std::string &sFrom, const std::string &strm)
+void TForm1::NMStrmServ1MSG(const std::string &sFrom, const dz::net::TMemoryStream &strm)
 {
-    if (strm.empty())
+    if (strm.Size() == 0)
         return;
     // The pending name is taken once, for both the file and its row.
     const std::string name = SafeReceivedName(TextOf(Label_RecivNow));
@@ -135,7 +136,7 @@ void TForm1::NMStrmServ1MSG(const std::string &sFrom, const std::string &strm)
     // the same name.
     if (!dz::IsDriveWritable(folder))
         throw dz::EFileError("Cannot create file " + folder + name);
-    dz::WriteFileAtomic(folder + name, strm);
+    dz::WriteFileAtomic(folder + name, strm.Pieces());
     const QDateTime now = clock_->now();
     const std::string when = dz::FromQString(QLocale::system().toString(now.date(), QLocale::ShortFormat) +
                                              QLatin1Char(' ') + TimeOfDayText(now.time()));

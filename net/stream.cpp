@@ -4,8 +4,49 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sys/mman.h>
+#include <utility>
 
 namespace dz::net {
+
+namespace {
+
+// A block is mapped on its own and its pages are made present in one go:
+// far cheaper than taking a fault on each page as bytes arrive, and the
+// block starts on a page boundary, which unbuffered disk writes need.
+char *NewBlock()
+{
+    void *block = ::mmap(nullptr, static_cast<std::size_t>(TMemoryStream::kBlockSize), PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (block == MAP_FAILED)
+        throw Exception("Out of memory");
+    return static_cast<char *>(block);
+}
+
+} // namespace
+
+void TMemoryStream::FreeBlock::operator()(char *p) const
+{
+    ::munmap(p, static_cast<std::size_t>(kBlockSize));
+}
+
+TMemoryStream::TMemoryStream(TMemoryStream &&other) noexcept
+    : blocks_(std::move(other.blocks_)), size_(std::exchange(other.size_, 0)),
+      position_(std::exchange(other.position_, 0))
+{
+    other.blocks_.clear();
+}
+
+TMemoryStream &TMemoryStream::operator=(TMemoryStream &&other) noexcept
+{
+    if (this != &other) {
+        blocks_ = std::move(other.blocks_);
+        other.blocks_.clear();
+        size_ = std::exchange(other.size_, 0);
+        position_ = std::exchange(other.position_, 0);
+    }
+    return *this;
+}
 
 void TMemoryStream::SetPosition(std::int64_t position)
 {
@@ -36,15 +77,12 @@ std::int64_t TMemoryStream::Write(const void *buffer, std::int64_t count)
     // Blocks for the whole write first, so a failure leaves the stream as it was.
     const auto needed = static_cast<std::size_t>((end + kBlockSize - 1) / kBlockSize);
     try {
-        while (blocks_.size() < needed) {
-            char *block = static_cast<char *>(std::malloc(static_cast<std::size_t>(kBlockSize)));
-            if (!block)
-                throw std::bad_alloc();
-            blocks_.emplace_back(block);
-        }
+        blocks_.reserve(needed);
     } catch (const std::bad_alloc &) {
         throw Exception("Out of memory");
     }
+    while (blocks_.size() < needed)
+        blocks_.emplace_back(NewBlock());
     std::int64_t done = 0;
     while (done < count) {
         const std::int64_t offset = position_ % kBlockSize;
@@ -66,6 +104,57 @@ std::string TMemoryStream::ToString() const
         out.append(blocks_[static_cast<std::size_t>(at / kBlockSize)].get(),
                    static_cast<std::size_t>(std::min(kBlockSize, size_ - at)));
     return out;
+}
+
+std::vector<std::string_view> TMemoryStream::Pieces() const
+{
+    std::vector<std::string_view> pieces;
+    pieces.reserve(blocks_.size());
+    for (std::int64_t at = 0; at < size_; at += kBlockSize)
+        pieces.emplace_back(blocks_[static_cast<std::size_t>(at / kBlockSize)].get(),
+                            static_cast<std::size_t>(std::min(kBlockSize, size_ - at)));
+    return pieces;
+}
+
+std::span<const char> TMemoryStream::ReadableRun(std::size_t most) const
+{
+    if (position_ >= size_)
+        return {};
+    const std::int64_t offset = position_ % kBlockSize;
+    const auto n = static_cast<std::size_t>(
+        std::min({static_cast<std::int64_t>(most), kBlockSize - offset, size_ - position_}));
+    return {blocks_[static_cast<std::size_t>(position_ / kBlockSize)].get() + offset, n};
+}
+
+void TMemoryStream::Skip(std::int64_t count)
+{
+    SetPosition(position_ + count);
+}
+
+std::span<char> TMemoryStream::AppendRoom(std::size_t most)
+{
+    if (position_ != size_ || most == 0)
+        return {};
+    const std::int64_t offset = size_ % kBlockSize;
+    if (static_cast<std::size_t>(size_ / kBlockSize) >= blocks_.size()) {
+        try {
+            blocks_.reserve(blocks_.size() + 1);
+        } catch (const std::bad_alloc &) {
+            throw Exception("Out of memory");
+        }
+        blocks_.emplace_back(NewBlock());
+    }
+    const auto n = static_cast<std::size_t>(std::min(static_cast<std::int64_t>(most), kBlockSize - offset));
+    return {blocks_[static_cast<std::size_t>(size_ / kBlockSize)].get() + offset, n};
+}
+
+void TMemoryStream::Appended(std::size_t count)
+{
+    // Only what AppendRoom offered can have been filled.
+    const std::int64_t room = static_cast<std::int64_t>(blocks_.size()) * kBlockSize - size_;
+    const std::int64_t n = std::min(static_cast<std::int64_t>(count), room);
+    size_ += n;
+    position_ = size_;
 }
 
 void TMemoryStream::Clear()

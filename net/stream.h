@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dz::net {
@@ -32,6 +34,9 @@ public:
     ~TMemoryStream() override = default;
     TMemoryStream(const TMemoryStream &) = delete;
     TMemoryStream &operator=(const TMemoryStream &) = delete;
+    // Hands the bytes over without copying; other is left empty.
+    TMemoryStream(TMemoryStream &&other) noexcept;
+    TMemoryStream &operator=(TMemoryStream &&other) noexcept;
 
     std::int64_t Size() const override { return size_; }
     std::int64_t Position() const override { return position_; }
@@ -43,11 +48,27 @@ public:
     std::string ToString() const;
     void Clear();
 
+    // The content in order, one view per block, without a copy. Every
+    // block but the last is full and starts on a kBlockAlign boundary, so
+    // the views can go to the disk unbuffered.
+    std::vector<std::string_view> Pieces() const;
+
+    // Copy-free access for the transfers. ReadableRun: up to most bytes
+    // from the position, within one block (empty at the end). Skip moves
+    // the position on by count. AppendRoom: up to most bytes of room at the
+    // end, within one block; only when the position is at the end, else
+    // empty. Appended: counts bytes put into that room as written.
+    std::span<const char> ReadableRun(std::size_t most) const;
+    void Skip(std::int64_t count);
+    std::span<char> AppendRoom(std::size_t most);
+    void Appended(std::size_t count);
+
     static constexpr std::int64_t kBlockSize = 1 << 20;
+    static constexpr std::size_t kBlockAlign = 4096;
 
 private:
     struct FreeBlock {
-        void operator()(char *p) const { std::free(p); }
+        void operator()(char *p) const;
     };
     std::vector<std::unique_ptr<char, FreeBlock>> blocks_;
     std::int64_t size_ = 0;

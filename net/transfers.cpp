@@ -259,11 +259,21 @@ void TPowersock::SendStream(TStream &stream)
     if (!canceled_) {
         bytesSent_ = 0;
         bytesTotal_ = static_cast<std::int32_t>(stream.Size());
-        char *buffer = ioBuffer_.get();
+        // A memory stream is sent from where it holds its bytes; any other
+        // stream is copied block by block through the I/O buffer.
+        auto *memory = dynamic_cast<TMemoryStream *>(&stream);
         do {
-            const std::int64_t left = stream.Size() - stream.Position();
-            const auto chunk = static_cast<std::size_t>(
-                stream.Read(buffer, left < kIOBufferSize ? left : kIOBufferSize));
+            const char *buffer = ioBuffer_.get();
+            std::size_t chunk = 0;
+            if (memory) {
+                const std::span<const char> run = memory->ReadableRun(kIOBufferSize);
+                buffer = run.data();
+                chunk = run.size();
+                memory->Skip(static_cast<std::int64_t>(chunk));
+            } else {
+                const std::int64_t left = stream.Size() - stream.Position();
+                chunk = static_cast<std::size_t>(stream.Read(ioBuffer_.get(), left < kIOBufferSize ? left : kIOBufferSize));
+            }
             std::size_t sent = 0;
             while (sent < chunk && !canceled_) {
                 const SockPtr sock = CurrentSock();
@@ -307,13 +317,21 @@ void TPowersock::CaptureStream(TStream &stream, std::int32_t size)
                 sock->RearmRead();
         }
     } rearm {*this};
+    // A memory stream that is being filled at its end receives straight
+    // into its own blocks; anything else through the I/O buffer.
+    auto *memory = dynamic_cast<TMemoryStream *>(&stream);
     while (!canceled_ && stream.Size() < size) {
         const SockPtr sock = CurrentSock();
-        const long k = RecvSome(sock, buffer, kIOBufferSize, false, false);
+        const std::span<char> room = memory ? memory->AppendRoom(kIOBufferSize) : std::span<char>();
+        const bool direct = !room.empty();
+        const long k = RecvSome(sock, direct ? room.data() : buffer, direct ? room.size() : kIOBufferSize, false, false);
         if (k == 0)
             break;
         if (k > 0) {
-            stream.Write(buffer, k);
+            if (direct)
+                memory->Appended(static_cast<std::size_t>(k));
+            else
+                stream.Write(buffer, k);
             bytesRecvd_ += static_cast<std::int32_t>(k);
             if (OnPacketRecvd)
                 OnPacketRecvd(this);

@@ -3,7 +3,9 @@
 // other text of the program; they are converted to UTF-8 only where they
 // reach the file system.
 
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dz {
@@ -40,7 +42,14 @@ std::string FileNameOf(const std::string &path);
 // leaves a truncated file where the old one was.
 // Raises EFileError "Cannot open file <path>" / "Cannot create file <path>".
 std::string ReadFileBytes(const std::string &path);
-void WriteFileAtomic(const std::string &path, const char *data, std::size_t size);
+// The pieces are written one after the other; large page-aligned pieces go
+// to the disk without passing through the page cache.
+void WriteFileAtomic(const std::string &path, std::span<const std::string_view> pieces);
+inline void WriteFileAtomic(const std::string &path, const char *data, std::size_t size)
+{
+    const std::string_view piece(data, size);
+    WriteFileAtomic(path, std::span<const std::string_view>(&piece, 1));
+}
 inline void WriteFileAtomic(const std::string &path, const std::string &bytes)
 {
     WriteFileAtomic(path, bytes.data(), bytes.size());

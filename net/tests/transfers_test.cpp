@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <future>
 #include <random>
 #include <thread>
@@ -193,6 +195,76 @@ TEST_F(TransfersTest, SendStreamFromItsStartAndCaptureBeyondTheTarget)
     EXPECT_EQ(in.Size(), 150);
     EXPECT_EQ(sock.BytesRecvd(), 150);
     EXPECT_EQ(blocks, 1);
+}
+
+// A stream kept in one string: any stream that is not a memory stream
+// goes through the I/O buffer instead of being reached in place.
+class TStringStream : public TStream {
+public:
+    std::int64_t Size() const override { return static_cast<std::int64_t>(bytes.size()); }
+    std::int64_t Position() const override { return position; }
+    void SetPosition(std::int64_t p) override { position = std::clamp<std::int64_t>(p, 0, Size()); }
+    std::int64_t Read(void *buffer, std::int64_t count) override
+    {
+        const std::int64_t n = std::min(count, Size() - position);
+        std::memcpy(buffer, bytes.data() + position, static_cast<std::size_t>(n));
+        position += n;
+        return n;
+    }
+    std::int64_t Write(const void *buffer, std::int64_t count) override
+    {
+        if (position + count > Size())
+            bytes.resize(static_cast<std::size_t>(position + count));
+        std::memcpy(bytes.data() + position, buffer, static_cast<std::size_t>(count));
+        position += count;
+        return count;
+    }
+    std::string bytes;
+    std::int64_t position = 0;
+};
+
+// More than a memory block each way, through either kind of stream: every
+// byte arrives in order and the counters agree.
+TEST_F(TransfersTest, StreamsOfEitherKindTravelWhole)
+{
+    const std::size_t size = static_cast<std::size_t>(TMemoryStream::kBlockSize) * 2 + 12345;
+    std::string data(size, '\0');
+    std::mt19937 rng(21);
+    for (auto &c : data)
+        c = static_cast<char>(rng());
+    for (const bool memory : {true, false}) {
+        TMemoryStream memOut, memIn;
+        TStringStream strOut, strIn;
+        TStream &out = memory ? static_cast<TStream &>(memOut) : strOut;
+        TStream &in = memory ? static_cast<TStream &>(memIn) : strIn;
+        out.Write(data.data(), static_cast<std::int64_t>(size));
+        auto received = std::async(std::launch::async, [&] { return peer.Recv(size); });
+        sock.SendStream(out);
+        EXPECT_TRUE(received.get() == data) << memory;
+        EXPECT_EQ(sock.BytesSent(), static_cast<std::int32_t>(size)) << memory;
+
+        std::thread writer([&] { peer.Send(data); });
+        sock.CaptureStream(in, static_cast<std::int32_t>(size));
+        writer.join();
+        EXPECT_EQ(sock.BytesRecvd(), static_cast<std::int32_t>(size)) << memory;
+        std::string back(size, '\0');
+        in.SetPosition(0);
+        EXPECT_EQ(in.Read(back.data(), static_cast<std::int64_t>(size)), static_cast<std::int64_t>(size));
+        EXPECT_TRUE(back == data) << memory;
+    }
+}
+
+// A memory stream whose position is not at its end is written from the
+// position, over what it already holds.
+TEST_F(TransfersTest, CaptureIntoAMemoryStreamWritesFromItsPosition)
+{
+    TMemoryStream in;
+    in.Write("0123456789", 10);
+    in.SetPosition(4);
+    std::thread writer([&] { peer.Send("abcdefghij"); });
+    sock.CaptureStream(in, 14);
+    writer.join();
+    EXPECT_EQ(in.ToString(), "0123abcdefghij");
 }
 
 TEST_F(TransfersTest, CaptureEndsWhenThePeerClosesEarly)

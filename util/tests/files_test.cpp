@@ -6,7 +6,9 @@
 
 #include <QTemporaryDir>
 
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <fstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -159,6 +161,53 @@ TEST_F(FilesTest, AtomicWriteReplacesWholeAndLeavesNoTemporary)
     } catch (const EFileError &e) {
         EXPECT_EQ(std::string(e.what()), "Cannot open file " + Dir() + "nothing.txt");
     }
+}
+
+// Large page-aligned pieces bypass the page cache, the rest goes through
+// it; whatever the mix, the file must hold exactly the pieces in order, on
+// a disk file system and on a memory one (which may refuse unbuffered
+// writes).
+TEST_F(FilesTest, AtomicWriteOfPiecesKeepsEveryByteInOrder)
+{
+    constexpr std::size_t kPage = 4096;
+    constexpr std::size_t kBig = std::size_t {1} << 20;
+    // Page-aligned memory, with room for pieces that start off a page.
+    const std::size_t arena = 4 * kBig + 4 * kPage;
+    std::unique_ptr<char, void (*)(void *)> memory(static_cast<char *>(std::aligned_alloc(kPage, arena)), std::free);
+    ASSERT_TRUE(memory);
+    for (std::size_t i = 0; i < arena; ++i)
+        memory.get()[i] = static_cast<char>(i * 131 + i / 4099);
+    char *m = memory.get();
+    using Layout = std::vector<std::pair<std::size_t, std::size_t>>; // offset in the arena, size
+    const struct {
+        const char *what;
+        Layout pieces;
+    } cases[] = {
+        {"full aligned blocks and a short tail", {{0, kBig}, {kBig, kBig}, {2 * kBig, 777}}},
+        {"an aligned block after an unaligned start", {{3, 1000}, {kBig, kBig}, {2 * kBig, kBig}}},
+        {"a block that does not start on a page", {{kPage + 1, kBig}, {3 * kBig, kBig}}},
+        {"an aligned block whose length is not whole pages", {{0, kBig + 100}, {2 * kBig, kBig}}},
+        {"empty pieces among the others", {{0, 0}, {0, kBig}, {kBig, 0}, {kBig, 5}}},
+        {"one small piece", {{10, 3}}},
+    };
+    std::vector<std::string> folders {Dir()};
+    QTemporaryDir shm(QStringLiteral("/dev/shm/dz-test-XXXXXX"));
+    if (shm.isValid())
+        folders.push_back(shm.path().toStdString() + "/");
+    for (const std::string &folder : folders)
+        for (const auto &c : cases) {
+            std::vector<std::string_view> pieces;
+            std::string expected;
+            for (const auto &[at, size] : c.pieces) {
+                pieces.emplace_back(m + at, size);
+                expected.append(m + at, size);
+            }
+            const std::string file = folder + "pieces.bin";
+            WriteFileAtomic(file, std::string("an older file of the same name"));
+            WriteFileAtomic(file, pieces);
+            EXPECT_TRUE(ReadFileBytes(file) == expected) << c.what << " in " << folder;
+            EXPECT_EQ(Entries(folder), 1u) << c.what << " in " << folder;
+        }
 }
 
 TEST_F(FilesTest, CyrillicNamesReachTheFileSystemAsUtf8)
