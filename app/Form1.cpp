@@ -174,6 +174,9 @@ QTimer *MakeTimer(QObject *parent, const char *name)
     auto *timer = new QTimer(parent);
     timer->setObjectName(QLatin1String(name));
     timer->setInterval(1000);
+    // A coarse timer may fire up to 50 ms early; the send run's pacing and
+    // the clock's seconds want the whole second.
+    timer->setTimerType(Qt::PreciseTimer);
     return timer;
 }
 
