@@ -75,19 +75,6 @@ awk -v d="$dz_ms" -v c="$cp_ms" -v s="$cpsync_ms" -v n="$nc_ms" 'BEGIN {
   printf "  ratios   %.2f x cp, %.2f x cp with flush, %.2f x netcat\n", d / c, d / s, d / n }'
 awk -v a="$(sort -n "$work/alpha.peaks" | tail -n 1)" -v b="$(sort -n "$work/beta.peaks" | tail -n 1)" -v m="$mib" 'BEGIN {
   printf "  peak memory: sender %.0f MiB, receiver %.0f MiB (%.2f x the file)\n", a / 1024, b / 1024, b / 1024 / m }'
-# What the machine charges for memory a process touches for the first time
-# (large on a virtual machine that hands its pages back to the host): the
-# copy holds the whole file in memory on both sides, cp and netcat do not.
-touch_ms=$(python3 -c '
-import mmap, time
-n = '"$mib"' << 20
-m = mmap.mmap(-1, n)
-page = b"\1" * 4096
-t = time.monotonic()
-for at in range(0, n, 4096):
-    m[at:at + 4096] = page
-print(round((time.monotonic() - t) * 1000))' 2>/dev/null || echo "?")
-echo "  first touch of $mib MiB of new memory: ${touch_ms} ms (each side of the copy does this once)"
 rm -f "$work/src/big.bin"
 
 files=()
