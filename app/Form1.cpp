@@ -9,10 +9,10 @@
 #include "Guard.h"
 #include "Icons.h"
 #include "OrderedWork.h"
-#include "util/codepage.h"
-#include "services/nmmsg.h"
 #include "net/stream.h"
+#include "services/nmmsg.h"
 #include "services/nmstrm.h"
+#include "util/codepage.h"
 #include "util/files.h"
 
 #include <QAction>

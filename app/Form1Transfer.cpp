@@ -22,15 +22,18 @@
 #include <QToolButton>
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
 // Reads the whole file into an empty memory stream, straight into the
-// stream's own blocks. Raises "Cannot open file <path>".
+// stream's own blocks, keeping the window served while a large file loads
+// (as the send that follows does). Raises "Cannot open file <path>".
 void LoadFile(const std::string &path, dz::net::TMemoryStream &stream)
 {
+    auto lastPump = std::chrono::steady_clock::now();
     const int fd = ::open(dz::FsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw dz::EFileError("Cannot open file " + path);
@@ -47,6 +50,11 @@ void LoadFile(const std::string &path, dz::net::TMemoryStream &stream)
         if (n == 0)
             break;
         stream.Appended(static_cast<std::size_t>(n));
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastPump >= std::chrono::milliseconds(20)) {
+            lastPump = now;
+            QCoreApplication::processEvents();
+        }
     }
     ::close(fd);
 }
@@ -85,9 +93,9 @@ void TForm1::Timer1Timer()
         const std::string path = RowText(ListF_send, p);
         PostMsg("File_Start|" + dz::FileNameOf(path));
         {
+            const TOrderedWork::TBusy busy(*work_);
             dz::net::TMemoryStream stream;
             LoadFile(path, stream);
-            const TOrderedWork::TBusy busy(*work_);
             NMStrm1->PostStream(stream);
         }
         PostMsg("File_End|" + dz::FileNameOf(RowText(ListF_send, p)));
