@@ -466,17 +466,9 @@ void TForm1::CreateNetworkComponents()
         work->Submit(Sender->AcceptNumber(), [this, sFrom, sMsg] { NMMSGServ1MSG(sFrom, sMsg); });
     };
     NMStrmServ1->OnMSG = [this, work](TNMStrmServ *Sender, const std::string &sFrom, dz::net::TStream &strm) {
-        // The stream is freed when this returns: take its bytes over (a
-        // file can be as large as the memory, so never copy them).
-        auto kept = std::make_shared<dz::net::TMemoryStream>();
-        if (auto *memory = dynamic_cast<dz::net::TMemoryStream *>(&strm)) {
-            *kept = std::move(*memory);
-        } else {
-            std::string block(static_cast<std::size_t>(dz::net::TMemoryStream::kBlockSize), '\0');
-            strm.SetPosition(0);
-            while (const std::int64_t n = strm.Read(block.data(), static_cast<std::int64_t>(block.size())))
-                kept->Write(block.data(), n);
-        }
+        // The server's memory stream is freed when this returns: take its
+        // bytes over (a file can be as large as the memory, so never copy).
+        auto kept = std::make_shared<dz::net::TMemoryStream>(std::move(dynamic_cast<dz::net::TMemoryStream &>(strm)));
         work->Submit(Sender->AcceptNumber(), [this, sFrom, kept] { NMStrmServ1MSG(sFrom, *kept); });
     };
     NMMSGServ1->Loaded();
