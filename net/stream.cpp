@@ -48,6 +48,17 @@ TMemoryStream &TMemoryStream::operator=(TMemoryStream &&other) noexcept
     return *this;
 }
 
+void TMemoryStream::GrowTo(std::size_t blocks)
+{
+    try {
+        blocks_.reserve(blocks);
+    } catch (const std::bad_alloc &) {
+        throw Exception("Out of memory");
+    }
+    while (blocks_.size() < blocks)
+        blocks_.emplace_back(NewBlock());
+}
+
 void TMemoryStream::SetPosition(std::int64_t position)
 {
     position_ = std::clamp<std::int64_t>(position, 0, size_);
@@ -75,14 +86,7 @@ std::int64_t TMemoryStream::Write(const void *buffer, std::int64_t count)
     const auto *in = static_cast<const char *>(buffer);
     const std::int64_t end = position_ + count;
     // Blocks for the whole write first, so a failure leaves the stream as it was.
-    const auto needed = static_cast<std::size_t>((end + kBlockSize - 1) / kBlockSize);
-    try {
-        blocks_.reserve(needed);
-    } catch (const std::bad_alloc &) {
-        throw Exception("Out of memory");
-    }
-    while (blocks_.size() < needed)
-        blocks_.emplace_back(NewBlock());
+    GrowTo(static_cast<std::size_t>((end + kBlockSize - 1) / kBlockSize));
     std::int64_t done = 0;
     while (done < count) {
         const std::int64_t offset = position_ % kBlockSize;
@@ -136,14 +140,7 @@ std::span<char> TMemoryStream::AppendRoom(std::size_t most)
     if (position_ != size_ || most == 0)
         return {};
     const std::int64_t offset = size_ % kBlockSize;
-    if (static_cast<std::size_t>(size_ / kBlockSize) >= blocks_.size()) {
-        try {
-            blocks_.reserve(blocks_.size() + 1);
-        } catch (const std::bad_alloc &) {
-            throw Exception("Out of memory");
-        }
-        blocks_.emplace_back(NewBlock());
-    }
+    GrowTo(static_cast<std::size_t>(size_ / kBlockSize) + 1);
     const auto n = static_cast<std::size_t>(std::min(static_cast<std::int64_t>(most), kBlockSize - offset));
     return {blocks_[static_cast<std::size_t>(size_ / kBlockSize)].get() + offset, n};
 }

@@ -70,6 +70,9 @@ private:
     struct FreeBlock {
         void operator()(char *p) const;
     };
+    // At least this many blocks; raises "Out of memory".
+    void GrowTo(std::size_t blocks);
+
     std::vector<std::unique_ptr<char, FreeBlock>> blocks_;
     std::int64_t size_ = 0;
     std::int64_t position_ = 0;
