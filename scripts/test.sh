@@ -5,6 +5,7 @@
 # there) and under AddressSanitizer with UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+top=$(pwd)
 scripts/setup.sh
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300 -j2)
 
@@ -13,5 +14,5 @@ for sanitizer in thread address; do
   cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DDIZARUZ_WITH_APP=OFF -DDIZARUZ_BENCHMARKS=OFF -DDIZARUZ_SANITIZE="$sanitizer" > /dev/null
   cmake --build "$dir" --parallel "$(nproc)"
-  (cd "$dir" && TSAN_OPTIONS="halt_on_error=1" ctest --output-on-failure --timeout 300 -j2)
+  (cd "$dir" && TSAN_OPTIONS="halt_on_error=1 suppressions=$top/scripts/tsan.supp" ctest --output-on-failure --timeout 300 -j2)
 done
