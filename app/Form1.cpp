@@ -8,8 +8,7 @@
 #include "Controls.h"
 #include "Guard.h"
 #include "Icons.h"
-#include "OrderedWork.h"
-#include "net/stream.h"
+#include "peer/session.h"
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
 #include "util/codepage.h"
@@ -235,15 +234,25 @@ TForm1::TForm1(TForm1Config config)
 
 TForm1::~TForm1()
 {
-    // Nothing handed over may run on a window being taken apart; the servers
-    // go first, so no connection thread submits to a queue that is gone.
-    work_->Close();
-    NMStrmServ1.reset();
-    NMMSGServ1.reset();
-    work_.reset();
-    NMStrm1.reset();
-    NMMsg1.reset();
+    // Nothing handed over may run on a window being taken apart.
+    session_->Work().Close();
+    session_.reset();
     dz::SetExceptionReporter(std::move(previousReporter_));
+}
+
+dz::peer::TOrderedWork &TForm1::Work() const
+{
+    return session_->Work();
+}
+
+dz::peer::TPeerCore &TForm1::Core() const
+{
+    return session_->Core();
+}
+
+void TForm1::ShowDecided()
+{
+    session_->Work().Drain();
 }
 
 void TForm1::BuildControls()
@@ -434,45 +443,21 @@ void TForm1::WireEvents()
 
 void TForm1::CreateNetworkComponents()
 {
-    using dz::services::TNMMsg;
-    using dz::services::TNMMSGServ;
-    using dz::services::TNMStrm;
-    using dz::services::TNMStrmServ;
-
-    NMMsg1 = std::make_unique<TNMMsg>();
-    NMMsg1->Port = config_.msgPort;
-    NMMsg1->ReportLevel = 0;
-    NMMsg1->OnInvalidHost = [this](bool &Handled) { NMMsg1InvalidHost(Handled); };
-    NMMSGServ1 = std::make_unique<TNMMSGServ>();
-    NMMSGServ1->Port = config_.msgPort;
-    NMMSGServ1->ReportLevel = 0;
-    NMStrm1 = std::make_unique<TNMStrm>();
-    NMStrm1->Port = config_.strmPort;
-    NMStrm1->ReportLevel = 0;
-    NMStrmServ1 = std::make_unique<TNMStrmServ>();
-    NMStrmServ1->Port = config_.strmPort;
-    NMStrmServ1->ReportLevel = 0;
-
-    // Both servers feed one queue, so a file's contents are handled after
-    // the File_Start that came before them, and Send_End after the last file.
-    TNMMSGServ *msgServ = NMMSGServ1.get();
-    TNMStrmServ *strmServ = NMStrmServ1.get();
-    work_ = std::make_unique<TOrderedWork>(
-        std::vector<TOrderedWork::TLiveNumbers>{[msgServ] { return msgServ->LiveAcceptNumbers(); },
-                                                [strmServ] { return strmServ->LiveAcceptNumbers(); }},
+    dz::peer::TSessionConfig config;
+    config.msgPort = config_.msgPort;
+    config.strmPort = config_.strmPort;
+    config.programFolder = ProgramFolder();
+    // Every effect runs under the error report, one by one, so a failure
+    // (a state file that cannot be written) stops nothing after it.
+    session_ = std::make_unique<dz::peer::TPeerSession>(
+        config, [this](const std::vector<dz::peer::TEffect> &effects) { NMMSGServ1MSG(effects); },
         [](const std::function<void()> &work) { RunGuarded(work); });
-    TOrderedWork *work = work_.get();
-    NMMSGServ1->OnMSG = [this, work](TNMMSGServ *Sender, const std::string &sFrom, const std::string &sMsg) {
-        work->Submit(Sender->AcceptNumber(), [this, sFrom, sMsg] { NMMSGServ1MSG(sFrom, sMsg); });
-    };
-    NMStrmServ1->OnMSG = [this, work](TNMStrmServ *Sender, const std::string &sFrom, dz::net::TStream &strm) {
-        // The server's memory stream is freed when this returns: take its
-        // bytes over (a file can be as large as the memory, so never copy).
-        auto kept = std::make_shared<dz::net::TMemoryStream>(std::move(dynamic_cast<dz::net::TMemoryStream &>(strm)));
-        work->Submit(Sender->AcceptNumber(), [this, sFrom, kept] { NMStrmServ1MSG(sFrom, *kept); });
-    };
-    NMMSGServ1->Loaded();
-    NMStrmServ1->Loaded();
+    NMMsg1 = &session_->Outbox().Client();
+    NMStrm1 = &session_->Streams().Client();
+    NMMSGServ1 = &session_->MsgServer();
+    NMStrmServ1 = &session_->StrmServer();
+    NMMsg1->OnInvalidHost = [this](bool &Handled) { NMMsg1InvalidHost(Handled); };
+    session_->Listen();
     CheckListening();
 }
 
@@ -480,8 +465,8 @@ void TForm1::CheckListening()
 {
     QStringList problems;
     for (dz::net::TNMGeneralServer *server :
-         {static_cast<dz::net::TNMGeneralServer *>(NMMSGServ1.get()),
-          static_cast<dz::net::TNMGeneralServer *>(NMStrmServ1.get())}) {
+         {static_cast<dz::net::TNMGeneralServer *>(NMMSGServ1),
+          static_cast<dz::net::TNMGeneralServer *>(NMStrmServ1)}) {
         const std::int32_t error = server->ListenError();
         if (error == 0)
             continue;

@@ -1,12 +1,15 @@
 #pragma once
 // The main window Form1: every control of the program, and the handlers of
-// its events. The controls are the program's shared state (an empty
-// Edit_RemoteComputerIP means no peer is introduced, Label_Dir_Reciv is the
-// receive folder, ...), so they are public, under their design names.
+// its events. The window is the view of the peer session (peer/session.h):
+// the protocol's state lives in its core, which decides; the window shows
+// what the core decided (its effects) and hands the user's actions to it.
+// The controls are public, under their design names.
 //
-// Everything here runs on the GUI thread. No handler lets an exception out:
-// whatever a handler throws ends it and goes to the general error report, a
-// modal message box with the exception's text (see Guard.h).
+// Everything here runs on the GUI thread, and nothing here waits for the
+// network: sends go through the session's senders and report back when they
+// are done. No handler lets an exception out: whatever a handler throws ends
+// it and goes to the general error report, a modal message box with the
+// exception's text (see Guard.h).
 
 #include "Dialogs.h"
 #include "StateFiles.h"
@@ -18,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class IClock;
 class QAction;
@@ -34,16 +38,18 @@ class QTabWidget;
 class QTimer;
 class QToolButton;
 class TAboutBox;
+namespace dz::peer {
 class TOrderedWork;
+class TPeerCore;
+class TPeerSession;
+struct TEffect;
+} // namespace dz::peer
 namespace dz::services {
 class TNMMsg;
 class TNMMSGServ;
 class TNMStrm;
 class TNMStrmServ;
 } // namespace dz::services
-namespace dz::net {
-class TMemoryStream;
-} // namespace dz::net
 
 // What a window is built with. The program itself uses the defaults; tests
 // give each window its own folder and its own ports.
@@ -123,17 +129,18 @@ public:
 
     // --- Network components ---------------------------------------------
     // The message service (config.msgPort) and the stream service
-    // (config.strmPort). CreateNetworkComponents(), called by the
-    // constructor before anything is restored, makes them, so the servers
-    // listen from the moment the window exists. Their OnMSG handlers run on
-    // connection threads and only hand the work to Work(), which runs it on
-    // the GUI thread in accept order.
-    std::unique_ptr<dz::services::TNMMsg> NMMsg1;
-    std::unique_ptr<dz::services::TNMMSGServ> NMMSGServ1;
-    std::unique_ptr<dz::services::TNMStrm> NMStrm1;
-    std::unique_ptr<dz::services::TNMStrmServ> NMStrmServ1;
+    // (config.strmPort), owned by the session. CreateNetworkComponents(),
+    // called by the constructor before anything is restored, makes them, so
+    // the servers listen from the moment the window exists. The clients live
+    // on the session's sender threads; their Host and FromName follow the
+    // core at each send.
+    dz::services::TNMMsg *NMMsg1 = nullptr;
+    dz::services::TNMMSGServ *NMMSGServ1 = nullptr;
+    dz::services::TNMStrm *NMStrm1 = nullptr;
+    dz::services::TNMStrmServ *NMStrmServ1 = nullptr;
 
-    // --- State ----------------------------------------------------------
+    // --- State, as shown ------------------------------------------------
+    // The core holds these; the window shows them as they were last told.
     qint32 InvalidHostCode = 0; // 1 once NMMsg1 reported an unknown host
     bool FreeFlag = true;       // not receiving a batch
 
@@ -148,29 +155,37 @@ public:
     TAboutBox *AboutBox();
 
     // --- Peer control protocol and chat --------------------------------
-    // Each send blocks (pumping) until the peer has answered; a failed send
-    // raises ESockError, which ends the handler and reaches the error report.
+    // Each send is queued; a failed send is reported through the general
+    // error report when it has failed, and what was to follow it does not
+    // happen.
     void SB_connectClick();
-    // Refuses, with a message and the text kept, a line too long to frame.
+    // The line is logged once delivered; a line that could not be sent comes
+    // back into Edit_Mess. Refuses, with a message and the text kept, a line
+    // too long to frame.
     void SB_msgClick();
     void SpeedButton2Click();
     // Key: 13 for Enter (either Return key), otherwise Qt's key code. The key
     // is not consumed: the focused control still gets it.
     virtual void FormKeyDown(quint16 &Key, Qt::KeyboardModifiers Shift);
-    // Never refuses: a goodbye that cannot be delivered is reported and the
-    // window closes all the same.
+    // Never refuses. Waits (briefly, bounded) for the goodbye to go out; a
+    // goodbye that cannot be delivered is reported and the window closes
+    // all the same.
     void FormCloseQuery(bool &CanClose);
-    // One message from the peer, on the GUI thread (handed over by
-    // NMMSGServ1's connection thread through Work()). Its replies fail
-    // silently.
-    void NMMSGServ1MSG(const std::string &sFrom, const std::string &sMsg);
+    // Shows what the core decided for one message from the peer (or one
+    // stream, or one of the window's own actions), in the core's order.
+    void NMMSGServ1MSG(const std::vector<dz::peer::TEffect> &effects);
+    // Called on the message sender's thread when NMMsg1 cannot resolve its
+    // host: the core notes it, and the user is told on the GUI thread.
     void NMMsg1InvalidHost(bool &Handled);
     // The longest chat text: "MSG|" and it must fit the message service's
     // four-digit length field.
     static constexpr int kMaxChatBytes = 9999 - 4;
-    // The ordered hand-over of both servers' work. Every blocking call the
-    // window makes runs under a TOrderedWork::TBusy.
-    TOrderedWork &Work() const { return *work_; }
+    // The ordered hand-over of the effects to this thread.
+    dz::peer::TOrderedWork &Work() const;
+    dz::peer::TPeerSession &Session() const { return *session_; }
+    dz::peer::TPeerCore &Core() const;
+    // This computer's name and address: shown, and told to the core.
+    void SetThisComputer(const std::string &name, const std::string &ip);
     // What the window told its user about servers that cannot listen (empty
     // when both listen).
     const QString &ListenProblems() const { return listenProblems_; }
@@ -186,20 +201,21 @@ public:
     void SB_DirClick();
     // Writes ListF_send or ListF_recv to its list file, under the write guard.
     void SaveListFile(QListWidget *list);
+    // Shows the receive folder in Label_Dir_Reciv and tells the core, which
+    // stores received files there.
+    void ShowReceiveFolder(const std::string &folder);
 
     // --- File sending and receiving --------------------------------------
     // A send run: "Send_Start", then one row of ListF_send per tick of
     // Timer1 (the selection is the run's position), "Send_End" at the end.
+    // A step holds on to its row: a row deleted while its file is on the way
+    // ends the step without touching any other row.
     void SB_sendClick();
     void Timer1Timer();
-    // Raised (on this thread, in accept order) for every stream received;
-    // strm is its content. Stores it in the receive folder under the
-    // pending file name and lists it.
-    void NMStrmServ1MSG(const std::string &sFrom, const dz::net::TMemoryStream &strm);
-    // The received name reduced to a name that stays inside the receive
-    // folder: its last component, without control characters; "" when
-    // nothing safe is left ("", "." or "..").
-    static std::string SafeReceivedName(const std::string &announced);
+    // Lists a file that the session stored (on this thread, in order).
+    void NMStrmServ1MSG(const std::string &sFrom, const std::string &name);
+    // Whether a step of a send run is on its way.
+    bool StepInFlight() const { return stepRow_ != 0; }
 
     // --- Environment ----------------------------------------------------
     const std::string &ProgramFolder() const { return files_.programFolder(); }
@@ -222,14 +238,14 @@ private:
     void WireEvents();
     void CreateNetworkComponents();
     void CheckListening();
-    // PostText on NMMsg1 as a blocking call of the window.
-    void PostMsg(const std::string &text);
-    // A reply from NMMSGServ1MSG: false, and nothing reported, when it fails.
-    bool Reply(const std::string &text);
+    // Applies the effects the core has queued so far (those of an action
+    // the user just took included).
+    void ShowDecided();
+    // The end of one step of a send run.
+    void StepDone(quint64 run, quint64 row, const std::string &error);
     // Inserts a chat line at the top of the log and rewrites "~MSG.txt".
     void LogChatLine(const std::string &name, const std::string &text);
     void SaveChatLog();
-    void SetAllHosts(const std::string &host);
     void InstallErrorReport();
     // A message through dialogs about files whose names have no Windows-1251 form.
     void ReportUnwritableNames(const QStringList &names);
@@ -241,8 +257,13 @@ private:
     TAboutBox *aboutBox_ = nullptr;
     bool placed_ = false;
     dz::ExceptionReporter previousReporter_;
-    std::unique_ptr<TOrderedWork> work_;
+    std::unique_ptr<dz::peer::TPeerSession> session_;
     QString listenProblems_;
+    // The send run: its number (a new run makes the old one's steps
+    // stale), and the row whose step is on its way (0: none).
+    quint64 run_ = 0;
+    quint64 stepRow_ = 0;
+    quint64 rowSerial_ = 0;
 };
 
 // The local files among dropped URLs, as UTF-8 paths, in their order.

@@ -1,10 +1,11 @@
-// Form1: the peer control protocol and the chat.
+// Form1: the peer control protocol and the chat, as the window shows them.
 
 #include "Form1.h"
 
 #include "Clock.h"
 #include "Controls.h"
-#include "OrderedWork.h"
+#include "Guard.h"
+#include "peer/session.h"
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
 #include "util/codepage.h"
@@ -14,10 +15,16 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTextCursor>
 #include <QToolButton>
 
+#include <chrono>
+#include <memory>
+
 namespace {
+
+using dz::peer::TEffect;
 
 // Strips blanks from both ends of the box's text, puts it back and returns it.
 std::string TrimBox(QLineEdit *edit)
@@ -27,41 +34,16 @@ std::string TrimBox(QLineEdit *edit)
     return text;
 }
 
-bool IsYes(const std::string &msg)
-{
-    return dz::UpperText(dz::ExtractField(dz::DelimEqBar(), msg, 2)) == "YES";
-}
-
-std::string YesNo(bool yes)
-{
-    return yes ? "Yes" : "No";
-}
+// How long a closing window waits for its goodbye to go out.
+constexpr auto kGoodbyeWait = std::chrono::milliseconds(1500);
 
 } // namespace
 
-void TForm1::PostMsg(const std::string &text)
+void TForm1::SetThisComputer(const std::string &name, const std::string &ip)
 {
-    const TOrderedWork::TBusy busy(*work_);
-    NMMsg1->PostText(text);
-}
-
-bool TForm1::Reply(const std::string &text)
-{
-    try {
-        PostMsg(text);
-        return true;
-    } catch (const dz::net::ESockError &) {
-        // The peer asked nothing of the user: a lost reply is not reported.
-        return false;
-    }
-}
-
-void TForm1::SetAllHosts(const std::string &host)
-{
-    NMMsg1->Host = host;
-    NMMSGServ1->Host = host;
-    NMStrm1->Host = host;
-    NMStrmServ1->Host = host;
+    SetTextOf(Edit_ThisComputerName, name);
+    SetTextOf(Edit_ThisComputerIP, ip);
+    Core().SetIdentity(name, ip);
 }
 
 void TForm1::SaveChatLog()
@@ -83,20 +65,20 @@ void TForm1::LogChatLine(const std::string &name, const std::string &text)
 
 void TForm1::SB_connectClick()
 {
-    InvalidHostCode = 0;
     const std::string remote = TrimBox(Edit_RemoteComputerName);
+    const dz::peer::TOutcome outcome = Core().Connect(remote);
+    ShowDecided();
     if (remote.empty())
         return;
-    const std::string self = TextOf(Edit_ThisComputerName);
-    NMMsg1->FromName = self;
-    NMMsg1->Host = remote;
-    NMMSGServ1->Host = remote;
-    PostMsg("ItsMe=" + self + "|" + TextOf(Edit_ThisComputerIP));
-    NMStrm1->FromName = self;
-    NMStrm1->Host = remote;
-    NMStrmServ1->Host = remote;
-    files_.writeIni("REMOTE", "ComputerName", remote);
-    files_.writeIni("REMOTE", "ComputerIP", TextOf(Edit_RemoteComputerIP));
+    const QPointer<TForm1> self(this);
+    session_->Send(outcome, [self, remote](const std::string &error) {
+        if (!self)
+            return;
+        if (!error.empty())
+            return dz::ReportError(error);
+        self->Core().Connected(remote);
+        self->ShowDecided();
+    });
 }
 
 void TForm1::SB_msgClick()
@@ -112,10 +94,23 @@ void TForm1::SB_msgClick()
                               .arg(kMaxChatBytes));
         return;
     }
-    PostMsg("MSG|" + text);
-    LogChatLine(TextOf(Edit_ThisComputerName), text);
+    // The box is free for the next line at once; a line that could not be
+    // sent comes back, and only a delivered line is logged.
     Edit_Mess->clear();
     Edit_Mess->setFocus();
+    const QPointer<TForm1> self(this);
+    dz::peer::TOutcome chat;
+    chat.send = {dz::peer::TPeerCore::ChatMessage(text)};
+    session_->Send(chat, [self, text](const std::string &error) {
+        if (!self)
+            return;
+        if (!error.empty()) {
+            if (self->Edit_Mess->text().isEmpty())
+                SetTextOf(self->Edit_Mess, text);
+            return dz::ReportError(error);
+        }
+        self->LogChatLine(TextOf(self->Edit_ThisComputerName), text);
+    });
 }
 
 void TForm1::FormKeyDown(quint16 &Key, Qt::KeyboardModifiers Shift)
@@ -136,88 +131,109 @@ void TForm1::SpeedButton2Click()
 void TForm1::FormCloseQuery(bool &CanClose)
 {
     CanClose = true;
-    if (InvalidHostCode > 0)
-        return;
     const std::string name = TrimBox(Edit_RemoteComputerName);
     const std::string ip = TrimBox(Edit_RemoteComputerIP);
-    if (name.empty() || ip.empty())
+    const dz::peer::TOutcome goodbye = Core().Goodbye(name, ip);
+    if (goodbye.send.empty())
         return;
-    try {
-        PostMsg("By=" + TextOf(Edit_ThisComputerName) + "|" + TextOf(Edit_ThisComputerIP));
-    } catch (...) {
+    // The goodbye is the last thing this copy says: wait for it, briefly.
+    // The window goes on serving its events meanwhile (another window of
+    // this process may be the peer, and its accepts run on this thread).
+    auto error = std::make_shared<std::string>();
+    auto done = std::make_shared<bool>(false);
+    session_->Send(goodbye, [error, done](const std::string &e) {
+        *error = e;
+        *done = true;
+    });
+    const auto end = std::chrono::steady_clock::now() + kGoodbyeWait;
+    while (!*done && std::chrono::steady_clock::now() < end) {
+        dz::net::Pump();
+        dz::net::WaitForActivity(-1, 0, 5);
+    }
+    if (!*done) {
+        session_->Outbox().CancelAll();
+        *error = "The goodbye could not be delivered: the other computer does not answer";
+    }
+    if (!error->empty())
         // Told, but the window still closes: an unreachable peer must not
         // keep it open.
-        dz::ReportCurrentException();
-    }
+        dz::ReportError(*error);
 }
 
 void TForm1::NMMsg1InvalidHost(bool &Handled)
 {
     Handled = false;
-    InvalidHostCode = 1;
-    dialogs_->message(this, AppCaption(), QStringLiteral("Некорректное имя компьютера или он недоступен"));
+    Core().InvalidHost();
+    // On the sender's thread: the box is the GUI thread's, and the sender
+    // does not wait for the user to close it.
+    const QPointer<TForm1> self(this);
+    const std::shared_ptr<IDialogs> dialogs = dialogs_;
+    QMetaObject::invokeMethod(
+        this,
+        [self, dialogs] {
+            if (self)
+                dialogs->message(self, AppCaption(), QStringLiteral("Некорректное имя компьютера или он недоступен"));
+        },
+        Qt::QueuedConnection);
 }
 
-void TForm1::NMMSGServ1MSG(const std::string &sFrom, const std::string &sMsg)
+void TForm1::NMMSGServ1MSG(const std::vector<TEffect> &effects)
 {
-    const std::string command = dz::ExtractField(dz::DelimEqBar(), sMsg, 1);
-    if (command == "MSG") {
-        const std::string text = dz::ExtractField(dz::DelimEqBar(), sMsg, 2);
-        if (!text.empty())
-            LogChatLine(sFrom, text);
-    } else if (command == "ItsMe") {
-        SB_msg->setEnabled(true);
-        if (!FreeFlag || !TextOf(Edit_RemoteComputerIP).empty())
-            return;
-        const std::string name = dz::ExtractField(dz::DelimEqBar(), sMsg, 2);
-        SetTextOf(Edit_RemoteComputerName, name);
-        SetTextOf(Edit_RemoteComputerIP, dz::ExtractField(dz::DelimEqBar(), sMsg, 3));
-        const std::string self = TextOf(Edit_ThisComputerName);
-        NMMsg1->FromName = self;
-        NMStrm1->FromName = self;
-        SetAllHosts(name);
-        if (!Reply("ItsMeToo=" + TextOf(Edit_ThisComputerIP)))
-            return;
-        // Read again: the reply pumped, other work may have come meanwhile.
-        Reply("I_Free=" + YesNo(FreeFlag));
-    } else if (command == "ItsMeToo") {
-        SB_msg->setEnabled(true);
-        if (!FreeFlag)
-            return;
-        const std::string ip = dz::ExtractField(dz::DelimEq(), sMsg, 2);
-        SetTextOf(Edit_RemoteComputerIP, ip);
-        files_.writeIni("REMOTE", "ComputerIP", ip);
-    } else if (command == "By") {
-        Edit_RemoteComputerName->clear();
-        Edit_RemoteComputerIP->clear();
-        SB_send->setEnabled(false);
-        SB_msg->setEnabled(false);
-        FreeFlag = true;
-    } else if (command == "You_Free") {
-        Reply("I_Free=" + YesNo(FreeFlag));
-    } else if (command == "I_Free" || command == "I_FreeToo") {
-        SB_send->setEnabled(false);
-        if (IsYes(sMsg))
-            SB_send->setEnabled(true);
-        if (command == "I_Free")
-            Reply("I_FreeToo=" + YesNo(FreeFlag));
-    } else if (command == "File_Start") {
-        SetTextOf(Label_RecivNow, dz::ExtractField(dz::DelimBar(), sMsg, 2));
-    } else if (command == "Send_Start") {
-        if (!FreeFlag)
-            return;
-        FreeFlag = false;
-        Label_YesReciv->show();
-        SB_send->setEnabled(false);
-        SB_Help->setEnabled(false);
-        Label_RecivNow->clear();
-        ListF_recv->clear();
-    } else if (command == "Send_End") {
-        FreeFlag = true;
-        Label_YesReciv->hide();
-        SB_send->setEnabled(true);
-        SB_Help->setEnabled(true);
-        Label_RecivNow->clear();
+    using Kind = TEffect::Kind;
+    for (const TEffect &e : effects) {
+        // One failure (a state file that cannot be written) stops nothing after it.
+        RunGuarded([&] {
+            switch (e.kind) {
+            case Kind::RemoteName:
+                SetTextOf(Edit_RemoteComputerName, e.text);
+                break;
+            case Kind::RemoteIP:
+                SetTextOf(Edit_RemoteComputerIP, e.text);
+                break;
+            case Kind::MsgEnabled:
+                SB_msg->setEnabled(e.on);
+                break;
+            case Kind::SendEnabled:
+                SB_send->setEnabled(e.on);
+                break;
+            case Kind::HelpEnabled:
+                SB_Help->setEnabled(e.on);
+                break;
+            case Kind::Receiving:
+                Label_YesReciv->setVisible(e.on);
+                break;
+            case Kind::Sending:
+                Label_YesSend->setVisible(e.on);
+                break;
+            case Kind::Pending:
+                SetTextOf(Label_RecivNow, e.text);
+                break;
+            case Kind::ClearReceived:
+                ListF_recv->clear();
+                break;
+            case Kind::Chat:
+                LogChatLine(e.text, e.value);
+                break;
+            case Kind::Ini:
+                files_.writeIni(e.text, e.key, e.value);
+                break;
+            case Kind::Received:
+                NMStrmServ1MSG(e.text, e.value);
+                break;
+            case Kind::Free:
+                FreeFlag = e.on;
+                break;
+            case Kind::InvalidHost:
+                InvalidHostCode = e.number;
+                break;
+            case Kind::Hosts:
+                NMMSGServ1->Host = e.text;
+                NMStrmServ1->Host = e.value;
+                break;
+            case Kind::Notice:
+                dz::ReportError(e.text);
+                break;
+            }
+        });
     }
-    // File_End and any other word: nothing.
 }

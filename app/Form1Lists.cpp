@@ -5,6 +5,7 @@
 
 #include "Controls.h"
 #include "Shell.h"
+#include "peer/core.h"
 #include "util/codepage.h"
 #include "util/files.h"
 
@@ -116,13 +117,16 @@ void TForm1::SpeedButton1Click()
 void TForm1::SB_DirClick()
 {
     std::string folder = TextOf(Label_Dir_Reciv);
-    if (SelectFolder(*dialogs_, this, folder)) {
-        SetTextOf(Label_Dir_Reciv, folder);
-        if (TextOf(Label_Dir_Reciv).empty())
-            SetTextOf(Label_Dir_Reciv, ProgramFolder());
-    }
+    if (SelectFolder(*dialogs_, this, folder))
+        ShowReceiveFolder(folder.empty() ? ProgramFolder() : folder);
     // Written also after a cancel: the unchanged folder is stored again.
     files_.writeIni("LOCAL", "SubDir_for_Reciv", TextOf(Label_Dir_Reciv));
+}
+
+void TForm1::ShowReceiveFolder(const std::string &folder)
+{
+    SetTextOf(Label_Dir_Reciv, folder);
+    Core().SetReceiveFolder(folder);
 }
 
 void TForm1::SaveListFile(QListWidget *list)

@@ -6,6 +6,7 @@
 #include "Clock.h"
 #include "Controls.h"
 #include "Guard.h"
+#include "peer/session.h"
 #include "services/nmmsg.h"
 #include "util/system.h"
 #include "util/text.h"
@@ -22,15 +23,14 @@ void TForm1::FormCreate()
 {
     RunGuarded([this] {
         // The program folder was fixed when the window was made (files_).
-        InvalidHostCode = 0;
-        FreeFlag = true;
-        SB_send->setEnabled(false);
-        SB_msg->setEnabled(false);
+        // Free, no invalid host, chat and send off.
+        Core().Start();
+        ShowDecided();
 
         std::string folder = dz::TrimText(files_.readIni("LOCAL", "SubDir_for_Reciv", ProgramFolder()));
         if (folder.empty())
             folder = ProgramFolder();
-        SetTextOf(Label_Dir_Reciv, folder);
+        ShowReceiveFolder(folder);
 
         TN1->setCurrentIndex(0);
 
@@ -44,8 +44,7 @@ void TForm1::FormCreate()
         Memo_Mess->clear();
         SetMemoLines(Memo_Mess, TStateFiles::loadLines(files_.msgFile()));
 
-        SetTextOf(Edit_ThisComputerName, dz::GetThisComputerName());
-        SetTextOf(Edit_ThisComputerIP, NMMsg1->GetLocalIP());
+        SetThisComputer(dz::GetThisComputerName(), NMMsg1->GetLocalIP());
         // "ComputerIP" is never read back: an empty address box means no peer yet.
         SetTextOf(Edit_RemoteComputerName, files_.readIni("REMOTE", "ComputerName", ""));
 

@@ -1,62 +1,37 @@
-// File sending (a send run, one row per tick) and file receiving.
+// File sending (a send run, one row per tick) and the listing of received
+// files. The exchanges themselves run on the session's senders; the window
+// keeps the list, the timer and the selection, which is the run's position.
 
 #include "Clock.h"
 #include "Controls.h"
 #include "Form1.h"
-#include "OrderedWork.h"
+#include "Guard.h"
 
-#include "net/stream.h"
-#include "services/nmmsg.h"
-#include "services/nmstrm.h"
+#include "peer/sendrun.h"
+#include "peer/session.h"
 #include "util/codepage.h"
 #include "util/errors.h"
-#include "util/files.h"
 #include "util/text.h"
 
-#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
+#include <QPointer>
 #include <QTimer>
 #include <QToolButton>
 
-#include <cerrno>
-#include <chrono>
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
 
-// Reads the whole file into an empty memory stream, straight into the
-// stream's own blocks, keeping the window served while a large file loads
-// (as the send that follows does). Raises "Cannot open file <path>".
-void LoadFile(const std::string &path, dz::net::TMemoryStream &stream)
+// Where a send-list row keeps the number by which its step finds it again.
+constexpr int kStepRowRole = Qt::UserRole + 1;
+
+int RowNumbered(const QListWidget *list, quint64 number)
 {
-    auto lastPump = std::chrono::steady_clock::now();
-    const int fd = ::open(dz::FsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw dz::EFileError("Cannot open file " + path);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    for (;;) {
-        const std::span<char> room = stream.AppendRoom(static_cast<std::size_t>(dz::net::TMemoryStream::kBlockSize));
-        const ssize_t n = ::read(fd, room.data(), room.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ::close(fd);
-            throw dz::EFileError("Cannot open file " + path);
-        }
-        if (n == 0)
-            break;
-        stream.Appended(static_cast<std::size_t>(n));
-        const auto now = std::chrono::steady_clock::now();
-        if (now - lastPump >= std::chrono::milliseconds(20)) {
-            lastPump = now;
-            QCoreApplication::processEvents();
-        }
-    }
-    ::close(fd);
+    for (int i = 0; i < list->count(); ++i)
+        if (list->item(i)->data(kStepRowRole).toULongLong() == number)
+            return i;
+    return -1;
 }
 
 } // namespace
@@ -67,89 +42,83 @@ void TForm1::SB_sendClick()
     SetTextOf(Edit_RemoteComputerName, dz::TrimText(TextOf(Edit_RemoteComputerName)));
     if (TextOf(Edit_RemoteComputerName).empty() || ListF_send->count() == 0)
         return;
-    Label_YesSend->show();
-    SB_send->setEnabled(false);
-    SB_Help->setEnabled(false);
-    PostMsg("Send_Start");
-    SetTextOf(Label_RecivNow, "");
-    SetItemIndex(ListF_send, -1);
-    Timer1->start();
+    // A new run: a step of the old one that is still on its way ends
+    // without moving this one.
+    const quint64 run = ++run_;
+    const dz::peer::TOutcome start = Core().StartRun();
+    ShowDecided();
+    const QPointer<TForm1> self(this);
+    session_->Send(start, [self, run](const std::string &error) {
+        if (!self || self->run_ != run)
+            return;
+        if (!error.empty())
+            return dz::ReportError(error);
+        SetItemIndex(self->ListF_send, -1);
+        self->Timer1->start();
+    });
 }
 
 void TForm1::Timer1Timer()
 {
     Timer1->stop();
-    const int rows = ListF_send->count();
-    int p = ItemIndex(ListF_send);
-    if (p >= rows - 1) {
-        PostMsg("Send_End");
-        SB_send->setEnabled(true);
-        SB_Help->setEnabled(true);
-        Label_YesSend->hide();
+    const int p = ItemIndex(ListF_send);
+    const dz::peer::TNextStep next = dz::peer::NextStep(ListF_send->count(), p, RowChecked(ListF_send, p + 1));
+    switch (next.kind) {
+    case dz::peer::TNextStep::Kind::End:
+        session_->Send(Core().EndRun(true), [](const std::string &error) {
+            if (!error.empty())
+                dz::ReportError(error);
+        });
+        ShowDecided();
+        return;
+    case dz::peer::TNextStep::Kind::Skip:
+        SetItemIndex(ListF_send, next.row);
+        Timer1->start();
+        return;
+    case dz::peer::TNextStep::Kind::Send:
+        break;
+    }
+    SetItemIndex(ListF_send, next.row);
+    QListWidgetItem *item = ListF_send->item(next.row);
+    const quint64 row = ++rowSerial_;
+    item->setData(kStepRowRole, row);
+    stepRow_ = row;
+    const QPointer<TForm1> self(this);
+    const quint64 run = run_;
+    dz::peer::RunStep(session_->Outbox(), session_->Streams(), RowText(ListF_send, next.row),
+                      [self, run, row](const std::string &error) {
+                          if (self)
+                              RunGuarded([&] { self->StepDone(run, row, error); });
+                      });
+}
+
+void TForm1::StepDone(quint64 run, quint64 row, const std::string &error)
+{
+    stepRow_ = 0;
+    if (!error.empty()) {
+        // The run stalls at its row: the row stays, checked, for a later run.
+        if (run == run_)
+            dz::ReportError(error);
         return;
     }
-    SetItemIndex(ListF_send, ++p);
-    if (RowChecked(ListF_send, p)) {
-        const std::string path = RowText(ListF_send, p);
-        PostMsg("File_Start|" + dz::FileNameOf(path));
-        {
-            const TOrderedWork::TBusy busy(*work_);
-            dz::net::TMemoryStream stream;
-            LoadFile(path, stream);
-            NMStrm1->PostStream(stream);
-        }
-        PostMsg("File_End|" + dz::FileNameOf(RowText(ListF_send, p)));
-        QCoreApplication::processEvents();
+    // The step finds its own row again, wherever it is now; a row deleted
+    // meanwhile touches no other.
+    const int p = RowNumbered(ListF_send, row);
+    if (p >= 0) {
         delete ListF_send->takeItem(p);
         SetItemIndex(ListF_send, p - 1);
         SaveListFile(ListF_send);
     }
-    Timer1->start();
+    if (run == run_)
+        Timer1->start();
 }
 
-std::string TForm1::SafeReceivedName(const std::string &announced)
+void TForm1::NMStrmServ1MSG(const std::string &sFrom, const std::string &name)
 {
-    // A Windows peer may send either separator; only the last part counts.
-    std::string name = announced;
-    const auto cut = name.find_last_of("/\\");
-    if (cut != std::string::npos)
-        name.erase(0, cut + 1);
-    std::string clean;
-    for (char c : name)
-        if (static_cast<unsigned char>(c) >= 32 && c != 127)
-            clean += c;
-    dz::TrimBlanks(clean);
-    if (clean.empty() || clean == "." || clean == "..")
-        return {};
-    return clean;
-}
-
-void TForm1::NMStrmServ1MSG(const std::string &sFrom, const dz::net::TMemoryStream &strm)
-{
-    if (strm.Size() == 0)
-        return;
-    // The pending name is taken once, for both the file and its row.
-    const std::string name = SafeReceivedName(TextOf(Label_RecivNow));
-    if (name.empty())
-        return; // no name, or one that would leave the folder: nothing is stored
-    std::string folder = dz::TrimText(TextOf(Label_Dir_Reciv));
-    if (folder.empty() || !dz::FolderExists(folder))
-        folder = ProgramFolder();
-    if (folder.back() != '/')
-        folder += '/';
-    // Only a file that was stored is listed, and a file that could not be
-    // stored is reported here: the sender already counts it as sent. The
-    // bytes go to a temporary file that replaces the old one when complete,
-    // so a failure never leaves a part of a file, nor loses an older file of
-    // the same name.
-    if (!dz::IsDriveWritable(folder))
-        throw dz::EFileError("Cannot create file " + folder + name);
-    dz::WriteFileAtomic(folder + name, strm.Pieces());
     const QDateTime now = clock_->now();
     const std::string when = dz::FromQString(QLocale::system().toString(now.date(), QLocale::ShortFormat) +
                                              QLatin1Char(' ') + TimeOfDayText(now.time()));
     InsertRow(ListF_recv, 0, when + " | " + sFrom + " | " + name);
     SetItemIndex(ListF_recv, 0);
-    SetTextOf(Label_RecivNow, "");
     SaveListFile(ListF_recv);
 }

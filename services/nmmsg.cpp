@@ -29,7 +29,15 @@ void TNMMSGServ::ServeConnection()
 {
     const std::string sFrom = ReadCounted(*this, StrToInt(Read(4)));
     const std::string sMsg = ReadCounted(*this, StrToInt(Read(4)));
+    std::function<void()> afterReply;
+    if (auto *server = static_cast<TNMMSGServ *>(Server())) {
+        const TMSGRequestEvent request = server->OnRequest;
+        if (request)
+            afterReply = request(this, sFrom, sMsg);
+    }
     Write(kReply);
+    if (afterReply)
+        afterReply();
     if (auto *server = static_cast<TNMMSGServ *>(Server())) {
         const TMSGEvent handler = server->OnMSG;
         if (handler)

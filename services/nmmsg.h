@@ -27,6 +27,10 @@ public:
 class TNMMSGServ;
 // Sender: the connection object that served the message (not the listening server).
 using TMSGEvent = std::function<void(TNMMSGServ *Sender, const std::string &sFrom, const std::string &sMsg)>;
+// The same, raised just before the reply is written; what it returns (if
+// anything) runs once the reply has been written, and not when that fails.
+using TMSGRequestEvent =
+    std::function<std::function<void()>(TNMMSGServ *Sender, const std::string &sFrom, const std::string &sMsg)>;
 
 class TNMMSGServ : public net::TNMGeneralServer {
 public:
@@ -37,6 +41,9 @@ public:
     // it on the listening server before Loaded; connection objects look it
     // up there.
     TMSGEvent OnMSG;
+    // Raised on the connection's thread when the whole message has arrived,
+    // before the reply. Set it on the listening server before Loaded.
+    TMSGRequestEvent OnRequest;
 
     void ServeConnection() override;
 

@@ -54,6 +54,12 @@ void TNMStrmServ::ServeConnection()
                 captureError = std::current_exception();
             }
         }
+        auto *server = static_cast<TNMStrmServ *>(Server());
+        const TStrmEvent store = server ? server->OnStore : TStrmEvent();
+        if (store && !captureError && strm.Size() >= size) {
+            strm.SetPosition(0);
+            store(this, sFrom, strm);
+        }
         Write(kReply);
         if (captureError)
             std::rethrow_exception(captureError);

@@ -37,6 +37,10 @@ public:
     // for a stream that arrived whole. Set it on the listening server
     // before Loaded.
     TStrmEvent OnMSG;
+    // Raised on the connection's thread once a whole stream has arrived,
+    // before the reply: the reply then means "stored". An exception it
+    // raises sends no reply.
+    TStrmEvent OnStore;
 
     void ServeConnection() override;
 

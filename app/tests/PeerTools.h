@@ -5,7 +5,8 @@
 
 #include "FakeDialogs.h"
 #include "Form1.h"
-#include "OrderedWork.h"
+#include "peer/orderedwork.h"
+#include "peer/session.h"
 #include "net/tests/rawpeer.h"
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
@@ -193,8 +194,7 @@ protected:
         config.clock = clock;
         auto form = std::make_unique<TForm1>(config);
         form->FormCreate();
-        form->Edit_ThisComputerName->setText(QString::fromStdString(name));
-        form->Edit_ThisComputerIP->setText(QString::fromStdString(ip));
+        form->SetThisComputer(name, ip);
         return form;
     }
     static int MsgPort(const TForm1 &f) { return f.NMMSGServ1->LocalPort(); }
@@ -204,12 +204,12 @@ protected:
         a.NMMsg1->Port = b.NMMSGServ1->LocalPort();
         a.NMStrm1->Port = b.NMStrmServ1->LocalPort();
     }
-    // Sends a message from a raw client and waits until the window handled it.
+    // Sends a message from a raw client and waits until the window showed
+    // what the core decided (queued before the reply went out).
     static void Deliver(TForm1 &f, const std::string &text, const std::string &from = "PEER")
     {
-        const std::uint64_t before = f.Work().DoneCount();
         ASSERT_EQ(SendToWindow(MsgPort(f), from, text), kReply) << text;
-        ASSERT_TRUE(PumpUntil([&] { return f.Work().DoneCount() > before; })) << text;
+        ASSERT_TRUE(PumpUntil([&] { return f.Work().PendingCount() == 0; })) << text;
     }
 
     QTemporaryDir tmp;

@@ -44,13 +44,15 @@ TEST_F(ChatTest, TwoWindowsIntroduceChatSayGoodbyeAndMeetAgain)
     EXPECT_EQ(b->Edit_RemoteComputerIP->text(), QStringLiteral("192.168.0.1"));
     EXPECT_TRUE(a->SB_msg->isEnabled());
     EXPECT_TRUE(b->SB_msg->isEnabled());
+    ASSERT_TRUE(PumpUntil([&] { return a->NMStrmServ1->Host == "127.0.0.2"; })) << "the connect has ended";
     for (const auto *f : {a.get(), b.get()}) {
-        EXPECT_EQ(f->NMMsg1->FromName, TextOf(f->Edit_ThisComputerName));
-        EXPECT_EQ(f->NMStrm1->FromName, TextOf(f->Edit_ThisComputerName));
+        const dz::peer::THosts hosts = f->Core().Hosts();
+        EXPECT_EQ(hosts.msgFrom, TextOf(f->Edit_ThisComputerName));
+        EXPECT_EQ(hosts.strmFrom, TextOf(f->Edit_ThisComputerName));
         const std::string peerName = f == a.get() ? "127.0.0.2" : "127.0.0.1";
-        EXPECT_EQ(f->NMMsg1->Host, peerName);
+        EXPECT_EQ(hosts.msgHost, peerName);
+        EXPECT_EQ(hosts.strmHost, peerName);
         EXPECT_EQ(f->NMMSGServ1->Host, peerName);
-        EXPECT_EQ(f->NMStrm1->Host, peerName);
         EXPECT_EQ(f->NMStrmServ1->Host, peerName);
     }
     const std::string iniA = ReadFile("a", "Dizaruz.ini");
@@ -63,7 +65,7 @@ TEST_F(ChatTest, TwoWindowsIntroduceChatSayGoodbyeAndMeetAgain)
     a->Edit_Mess->setText(QStringLiteral("Привет"));
     a->SB_msgClick();
     EXPECT_TRUE(a->Edit_Mess->text().isEmpty());
-    ASSERT_TRUE(PumpUntil([&] { return Lines(*b).size() == 1; }));
+    ASSERT_TRUE(PumpUntil([&] { return Lines(*a).size() == 1 && Lines(*b).size() == 1; }));
     clock->time = clock->time.addSecs(7);
     b->Edit_Mess->setText(QStringLiteral("Да"));
     b->SB_msgClick();
@@ -94,7 +96,8 @@ TEST_F(ChatTest, TwoWindowsIntroduceChatSayGoodbyeAndMeetAgain)
     EXPECT_EQ(b->Edit_RemoteComputerName->text(), QStringLiteral("127.0.0.3"));
     EXPECT_EQ(b->Edit_RemoteComputerIP->text(), QStringLiteral("192.168.0.3"));
     EXPECT_EQ(c->Edit_RemoteComputerIP->text(), QStringLiteral("192.168.0.2"));
-    EXPECT_TRUE(dialogs->messages.empty());
+    for (const TAsked &m : dialogs->messages)
+        ADD_FAILURE() << m.text.toStdString();
 }
 
 // The connecting side: exact texts of ItsMe, I_FreeToo, MSG and By.
@@ -105,7 +108,7 @@ TEST_F(ChatTest, ConnectingSideSendsTheExactTexts)
     f->NMMsg1->Port = peer.port();
     f->Edit_RemoteComputerName->setText(QStringLiteral("127.0.0.1"));
     f->SB_connectClick();
-    ASSERT_EQ(peer.count(), 1u);
+    ASSERT_TRUE(PumpUntil([&] { return peer.count() == 1; }));
     EXPECT_EQ(peer.messages()[0].from, "ALPHA");
     EXPECT_EQ(peer.messages()[0].text, "ItsMe=ALPHA|192.168.0.1");
     EXPECT_FALSE(f->SB_msg->isEnabled()); // the click itself enables nothing
@@ -120,6 +123,7 @@ TEST_F(ChatTest, ConnectingSideSendsTheExactTexts)
 
     f->Edit_Mess->setText(QStringLiteral("  a=b|c  "));
     f->SB_msgClick();
+    ASSERT_TRUE(PumpUntil([&] { return !Lines(*f).empty(); }));
     ASSERT_EQ(peer.count(), 3u);
     EXPECT_EQ(peer.messages()[2].text, "MSG|a=b|c");
     EXPECT_EQ(Lines(*f), std::vector<std::string>{"14:03:27|ALPHA | a=b|c"});
@@ -151,7 +155,7 @@ TEST_F(ChatTest, AcceptedIntroductionIsAnsweredOnceUntilGoodbye)
     PumpFor(100);
     EXPECT_EQ(peer.count(), 2u);
     EXPECT_EQ(f->Edit_RemoteComputerName->text(), QStringLiteral("127.0.0.1"));
-    EXPECT_EQ(f->NMMsg1->Host, "127.0.0.1");
+    EXPECT_EQ(f->Core().Hosts().msgHost, "127.0.0.1");
 
     Deliver(*f, "You_Free");
     ASSERT_TRUE(PumpUntil([&] { return peer.count() == 3; }));
@@ -164,7 +168,7 @@ TEST_F(ChatTest, AcceptedIntroductionIsAnsweredOnceUntilGoodbye)
     Deliver(*f, "ItsMe", "NONAME"); // no fields: accepted with empty name and address
     EXPECT_TRUE(f->Edit_RemoteComputerName->text().isEmpty());
     EXPECT_TRUE(f->Edit_RemoteComputerIP->text().isEmpty());
-    EXPECT_EQ(f->NMMsg1->Host, "");
+    EXPECT_EQ(f->Core().Hosts().msgHost, "");
     // Its reply went to an empty host and failed without a word to the user
     // beyond the invalid-host box; the second reply was not tried.
     PumpFor(100);
@@ -177,7 +181,7 @@ TEST_F(ChatTest, YesNoValuesOfIFree)
 {
     TRawMsgPeer peer;
     auto f = MakeWindow("b", "BETA", "1.2.3.4");
-    f->NMMsg1->Host = "127.0.0.1";
+    f->Core().SetAllHosts("127.0.0.1");
     f->NMMsg1->Port = peer.port();
     const struct {
         const char *msg;
@@ -202,7 +206,7 @@ TEST_F(ChatTest, ReceivingStateFollowsSendStartAndSendEnd)
 {
     TRawMsgPeer peer;
     auto f = MakeWindow("b", "BETA", "1.2.3.4");
-    f->NMMsg1->Host = "127.0.0.1";
+    f->Core().SetAllHosts("127.0.0.1");
     f->NMMsg1->Port = peer.port();
 
     // Send_End without Send_Start: free, buttons on.
@@ -299,7 +303,7 @@ TEST_F(ChatTest, EnterAnywhereSendsTheChatLineAndBlankSendsNothing)
 {
     TRawMsgPeer peer;
     auto f = MakeWindow("a", "ALPHA", "1.2.3.4");
-    f->NMMsg1->Host = "127.0.0.1";
+    f->Core().SetAllHosts("127.0.0.1");
     f->NMMsg1->Port = peer.port();
     f->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(f.get()));
@@ -323,7 +327,7 @@ TEST_F(ChatTest, EnterAnywhereSendsTheChatLineAndBlankSendsNothing)
     ASSERT_TRUE(PumpUntil([&] { return peer.count() == 2; })) << peer.count() << " "
         << (dialogs->messages.empty() ? std::string() : dialogs->messages[0].text.toStdString());
     EXPECT_EQ(peer.texts(), (std::vector<std::string>{"MSG|one", "MSG|two"}));
-    EXPECT_EQ(Lines(*f).size(), 2u);
+    ASSERT_TRUE(PumpUntil([&] { return Lines(*f).size() == 2; }));
     EXPECT_TRUE(f->Edit_Mess->hasFocus());
 }
 
@@ -331,7 +335,7 @@ TEST_F(ChatTest, ChatLineTooLongToFrameIsRefusedAndKept)
 {
     TRawMsgPeer peer;
     auto f = MakeWindow("a", "ALPHA", "1.2.3.4");
-    f->NMMsg1->Host = "127.0.0.1";
+    f->Core().SetAllHosts("127.0.0.1");
     f->NMMsg1->Port = peer.port();
 
     // Cyrillic letters are one byte each in Windows-1251.
@@ -347,7 +351,7 @@ TEST_F(ChatTest, ChatLineTooLongToFrameIsRefusedAndKept)
 
     f->Edit_Mess->setText(tooLong.left(TForm1::kMaxChatBytes));
     f->SB_msgClick();
-    ASSERT_EQ(peer.count(), 1u);
+    ASSERT_TRUE(PumpUntil([&] { return peer.count() == 1; }));
     EXPECT_EQ(peer.messages()[0].text.size(), 9999u);
     EXPECT_TRUE(f->Edit_Mess->text().isEmpty());
 }
@@ -355,12 +359,13 @@ TEST_F(ChatTest, ChatLineTooLongToFrameIsRefusedAndKept)
 TEST_F(ChatTest, FailedChatSendIsReportedAndTheLineKept)
 {
     auto f = MakeWindow("a", "ALPHA", "1.2.3.4");
-    f->NMMsg1->Host = "127.0.0.1";
+    f->Core().SetAllHosts("127.0.0.1");
     f->NMMsg1->Port = dz::test::UnusedPort();
     f->Edit_Mess->setText(QStringLiteral("lost?"));
     f->SB_msg->setEnabled(true);
     f->SB_msg->click();
-    ASSERT_EQ(dialogs->messages.size(), 1u);
+    ASSERT_TRUE(PumpUntil([&] { return !dialogs->messages.empty(); }));
+    EXPECT_EQ(dialogs->messages[0].text, QStringLiteral("Connection Failed"));
     EXPECT_EQ(f->Edit_Mess->text(), QStringLiteral("lost?"));
     EXPECT_TRUE(Lines(*f).empty());
 }
@@ -391,7 +396,7 @@ TEST_F(ChatTest, GoodbyeRules)
 {
     TRawMsgPeer peer;
     auto f = MakeWindow("a", "ALPHA", "1.2.3.4");
-    f->NMMsg1->Host = "127.0.0.1";
+    f->Core().SetAllHosts("127.0.0.1");
     f->NMMsg1->Port = peer.port();
     f->show();
 
@@ -407,14 +412,16 @@ TEST_F(ChatTest, GoodbyeRules)
     // After an invalid host: none until the next connect.
     f->show();
     f->Edit_RemoteComputerName->setText(QStringLiteral("BETA"));
-    f->InvalidHostCode = 1;
+    f->Core().InvalidHost();
     EXPECT_TRUE(f->close());
     PumpFor(50);
     EXPECT_EQ(peer.count(), 0u);
+    EXPECT_EQ(f->InvalidHostCode, 1);
 
-    // The goodbye goes to the current Host, whatever the box says now.
+    // The goodbye goes to the current Host, whatever the box says now. (A
+    // connect to nowhere resets the code, and leaves the hosts as they were.)
     f->show();
-    f->InvalidHostCode = 0;
+    f->Core().Connect("");
     EXPECT_TRUE(f->close());
     ASSERT_EQ(peer.count(), 1u);
     EXPECT_EQ(peer.messages()[0].text, "By=ALPHA|1.2.3.4");
@@ -423,7 +430,7 @@ TEST_F(ChatTest, GoodbyeRules)
 TEST_F(ChatTest, UndeliverableGoodbyeIsReportedAndTheWindowClosesAnyway)
 {
     auto f = MakeWindow("a", "ALPHA", "1.2.3.4");
-    f->NMMsg1->Host = "127.0.0.1";
+    f->Core().SetAllHosts("127.0.0.1");
     f->NMMsg1->Port = dz::test::UnusedPort();
     f->Edit_RemoteComputerName->setText(QStringLiteral("BETA"));
     f->Edit_RemoteComputerIP->setText(QStringLiteral("10.0.0.2"));
@@ -440,18 +447,24 @@ TEST_F(ChatTest, InvalidHostIsReportedAndSuppressesTheGoodbye)
     bool handled = true;
     f->NMMsg1InvalidHost(handled);
     EXPECT_FALSE(handled);
+    EXPECT_EQ(f->Core().InvalidHostCode(), 1);
+    ASSERT_TRUE(PumpUntil([&] { return dialogs->messages.size() == 1; }));
     EXPECT_EQ(f->InvalidHostCode, 1);
-    ASSERT_EQ(dialogs->messages.size(), 1u);
     EXPECT_EQ(dialogs->messages[0].text, QStringLiteral("Некорректное имя компьютера или он недоступен"));
     // The client asks the window when a name does not resolve.
-    bool asked = false;
-    f->NMMsg1->OnInvalidHost(asked);
-    EXPECT_EQ(dialogs->messages.size(), 2u);
+    f->Edit_RemoteComputerName->setText(QStringLiteral("no-such-host.invalid"));
+    f->SB_connectClick();
+    ASSERT_TRUE(PumpUntil([&] { return dialogs->messages.size() == 3; }, 20000));
+    EXPECT_EQ(dialogs->messages[1].text, QStringLiteral("Некорректное имя компьютера или он недоступен"));
+    EXPECT_EQ(dialogs->messages[2].text, QStringLiteral("Null Remote Address"));
+    EXPECT_EQ(f->InvalidHostCode, 1);
     // A connect click resets the code before it sends.
     f->NMMsg1->Port = dz::test::UnusedPort();
     f->Edit_RemoteComputerName->setText(QStringLiteral("127.0.0.1"));
-    EXPECT_THROW(f->SB_connectClick(), dz::net::ESockError);
+    f->SB_connectClick();
     EXPECT_EQ(f->InvalidHostCode, 0);
+    ASSERT_TRUE(PumpUntil([&] { return dialogs->messages.size() == 4; }));
+    EXPECT_EQ(dialogs->messages[3].text, QStringLiteral("Connection Failed"));
 }
 
 } // namespace

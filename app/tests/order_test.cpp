@@ -1,6 +1,7 @@
-// Work from the two servers is done on the GUI thread in accept order, never
-// while the window is inside its own blocking send, and a stalled connection
-// holds the rest back only for a bounded time.
+// Work from the two servers is shown on the GUI thread in the order in
+// which the replies went out; a connection that has not finished its request
+// holds nothing back, and requests that arrive while the window's own send
+// waits are answered at once.
 
 #include "Controls.h"
 #include "PeerTools.h"
@@ -33,86 +34,73 @@ RawFd StartSlow(TForm1 &f, const dz::net::TNMGeneralServer &server, int port, co
     return fd;
 }
 
-TEST_F(OrderTest, MessagesAreHandledInAcceptOrderNotArrivalOrder)
+TEST_F(OrderTest, MessagesAreHandledInTheOrderOfTheirReplies)
 {
     auto f = MakeWindow("a", "ALPHA", "1.2.3.4");
     const std::string first = Framed("P", "MSG|first");
     RawFd slow = StartSlow(*f, *f->NMMSGServ1, MsgPort(*f), first.substr(0, 7));
 
-    // The second connection is served whole while the first still waits.
+    // The second connection is served whole, and shown, while the first
+    // still waits for the rest of its message.
     RawFd fast = RawConnect(MsgPort(*f));
     ASSERT_TRUE(fast.Send(Framed("P", "MSG|second")));
     ASSERT_EQ(PumpForReply(fast), kReply);
-    ASSERT_TRUE(PumpUntil([&] { return f->Work().PendingCount() == 1; }));
-    PumpFor(200);
-    EXPECT_TRUE(Lines(*f).empty()) << "handled before the connection accepted earlier";
+    ASSERT_TRUE(PumpUntil([&] { return Lines(*f).size() == 1; }));
 
     ASSERT_TRUE(slow.Send(first.substr(7)));
     ASSERT_EQ(PumpForReply(slow), kReply);
     ASSERT_TRUE(PumpUntil([&] { return Lines(*f).size() == 2; }));
-    EXPECT_EQ(Lines(*f), (std::vector<std::string>{"14:03:27|P | second", "14:03:27|P | first"}));
+    EXPECT_EQ(Lines(*f), (std::vector<std::string>{"14:03:27|P | first", "14:03:27|P | second"}));
 }
 
-TEST_F(OrderTest, AStreamAcceptedEarlierHoldsBackALaterMessage)
+TEST_F(OrderTest, AnUnfinishedStreamHoldsBackNoLaterMessage)
 {
     auto f = MakeWindow("a", "ALPHA", "1.2.3.4");
     // Sender name, then the size in ten characters, then the bytes.
     const std::string stream = "0001P" + std::string("         3") + "abc";
     RawFd slow = StartSlow(*f, *f->NMStrmServ1, f->NMStrmServ1->LocalPort(), stream.substr(0, 8));
-    const std::uint64_t before = f->Work().DoneCount();
-
-    RawFd fast = RawConnect(MsgPort(*f));
-    ASSERT_TRUE(fast.Send(Framed("P", "Send_End")));
-    ASSERT_EQ(PumpForReply(fast), kReply);
-    PumpFor(200);
-    EXPECT_EQ(f->Work().DoneCount(), before);
-    EXPECT_FALSE(f->SB_send->isEnabled());
-
-    ASSERT_TRUE(slow.Send(stream.substr(8)));
-    ASSERT_EQ(PumpForReply(slow), kReply);
-    ASSERT_TRUE(PumpUntil([&] { return f->Work().DoneCount() == before + 2; }));
+    Deliver(*f, "Send_End");
     EXPECT_TRUE(f->SB_send->isEnabled());
+    slow.Close();
 }
 
-TEST_F(OrderTest, AStalledConnectionHoldsTheRestBackOnlyForAWhile)
+TEST_F(OrderTest, AStalledConnectionDelaysNothing)
 {
     auto f = MakeWindow("a", "ALPHA", "1.2.3.4");
     RawFd stalled = StartSlow(*f, *f->NMMSGServ1, MsgPort(*f), "00");
     const auto start = Clock::now();
-    Deliver(*f, "MSG|not frozen");
+    Deliver(*f, "MSG|not held");
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    EXPECT_GE(waited, 1500);
-    EXPECT_LE(waited, 4000);
+    // Generous for a loaded machine: the point is the absence of a hold.
+    EXPECT_LT(waited, 1000);
     EXPECT_EQ(Lines(*f).size(), 1u);
     stalled.Close();
 }
 
-TEST_F(OrderTest, ARequestArrivingDuringTheWindowsOwnSendIsAnsweredAfterIt)
+TEST_F(OrderTest, ARequestArrivingDuringTheWindowsOwnSendIsAnsweredAtOnce)
 {
     auto f = MakeWindow("a", "ALPHA", "1.2.3.4");
     TRawMsgPeer peer;
     const int windowPort = MsgPort(*f);
     std::atomic<bool> delivered{false};
-    // While the window waits for the chat line's reply, the peer asks a
-    // question that the window answers through the same client.
+    // While the window's sender waits for the chat line's reply, the peer
+    // asks a question; the window answers it through the same client, after
+    // the chat line's exchange has ended.
     peer.beforeReply = [&](const TMessage &m) {
         if (m.text != "MSG|x")
             return;
         RawFd fd = RawConnect(windowPort);
         if (fd.Send(Framed("BETA", "I_Free=Yes")) && fd.Recv(16) == kReply)
             delivered = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     };
-    f->NMMsg1->Host = "127.0.0.1";
+    f->Core().SetAllHosts("127.0.0.1");
     f->NMMsg1->Port = peer.port();
-    const std::uint64_t before = f->Work().DoneCount();
     f->Edit_Mess->setText(QStringLiteral("x"));
     f->SB_msgClick();
-    EXPECT_TRUE(delivered);
-    EXPECT_EQ(f->Work().DoneCount(), before); // nothing ran inside the send
     ASSERT_TRUE(PumpUntil([&] { return peer.count() == 2; }));
+    EXPECT_TRUE(delivered);
     EXPECT_EQ(peer.texts(), (std::vector<std::string>{"MSG|x", "I_FreeToo=Yes"}));
-    EXPECT_TRUE(f->SB_send->isEnabled());
+    EXPECT_TRUE(PumpUntil([&] { return f->SB_send->isEnabled(); }));
 }
 
 TEST_F(OrderTest, AServerThatCannotListenIsReportedWithItsPort)

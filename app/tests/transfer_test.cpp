@@ -1,6 +1,7 @@
 #include "Controls.h"
 #include "Form1.h"
-#include "OrderedWork.h"
+#include "peer/orderedwork.h"
+#include "peer/session.h"
 #include "PeerTools.h"
 
 #include "net/stream.h"
@@ -39,7 +40,6 @@ protected:
     // Sends bytes to the window's stream server and waits until it handled them.
     static void Stream(TForm1 &f, const std::string &bytes)
     {
-        const std::uint64_t before = f.Work().DoneCount();
         dz::services::TNMStrm client;
         client.Host = "127.0.0.1";
         client.Port = f.NMStrmServ1->LocalPort();
@@ -47,7 +47,7 @@ protected:
         dz::net::TMemoryStream stream;
         stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
         ASSERT_EQ(client.PostStream(stream), kReply);
-        ASSERT_TRUE(PumpUntil([&] { return f.Work().DoneCount() > before; }));
+        ASSERT_TRUE(PumpUntil([&] { return f.Work().PendingCount() == 0; }));
     }
 };
 
@@ -73,7 +73,7 @@ TEST_F(TransferTest, ACheckedListTravelsWholeAndLeavesTheSendList)
     fs::create_directories(FsFolder("in"));
     std::string in = dz::Utf8ToCp1251(FsFolder("in"));
     in.pop_back();
-    SetTextOf(b->Label_Dir_Reciv, in);
+    b->ShowReceiveFolder(in);
 
     a->SB_sendClick();
     EXPECT_FALSE(a->Label_YesSend->isHidden());
@@ -106,22 +106,11 @@ TEST_F(TransferTest, ACheckedListTravelsWholeAndLeavesTheSendList)
     EXPECT_EQ(TextOf(b->Label_RecivNow), "");
 }
 
-TEST_F(TransferTest, ReceivedNamesAreReducedToTheirLastComponent)
-{
-    struct Case { std::string announced, stored; } cases[] = {
-        {"a.txt", "a.txt"}, {"../x.txt", "x.txt"}, {"/etc/passwd", "passwd"}, {"..\\..\\win.ini", "win.ini"},
-        {"sub/..", ""}, {"..", ""}, {".", ""}, {"", ""}, {"a\nb\x01.txt", "ab.txt"}, {"  name  ", "name"},
-        {"C:\\Temp\\r.doc", "r.doc"}, {"dir/", ""},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(TForm1::SafeReceivedName(c.announced), c.stored) << c.announced;
-}
-
 TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
 {
     auto b = MakeWindow("b", "127.0.0.2", "192.168.0.2");
     fs::create_directories(FsFolder("in/deep"));
-    SetTextOf(b->Label_Dir_Reciv, dz::Utf8ToCp1251(FsFolder("in/deep")));
+    b->ShowReceiveFolder(dz::Utf8ToCp1251(FsFolder("in/deep")));
 
     // A name with a folder part lands inside the receive folder.
     Deliver(*b, "File_Start|../escape.txt");
@@ -138,7 +127,7 @@ TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
     EXPECT_EQ(b->ListF_recv->count(), 1);
 
     // A folder that refuses new files: no file, and no row claiming one.
-    SetTextOf(b->Label_Dir_Reciv, "/proc/");
+    b->ShowReceiveFolder("/proc/");
     Deliver(*b, "File_Start|nowhere.txt");
     Stream(*b, "lost");
     EXPECT_EQ(b->ListF_recv->count(), 1);
@@ -148,7 +137,7 @@ TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
     EXPECT_EQ(TextOf(b->Label_RecivNow), "nowhere.txt") << "the pending name stays after a failure";
 
     // A file of the same name is replaced whole.
-    SetTextOf(b->Label_Dir_Reciv, dz::Utf8ToCp1251(FsFolder("in/deep")));
+    b->ShowReceiveFolder(dz::Utf8ToCp1251(FsFolder("in/deep")));
     Deliver(*b, "File_Start|escape.txt");
     Stream(*b, "second");
     EXPECT_EQ(ReadFile("in/deep", "escape.txt"), "second");
@@ -163,7 +152,7 @@ protected:
     {
         TransferTest::SetUp();
         a = MakeWindow("a", "127.0.0.1", "192.168.0.1");
-        a->NMMsg1->Host = "127.0.0.1";
+        a->Core().SetAllHosts("127.0.0.1");
         a->NMMsg1->Port = static_cast<quint16>(msgPeer.port());
         a->Edit_RemoteComputerName->setText(QStringLiteral("127.0.0.1"));
     }

@@ -1,0 +1,358 @@
+#include "core.h"
+
+#include "util/text.h"
+
+#include <utility>
+
+namespace dz::peer {
+namespace {
+
+using Kind = TEffect::Kind;
+
+TEffect Text(Kind kind, std::string text)
+{
+    TEffect e {kind, std::move(text)};
+    return e;
+}
+
+TEffect Switch(Kind kind, bool on)
+{
+    TEffect e {kind};
+    e.on = on;
+    return e;
+}
+
+TEffect Ini(std::string section, std::string key, std::string value)
+{
+    TEffect e {Kind::Ini, std::move(section), std::move(key), std::move(value)};
+    return e;
+}
+
+TEffect Named(Kind kind, std::string who, std::string what)
+{
+    TEffect e {Kind::Chat, std::move(who), {}, std::move(what)};
+    e.kind = kind;
+    return e;
+}
+
+TEffect Number(Kind kind, int number)
+{
+    TEffect e {kind};
+    e.number = number;
+    return e;
+}
+
+bool IsYes(const std::string &msg)
+{
+    return UpperText(ExtractField(DelimEqBar(), msg, 2)) == "YES";
+}
+
+} // namespace
+
+std::string TEffect::Describe() const
+{
+    switch (kind) {
+    case Kind::RemoteName:
+        return "Edit_RemoteComputerName=" + text;
+    case Kind::RemoteIP:
+        return "Edit_RemoteComputerIP=" + text;
+    case Kind::MsgEnabled:
+        return std::string("SB_msg=") + (on ? "1" : "0");
+    case Kind::SendEnabled:
+        return std::string("SB_send=") + (on ? "1" : "0");
+    case Kind::HelpEnabled:
+        return std::string("SB_Help=") + (on ? "1" : "0");
+    case Kind::Receiving:
+        return std::string("Label_YesReciv=") + (on ? "1" : "0");
+    case Kind::Sending:
+        return std::string("Label_YesSend=") + (on ? "1" : "0");
+    case Kind::Pending:
+        return "Label_RecivNow=" + text;
+    case Kind::ClearReceived:
+        return "ListF_recv cleared";
+    case Kind::Chat:
+        return "Chat " + text + "|" + value;
+    case Kind::Ini:
+        return "Ini " + text + "/" + key + "=" + value;
+    case Kind::Received:
+        return "Received " + text + "|" + value;
+    case Kind::Free:
+        return std::string("FreeFlag=") + (on ? "1" : "0");
+    case Kind::InvalidHost:
+        return "InvalidHostCode=" + std::to_string(number);
+    case Kind::Hosts:
+        return "Hosts=" + text + "|" + value;
+    case Kind::Notice:
+        return "Notice " + text;
+    }
+    return "?";
+}
+
+void TPeerCore::SetPublisher(TPublisher publisher)
+{
+    std::lock_guard lock(mutex_);
+    publisher_ = std::move(publisher);
+}
+
+TOutcome TPeerCore::Finish(TOutcome outcome)
+{
+    if (publisher_)
+        publisher_(outcome.effects);
+    return outcome;
+}
+
+void TPeerCore::SetIdentity(const std::string &name, const std::string &ip)
+{
+    std::lock_guard lock(mutex_);
+    thisName_ = name;
+    thisIP_ = ip;
+}
+
+TOutcome TPeerCore::Start()
+{
+    std::lock_guard lock(mutex_);
+    invalidHostCode_ = 0;
+    free_ = true;
+    return Finish({{},
+                   {Number(Kind::InvalidHost, 0), Switch(Kind::Free, true), Switch(Kind::SendEnabled, false),
+                    Switch(Kind::MsgEnabled, false)}});
+}
+
+void TPeerCore::SetReceiveFolder(const std::string &folder)
+{
+    std::lock_guard lock(mutex_);
+    receiveFolder_ = folder;
+}
+
+std::string TPeerCore::ReceiveFolder() const
+{
+    std::lock_guard lock(mutex_);
+    return receiveFolder_;
+}
+
+TOutcome TPeerCore::Connect(const std::string &remote)
+{
+    std::lock_guard lock(mutex_);
+    invalidHostCode_ = 0;
+    TOutcome outcome;
+    outcome.effects = {Number(Kind::InvalidHost, 0)};
+    if (remote.empty())
+        return Finish(std::move(outcome));
+    hosts_.msgFrom = thisName_;
+    hosts_.msgHost = remote;
+    hosts_.msgServHost = remote;
+    outcome.effects.push_back(ServerHosts());
+    outcome.send = {{"ItsMe=" + thisName_ + "|" + thisIP_}};
+    return Finish(std::move(outcome));
+}
+
+TOutcome TPeerCore::Connected(const std::string &remote)
+{
+    std::lock_guard lock(mutex_);
+    hosts_.strmFrom = thisName_;
+    hosts_.strmHost = remote;
+    hosts_.strmServHost = remote;
+    // The address may still be empty or an older one; ItsMeToo writes it again.
+    return Finish({{},
+                   {ServerHosts(), Ini("REMOTE", "ComputerName", remote), Ini("REMOTE", "ComputerIP", remoteIP_)}});
+}
+
+TEffect TPeerCore::ServerHosts() const
+{
+    TEffect e {Kind::Hosts, hosts_.msgServHost};
+    e.value = hosts_.strmServHost;
+    return e;
+}
+
+TOutgoing TPeerCore::ChatMessage(const std::string &text)
+{
+    return {"MSG|" + text};
+}
+
+TOutcome TPeerCore::StartRun()
+{
+    std::lock_guard lock(mutex_);
+    pending_.clear();
+    return Finish({{{"Send_Start"}},
+                   {Switch(Kind::Sending, true), Switch(Kind::SendEnabled, false), Switch(Kind::HelpEnabled, false),
+                    Text(Kind::Pending, "")}});
+}
+
+TOutcome TPeerCore::EndRun(bool tellPeer)
+{
+    std::lock_guard lock(mutex_);
+    TOutcome outcome;
+    if (tellPeer)
+        outcome.send = {{"Send_End"}};
+    outcome.effects = {Switch(Kind::SendEnabled, true), Switch(Kind::HelpEnabled, true),
+                       Switch(Kind::Sending, false)};
+    return Finish(std::move(outcome));
+}
+
+TOutcome TPeerCore::Goodbye(const std::string &nameBox, const std::string &ipBox)
+{
+    std::lock_guard lock(mutex_);
+    TOutcome outcome;
+    if (invalidHostCode_ > 0 || TrimText(nameBox).empty() || TrimText(ipBox).empty())
+        return outcome;
+    outcome.send = {{"By=" + thisName_ + "|" + thisIP_}};
+    return outcome;
+}
+
+TOutcome TPeerCore::InvalidHost()
+{
+    std::lock_guard lock(mutex_);
+    invalidHostCode_ = 1;
+    return Finish({{}, {Number(Kind::InvalidHost, 1)}});
+}
+
+TOutgoing TPeerCore::FreeReport(TOutgoing::Value which) const
+{
+    return {{}, which};
+}
+
+std::string TPeerCore::Render(const TOutgoing &message) const
+{
+    if (message.value == TOutgoing::Value::None)
+        return message.text;
+    std::lock_guard lock(mutex_);
+    const char *word = message.value == TOutgoing::Value::IFree ? "I_Free=" : "I_FreeToo=";
+    return std::string(word) + (free_ ? "Yes" : "No");
+}
+
+void TPeerCore::SetAllHostsLocked(const std::string &host)
+{
+    hosts_.msgHost = hosts_.msgServHost = hosts_.strmHost = hosts_.strmServHost = host;
+}
+
+void TPeerCore::SetAllHosts(const std::string &host)
+{
+    std::lock_guard lock(mutex_);
+    SetAllHostsLocked(host);
+}
+
+TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, const std::string &sMsg)
+{
+    (void)fromAddress;
+    std::lock_guard lock(mutex_);
+    TOutcome out;
+    auto &fx = out.effects;
+    // The command word alone selects what happens.
+    const std::string command = ExtractField(DelimEqBar(), sMsg, 1);
+    if (command == "MSG") {
+        const std::string text = ExtractField(DelimEqBar(), sMsg, 2);
+        if (!text.empty())
+            fx.push_back(Named(Kind::Chat, sFrom, text));
+    } else if (command == "ItsMe") {
+        fx.push_back(Switch(Kind::MsgEnabled, true));
+        if (free_ && remoteIP_.empty()) {
+            remoteName_ = ExtractField(DelimEqBar(), sMsg, 2);
+            remoteIP_ = ExtractField(DelimEqBar(), sMsg, 3);
+            hosts_.msgFrom = hosts_.strmFrom = thisName_;
+            // The hosts take the name from the message, not the address.
+            SetAllHostsLocked(remoteName_);
+            fx.push_back(Text(Kind::RemoteName, remoteName_));
+            fx.push_back(Text(Kind::RemoteIP, remoteIP_));
+            fx.push_back(ServerHosts());
+            out.send = {{"ItsMeToo=" + thisIP_}, FreeReport(TOutgoing::Value::IFree)};
+        }
+    } else if (command == "ItsMeToo") {
+        fx.push_back(Switch(Kind::MsgEnabled, true));
+        if (free_) {
+            // '=' alone delimits: a bar belongs to the address.
+            remoteIP_ = ExtractField(DelimEq(), sMsg, 2);
+            fx.push_back(Text(Kind::RemoteIP, remoteIP_));
+            fx.push_back(Ini("REMOTE", "ComputerIP", remoteIP_));
+        }
+    } else if (command == "By") {
+        remoteName_.clear();
+        remoteIP_.clear();
+        free_ = true;
+        fx = {Text(Kind::RemoteName, ""), Text(Kind::RemoteIP, ""), Switch(Kind::SendEnabled, false),
+              Switch(Kind::MsgEnabled, false), Switch(Kind::Free, true)};
+    } else if (command == "You_Free") {
+        out.send = {FreeReport(TOutgoing::Value::IFree)};
+    } else if (command == "I_Free" || command == "I_FreeToo") {
+        fx.push_back(Switch(Kind::SendEnabled, IsYes(sMsg)));
+        if (command == "I_Free")
+            out.send = {FreeReport(TOutgoing::Value::IFreeToo)};
+    } else if (command == "File_Start") {
+        // '|' alone delimits: a name may hold '='.
+        pending_ = ExtractField(DelimBar(), sMsg, 2);
+        fx.push_back(Text(Kind::Pending, pending_));
+    } else if (command == "Send_Start") {
+        if (free_) {
+            free_ = false;
+            pending_.clear();
+            fx = {Switch(Kind::Free, false), Switch(Kind::Receiving, true), Switch(Kind::SendEnabled, false),
+                  Switch(Kind::HelpEnabled, false), Text(Kind::Pending, ""), TEffect {Kind::ClearReceived}};
+        }
+    } else if (command == "Send_End") {
+        free_ = true;
+        pending_.clear();
+        fx = {Switch(Kind::Free, true), Switch(Kind::Receiving, false), Switch(Kind::SendEnabled, true),
+              Switch(Kind::HelpEnabled, true), Text(Kind::Pending, "")};
+    }
+    // File_End and any other word: nothing.
+    return Finish(std::move(out));
+}
+
+TPeerCore::TStreamTarget TPeerCore::StreamTarget() const
+{
+    std::lock_guard lock(mutex_);
+    return {pending_, receiveFolder_};
+}
+
+TOutcome TPeerCore::Stored(const std::string &sFrom, const std::string &name)
+{
+    std::lock_guard lock(mutex_);
+    pending_.clear();
+    return Finish({{}, {Named(Kind::Received, sFrom, name), Text(Kind::Pending, "")}});
+}
+
+TOutcome TPeerCore::NotStored(const std::string &notice)
+{
+    std::lock_guard lock(mutex_);
+    TOutcome outcome;
+    if (!notice.empty())
+        outcome.effects = {Text(Kind::Notice, notice)};
+    return Finish(std::move(outcome));
+}
+
+THosts TPeerCore::Hosts() const
+{
+    std::lock_guard lock(mutex_);
+    return hosts_;
+}
+
+bool TPeerCore::FreeFlag() const
+{
+    std::lock_guard lock(mutex_);
+    return free_;
+}
+
+std::int32_t TPeerCore::InvalidHostCode() const
+{
+    std::lock_guard lock(mutex_);
+    return invalidHostCode_;
+}
+
+std::string TPeerCore::RemoteName() const
+{
+    std::lock_guard lock(mutex_);
+    return remoteName_;
+}
+
+std::string TPeerCore::RemoteIP() const
+{
+    std::lock_guard lock(mutex_);
+    return remoteIP_;
+}
+
+std::string TPeerCore::Pending() const
+{
+    std::lock_guard lock(mutex_);
+    return pending_;
+}
+
+} // namespace dz::peer

@@ -1,0 +1,171 @@
+#pragma once
+// TPeerCore: the state and the rules of the peer control protocol, without
+// widgets and without sockets. It is the one place that knows whether this
+// copy is free, who the peer is, under which host and sender names the four
+// network components work, and which file the next received stream is.
+//
+// Every operation takes the core's lock, changes the state and returns a
+// plain value: the messages to send to the peer, in order, and the effects
+// the window must show, in order. The same effects are also handed, still
+// under the lock, to the publisher (when one is set), so whoever shows them
+// sees them in exactly the order in which the core made them, whatever
+// thread made them.
+//
+// Texts are Windows-1251 byte strings, as on the wire.
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace dz::peer {
+
+// One thing the window must show or do.
+struct TEffect {
+    enum class Kind {
+        RemoteName,    // Edit_RemoteComputerName := text
+        RemoteIP,      // Edit_RemoteComputerIP := text
+        MsgEnabled,    // SB_msg enabled := on
+        SendEnabled,   // SB_send enabled := on
+        HelpEnabled,   // SB_Help enabled := on
+        Receiving,     // Label_YesReciv shown := on
+        Sending,       // Label_YesSend shown := on
+        Pending,       // Label_RecivNow := text (the file expected next)
+        ClearReceived, // ListF_recv emptied (its file is not rewritten)
+        Chat,          // a chat line from `text` saying `value`, on the window's clock; the log is saved
+        Ini,           // INI value: section `text`, key `key`, value `value`
+        Received,      // a stored file from `text` named `value`: a row at the top; the list is saved
+        Free,          // FreeFlag := on
+        InvalidHost,   // InvalidHostCode := number
+        Hosts,         // the servers' Host: message server `text`, stream server `value`
+                       // (the clients take theirs from the core when they send)
+        Notice,        // a failure of work received from the peer, shown without stopping later work
+    };
+    Kind kind;
+    std::string text;
+    std::string key;
+    std::string value;
+    bool on = false;
+    int number = 0;
+
+    bool operator==(const TEffect &) const = default;
+    // A short text for tests and diagnostics, e.g. "SB_send=1", "Chat ALPHA|hi".
+    std::string Describe() const;
+};
+
+// A message for the peer. I_Free and I_FreeToo carry FreeFlag as it is when
+// the message goes out, not when it was decided.
+struct TOutgoing {
+    enum class Value { None, IFree, IFreeToo };
+    std::string text; // sent as it is when value is None
+    Value value = Value::None;
+
+    bool operator==(const TOutgoing &) const = default;
+};
+
+struct TOutcome {
+    std::vector<TOutgoing> send;
+    std::vector<TEffect> effects;
+};
+
+// The host and sender names of the four network components.
+struct THosts {
+    std::string msgHost, msgServHost, strmHost, strmServHost;
+    std::string msgFrom, strmFrom;
+};
+
+class TPeerCore {
+public:
+    using TPublisher = std::function<void(std::vector<TEffect> effects)>;
+
+    TPeerCore() = default;
+    TPeerCore(const TPeerCore &) = delete;
+    TPeerCore &operator=(const TPeerCore &) = delete;
+
+    // Receives every outcome's effects under the lock (also empty ones, one
+    // call per operation that changed or answered something). Set it before
+    // any other thread calls in.
+    void SetPublisher(TPublisher publisher);
+
+    // --- This copy ------------------------------------------------------
+    // This computer's name and address, as shown and as sent.
+    void SetIdentity(const std::string &name, const std::string &ip);
+    // Start-up: free, no invalid host; chat and send off.
+    TOutcome Start();
+    // The receive folder the user chose (already a folder text).
+    void SetReceiveFolder(const std::string &folder);
+    std::string ReceiveFolder() const;
+
+    // --- The user's own actions ----------------------------------------
+    // The connect button with the trimmed remote name: resets the
+    // invalid-host code; for a name, points the message client at it and
+    // returns the introduction.
+    TOutcome Connect(const std::string &remote);
+    // The introduction was delivered: the stream client follows, and the
+    // name and the address known now are stored.
+    TOutcome Connected(const std::string &remote);
+    // "MSG|" + text.
+    static TOutgoing ChatMessage(const std::string &text);
+    // A send run begins: the indicators, and "Send_Start".
+    TOutcome StartRun();
+    // A send run is over (its last step, a failed step, or a cancel):
+    // "Send_End" when the peer should hear it, and the buttons back.
+    TOutcome EndRun(bool tellPeer);
+    // The goodbye for the remote boxes as they stand (trimmed), or nothing
+    // when either is empty or an invalid host was reported since the last
+    // connect.
+    TOutcome Goodbye(const std::string &nameBox, const std::string &ipBox);
+    // The message client could not resolve its host.
+    TOutcome InvalidHost();
+
+    // --- The peer's messages -------------------------------------------
+    // One message, as the message server read it. fromAddress: the IPv4
+    // address (network order) it came from, 0 when unknown.
+    TOutcome Handle(const std::string &sFrom, std::uint32_t fromAddress, const std::string &sMsg);
+    // The text of a message as it goes out now.
+    std::string Render(const TOutgoing &message) const;
+
+    // --- Received streams ----------------------------------------------
+    // The pending name and the receive folder for a stream that has arrived.
+    struct TStreamTarget {
+        std::string pending;
+        std::string folder;
+    };
+    TStreamTarget StreamTarget() const;
+    // A stream was stored under name: listed, and the pending name emptied.
+    TOutcome Stored(const std::string &sFrom, const std::string &name);
+    // A stream was not stored; notice: what the user is told ("" for nothing).
+    TOutcome NotStored(const std::string &notice);
+
+    // --- State, for the senders and for tests ---------------------------
+    THosts Hosts() const;
+    // What SB_connect and an accepted introduction do to the hosts; tests use
+    // it to point a window at a peer without an introduction.
+    void SetAllHosts(const std::string &host);
+    bool FreeFlag() const;
+    std::int32_t InvalidHostCode() const;
+    std::string RemoteName() const;
+    std::string RemoteIP() const;
+    std::string Pending() const;
+
+private:
+    // Publishes and returns; call with the lock held.
+    TOutcome Finish(TOutcome outcome);
+    void SetAllHostsLocked(const std::string &host);
+    TOutgoing FreeReport(TOutgoing::Value which) const;
+    TEffect ServerHosts() const;
+
+    mutable std::mutex mutex_;
+    TPublisher publisher_;
+
+    std::string thisName_, thisIP_;
+    bool free_ = true;
+    std::int32_t invalidHostCode_ = 0;
+    std::string remoteName_, remoteIP_;
+    THosts hosts_;
+    std::string pending_;
+    std::string receiveFolder_;
+};
+
+} // namespace dz::peer

@@ -1,0 +1,196 @@
+#include "senders.h"
+
+#include "net/stream.h"
+#include "services/nmmsg.h"
+#include "services/nmstrm.h"
+#include "util/errors.h"
+#include "util/files.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace dz::peer {
+namespace {
+
+// Reads the whole file into an empty memory stream, straight into its blocks.
+// Raises "Cannot open file <path>".
+void LoadFile(const std::string &path, dz::net::TMemoryStream &stream)
+{
+    const int fd = ::open(dz::FsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw dz::EFileError("Cannot open file " + path);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    for (;;) {
+        const std::span<char> room = stream.AppendRoom(static_cast<std::size_t>(dz::net::TMemoryStream::kBlockSize));
+        const ssize_t n = ::read(fd, room.data(), room.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            throw dz::EFileError("Cannot open file " + path);
+        }
+        if (n == 0)
+            break;
+        stream.Appended(static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+}
+
+std::string TextOf(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+} // namespace
+
+TSenderBase::TSenderBase(const char *name) : worker_(name), owner_(dz::net::CurrentThread()) {}
+
+TSenderBase::~TSenderBase() = default;
+
+void TSenderBase::Report(const TDone &done, const std::string &error)
+{
+    if (!done)
+        return;
+    std::weak_ptr<bool> alive = alive_;
+    dz::net::PostToThread(owner_, [alive, done, error] {
+        if (alive.lock())
+            done(error);
+    });
+}
+
+void TSenderBase::CutInFlight(const std::function<void()> &cancel, std::chrono::milliseconds limit)
+{
+    // A cancel that lands between two operations of the client is forgotten
+    // by the next connect: repeat it until the worker has let go.
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!worker_.WaitIdle(std::chrono::milliseconds(5)) && std::chrono::steady_clock::now() < end)
+        cancel();
+}
+
+// ---------------------------------------------------------------------------
+
+TOutbox::TOutbox(TPeerCore &core, std::uint16_t port) : TSenderBase("dz-outbox"), core_(core)
+{
+    worker_.Call([&] {
+        client_ = std::make_unique<services::TNMMsg>();
+        client_->Port = port;
+        client_->ReportLevel = 0;
+    });
+}
+
+TOutbox::~TOutbox()
+{
+    stopping_ = true;
+    worker_.DropPending();
+    CutInFlight([this] { client_->Cancel(); client_->Abort(); }, std::chrono::seconds(5));
+    worker_.Call([this] { client_.reset(); });
+    alive_.reset(); // reports still on their way find nobody
+}
+
+void TOutbox::Post(std::vector<TOutgoing> batch, TDone done)
+{
+    worker_.Post([this, batch = std::move(batch), done = std::move(done)] {
+        std::string error;
+        for (const TOutgoing &message : batch) {
+            if (stopping_ || cancel_) {
+                error = "Canceled";
+                break;
+            }
+            try {
+                const THosts hosts = core_.Hosts();
+                client_->Host = hosts.msgHost;
+                client_->FromName = hosts.msgFrom;
+                client_->PostText(core_.Render(message));
+            } catch (...) {
+                error = TextOf(std::current_exception());
+                break;
+            }
+        }
+        Report(done, error);
+    });
+}
+
+void TOutbox::CancelAll()
+{
+    worker_.DropPending();
+    cancel_ = true;
+    client_->Cancel();
+    client_->Abort();
+    // Batches posted from now on go out again.
+    worker_.Post([this] { cancel_ = false; });
+}
+
+// ---------------------------------------------------------------------------
+
+TStreamSender::TStreamSender(TPeerCore &core, std::uint16_t port) : TSenderBase("dz-streams"), core_(core)
+{
+    worker_.Call([&] {
+        client_ = std::make_unique<services::TNMStrm>();
+        client_->Port = port;
+        client_->ReportLevel = 0;
+        // A cancel that came while the client was between two operations
+        // still stops the transfer at its next send.
+        client_->OnPacketSent = [this](dz::net::TPowersock *) {
+            if (cancel_)
+                client_->Cancel();
+        };
+    });
+}
+
+TStreamSender::~TStreamSender()
+{
+    stopping_ = true;
+    cancel_ = true;
+    worker_.DropPending();
+    CutInFlight([this] { client_->Cancel(); client_->Abort(); }, std::chrono::seconds(5));
+    worker_.Call([this] { client_.reset(); });
+    alive_.reset();
+}
+
+void TStreamSender::Send(const std::string &path, TDone done)
+{
+    worker_.Post([this, path, done = std::move(done)] {
+        std::string error;
+        cancel_ = false;
+        try {
+            dz::net::TMemoryStream stream;
+            LoadFile(path, stream);
+            if (cancel_)
+                throw dz::Exception("Canceled");
+            const THosts hosts = core_.Hosts();
+            client_->Host = hosts.strmHost;
+            client_->FromName = hosts.strmFrom;
+            client_->PostStream(stream);
+        } catch (...) {
+            error = TextOf(std::current_exception());
+        }
+        Report(done, error);
+    });
+}
+
+void TStreamSender::Cancel()
+{
+    cancel_ = true;
+    client_->Cancel();
+    client_->Abort();
+}
+
+std::int64_t TStreamSender::BytesSent() const
+{
+    return client_->BytesSent();
+}
+
+std::int64_t TStreamSender::BytesTotal() const
+{
+    return client_->BytesTotal();
+}
+
+} // namespace dz::peer

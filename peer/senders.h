@@ -1,0 +1,102 @@
+#pragma once
+// The two ways out to the peer, each on a thread of its own:
+//
+// TOutbox sends messages through the one message client. Batches go out in
+// the order in which they were posted, one connection at a time (a copy of
+// the original listens on its message port with a queue of one), and a
+// failed message drops the rest of its batch.
+//
+// TStreamSender sends one file at a time through the stream client, while
+// the message client stays free for chat.
+//
+// Both report to the thread that made them (the GUI's): a done callback runs
+// there, when that thread pumps, with "" or the error's text. Nobody ever
+// waits for a send inside a pump.
+
+#include "peer/core.h"
+#include "peer/worker.h"
+
+#include "net/notify.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace dz::services {
+class TNMMsg;
+class TNMStrm;
+} // namespace dz::services
+
+namespace dz::peer {
+
+using TDone = std::function<void(const std::string &error)>;
+
+// What the senders share: the worker, the way back to the owner thread,
+// and the cut of what is in flight.
+class TSenderBase {
+protected:
+    explicit TSenderBase(const char *name);
+    ~TSenderBase();
+
+    // Runs done(error) on the owner thread, unless the sender is gone by then.
+    void Report(const TDone &done, const std::string &error);
+    // Cancels the client's exchange until the worker is idle (bounded).
+    void CutInFlight(const std::function<void()> &cancel, std::chrono::milliseconds limit);
+
+    TWorker worker_;
+    dz::net::ThreadRef owner_;
+    std::atomic<bool> cancel_{false};
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    std::atomic<bool> stopping_{false};
+};
+
+class TOutbox : public TSenderBase {
+public:
+    // The client is made on the sender's thread, Port = port. OnInvalidHost
+    // is called there.
+    TOutbox(TPeerCore &core, std::uint16_t port);
+    // Cuts what is in flight and ends the thread.
+    ~TOutbox();
+
+    // NMMsg1. Its Host and FromName are taken from the core before each
+    // message; set Port and OnInvalidHost before the first batch.
+    services::TNMMsg &Client() { return *client_; }
+
+    // Any thread. The batch goes out after everything posted before.
+    void Post(std::vector<TOutgoing> batch, TDone done = {});
+    // Waits until everything posted has gone (or failed), at most limit.
+    bool WaitIdle(std::chrono::milliseconds limit) const { return worker_.WaitIdle(limit); }
+    // Drops what waits and cuts what is in flight.
+    void CancelAll();
+
+private:
+    TPeerCore &core_;
+    std::unique_ptr<services::TNMMsg> client_;
+};
+
+class TStreamSender : public TSenderBase {
+public:
+    TStreamSender(TPeerCore &core, std::uint16_t port);
+    ~TStreamSender();
+
+    // NMStrm1; Host and FromName come from the core at each send.
+    services::TNMStrm &Client() { return *client_; }
+
+    // Sends the file at path (Windows-1251 text); done on the owner thread.
+    void Send(const std::string &path, TDone done);
+    // Cuts the file in flight (the peer keeps nothing of it).
+    void Cancel();
+    // Progress of the file in flight: bytes sent and the file's size.
+    std::int64_t BytesSent() const;
+    std::int64_t BytesTotal() const;
+
+private:
+    TPeerCore &core_;
+    std::unique_ptr<services::TNMStrm> client_;
+};
+
+} // namespace dz::peer

@@ -1,0 +1,288 @@
+// Sessions on real loopback sockets, without a window: the core's state is
+// current when each reply goes out, its effects come in the order of the
+// replies, its own messages go out after the reply, streams are stored on
+// their connection thread, and the outbox keeps one connection at a time.
+
+#include "peer/sendrun.h"
+#include "peer/session.h"
+
+#include "net/stream.h"
+#include "net/tests/testutil.h"
+#include "services/nmmsg.h"
+#include "services/nmstrm.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using dz::peer::TEffect;
+using dz::peer::TPeerSession;
+using dz::test::PumpUntil;
+using dz::test::RawConnect;
+using dz::test::RawFd;
+using Strings = std::vector<std::string>;
+
+const std::string kReply = "OK" + std::string(14, ' ');
+
+std::string Framed(const std::string &from, const std::string &text)
+{
+    char len[16];
+    std::snprintf(len, sizeof len, "%.4d", static_cast<int>(from.size()));
+    std::string out = len + from;
+    std::snprintf(len, sizeof len, "%.4d", static_cast<int>(text.size()));
+    return out + len + text;
+}
+
+// One copy without a window: what it shows is recorded in order.
+struct TSide {
+    Strings shown;
+    std::unique_ptr<TPeerSession> session;
+
+    TSide(const std::string &name, const std::string &folder)
+    {
+        dz::peer::TSessionConfig config;
+        config.msgPort = 0;
+        config.strmPort = 0;
+        config.programFolder = folder;
+        session = std::make_unique<TPeerSession>(config, [this](const std::vector<TEffect> &effects) {
+            for (const TEffect &e : effects)
+                shown.push_back(e.Describe());
+            shown.push_back("--");
+        });
+        session->Listen();
+        session->Core().SetIdentity(name, name);
+        session->Core().Start();
+        session->Core().SetReceiveFolder(folder);
+    }
+    int MsgPort() const { return session->MsgServer().LocalPort(); }
+    int StrmPort() const { return session->StrmServer().LocalPort(); }
+    void SendsTo(const TSide &other)
+    {
+        session->Outbox().Client().Port = other.MsgPort();
+        session->Streams().Client().Port = other.StrmPort();
+    }
+    bool Shows(const std::string &effect) const
+    {
+        return std::find(shown.begin(), shown.end(), effect) != shown.end();
+    }
+};
+
+// A message server of plain sockets on its own thread that records every
+// message and how many connections were open at once.
+class TRecorder {
+public:
+    explicit TRecorder(int replyDelayMs = 0) : delay_(replyDelayMs)
+    {
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~TRecorder()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    int port() const { return listener_.port(); }
+    Strings texts() const
+    {
+        std::lock_guard lock(mutex_);
+        return texts_;
+    }
+    int mostAtOnce() const { return most_; }
+
+private:
+    void Run()
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!stop_ && std::chrono::steady_clock::now() < end) {
+            RawFd fd = listener_.Accept(20);
+            if (!fd.valid())
+                continue;
+            // Anything else already waiting means two connections at once.
+            pollfd p {listener_.fd(), POLLIN, 0};
+            if (::poll(&p, 1, 0) > 0)
+                most_ = 2;
+            const std::string len = fd.Recv(4);
+            const std::string from = fd.Recv(static_cast<std::size_t>(std::atoi(len.c_str())));
+            const std::string tlen = fd.Recv(4);
+            const std::string text = fd.Recv(static_cast<std::size_t>(std::atoi(tlen.c_str())));
+            {
+                std::lock_guard lock(mutex_);
+                texts_.push_back(text);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(delay_));
+            fd.Send(kReply);
+            fd.WaitClosed(2000);
+        }
+    }
+
+    dz::test::RawListener listener_;
+    int delay_;
+    mutable std::mutex mutex_;
+    Strings texts_;
+    std::atomic<int> most_{1};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+class SessionTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
+    std::string Folder(const std::string &sub)
+    {
+        const std::string path = tmp.path().toStdString() + "/" + sub + "/";
+        std::filesystem::create_directories(path);
+        return path;
+    }
+    QTemporaryDir tmp;
+};
+
+// Sends one message from a raw client on a thread of its own (accepts need
+// this thread to pump), and runs atReply there the moment the reply came.
+template <typename F>
+std::string Exchange(int port, const std::string &text, F atReply)
+{
+    std::string reply;
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        RawFd fd = RawConnect(port);
+        if (fd.valid() && fd.Send(Framed("ALPHA", text)))
+            reply = fd.Recv(16);
+        atReply();
+        done = true;
+    });
+    PumpUntil([&] { return done.load(); });
+    client.join();
+    return reply;
+}
+
+TEST_F(SessionTest, TheCoreIsCurrentWhenTheReplyArrives)
+{
+    TSide b("127.0.0.2", Folder("b"));
+    bool free = true;
+    std::string pending;
+    EXPECT_EQ(Exchange(b.MsgPort(), "Send_Start", [&] { free = b.session->Core().FreeFlag(); }), kReply);
+    EXPECT_EQ(Exchange(b.MsgPort(), "File_Start|one.txt", [&] { pending = b.session->Core().Pending(); }), kReply);
+    EXPECT_FALSE(free);
+    EXPECT_EQ(pending, "one.txt");
+    EXPECT_TRUE(PumpUntil([&] { return b.Shows("Label_RecivNow=one.txt"); }));
+}
+
+TEST_F(SessionTest, TwoSessionsIntroduceThemselvesAndCarryAFile)
+{
+    TSide a("127.0.0.1", Folder("a"));
+    TSide b("127.0.0.2", Folder("b"));
+    a.SendsTo(b);
+    b.SendsTo(a);
+
+    const auto connect = a.session->Core().Connect("127.0.0.2");
+    std::string error = "pending";
+    a.session->Send(connect, [&](const std::string &e) {
+        error = e;
+        a.session->Core().Connected("127.0.0.2");
+    });
+    ASSERT_TRUE(PumpUntil([&] { return a.Shows("SB_send=1") && b.Shows("SB_send=1"); }));
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(a.session->Core().RemoteIP(), "127.0.0.2");
+    EXPECT_EQ(b.session->Core().RemoteName(), "127.0.0.1");
+    EXPECT_EQ(b.session->Core().Hosts().msgHost, "127.0.0.1");
+
+    const std::string src = Folder("src") + "note.txt";
+    std::ofstream(src, std::ios::binary) << "contents";
+    a.session->Send(a.session->Core().StartRun());
+    std::string stepError = "pending";
+    dz::peer::RunStep(a.session->Outbox(), a.session->Streams(), src, [&](const std::string &e) { stepError = e; });
+    ASSERT_TRUE(PumpUntil([&] { return stepError != "pending"; }, 10000));
+    EXPECT_EQ(stepError, "");
+    a.session->Send(a.session->Core().EndRun(true));
+    // The row, then the batch's end, in the order the peer sent them.
+    auto rowThenEnd = [&] {
+        const auto row = std::find(b.shown.begin(), b.shown.end(), "Received 127.0.0.1|note.txt");
+        return row != b.shown.end() && std::find(row, b.shown.end(), "Label_YesReciv=0") != b.shown.end();
+    };
+    ASSERT_TRUE(PumpUntil(rowThenEnd));
+    std::ifstream in(Folder("b") + "note.txt", std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "contents");
+}
+
+TEST_F(SessionTest, RepliesGoOutAfterTheReplyInOrderThroughOneConnection)
+{
+    TRecorder peer(30);
+    TSide b("127.0.0.2", Folder("b"));
+    b.session->Outbox().Client().Port = peer.port();
+    ASSERT_EQ(Exchange(b.MsgPort(), "ItsMe=127.0.0.1|10.0.0.1", [] {}), kReply);
+    // Chat lines queued while the replies go out wait their turn behind
+    // both of them: the two replies are one batch.
+    ASSERT_TRUE(PumpUntil([&] { return !peer.texts().empty(); }));
+    dz::peer::TOutcome chat;
+    chat.send = {dz::peer::TPeerCore::ChatMessage("one"), dz::peer::TPeerCore::ChatMessage("two")};
+    b.session->Send(chat);
+    ASSERT_TRUE(PumpUntil([&] { return peer.texts().size() == 4; }));
+    EXPECT_EQ(peer.texts(), (Strings{"ItsMeToo=127.0.0.2", "I_Free=Yes", "MSG|one", "MSG|two"}));
+    EXPECT_EQ(peer.mostAtOnce(), 1);
+}
+
+TEST_F(SessionTest, AFailedMessageDropsTheRestOfItsBatchOnly)
+{
+    TSide a("127.0.0.1", Folder("a"));
+    a.session->Core().SetAllHosts("127.0.0.1");
+    a.session->Outbox().Client().Port = dz::test::UnusedPort();
+    std::string first = "pending";
+    dz::peer::TOutcome batch;
+    batch.send = {{"File_Start|x"}, {"File_End|x"}};
+    a.session->Send(batch, [&](const std::string &e) { first = e; });
+    ASSERT_TRUE(PumpUntil([&] { return first != "pending"; }));
+    EXPECT_EQ(first, "Connection Failed");
+
+    TRecorder peer;
+    a.session->Outbox().Client().Port = peer.port();
+    std::string second = "pending";
+    a.session->Send(batch, [&](const std::string &e) { second = e; });
+    ASSERT_TRUE(PumpUntil([&] { return second != "pending"; }));
+    EXPECT_EQ(second, "");
+    EXPECT_EQ(peer.texts(), (Strings{"File_Start|x", "File_End|x"}));
+}
+
+TEST_F(SessionTest, StreamsAreStoredUnderThePendingNameOrReported)
+{
+    TSide b("127.0.0.2", Folder("b"));
+    auto stream = [&](const std::string &bytes) {
+        dz::services::TNMStrm client;
+        client.Host = "127.0.0.1";
+        client.Port = b.StrmPort();
+        client.FromName = "PEER";
+        dz::net::TMemoryStream s;
+        s.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+        const std::uint64_t before = b.session->Work().DoneCount();
+        EXPECT_EQ(client.PostStream(s), kReply);
+        EXPECT_TRUE(PumpUntil([&] { return b.session->Work().DoneCount() > before; }));
+    };
+    auto message = [&](const std::string &text) { ASSERT_EQ(Exchange(b.MsgPort(), text, [] {}), kReply); };
+    message("File_Start|../up.txt");
+    stream("payload");
+    EXPECT_TRUE(std::filesystem::exists(Folder("b") + "up.txt"));
+    EXPECT_TRUE(b.Shows("Received PEER|up.txt"));
+    EXPECT_EQ(b.session->Core().Pending(), "");
+
+    // Without a pending name nothing is stored or listed.
+    const std::size_t rows = b.shown.size();
+    stream("orphan");
+    EXPECT_EQ(b.shown.size(), rows + 1) << "an empty hand-over, nothing shown";
+
+    // A folder that refuses new files: the user is told, nothing is listed.
+    b.session->Core().SetReceiveFolder("/proc/");
+    message("File_Start|nowhere.txt");
+    stream("lost");
+    EXPECT_TRUE(b.Shows("Notice Cannot create file /proc/nowhere.txt"));
+    EXPECT_FALSE(b.Shows("Received PEER|nowhere.txt"));
+    EXPECT_EQ(b.session->Core().Pending(), "nowhere.txt");
+}
+
+} // namespace
