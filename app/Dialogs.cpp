@@ -46,6 +46,26 @@ void TQtDialogs::message(QWidget *parent, const QString &caption, const QString 
     box.exec();
 }
 
+void TQtDialogs::notice(QWidget *parent, const QString &caption, const QString &text)
+{
+    // The newest notices, newest last; older ones give way so the box keeps a sane size.
+    constexpr int kMostLines = 12;
+    if (!notices_) {
+        noticeLines_.clear();
+        notices_ = new QMessageBox(QMessageBox::Warning, caption, QString(), QMessageBox::Ok, parent);
+        notices_->setObjectName(QStringLiteral("NoticeBox"));
+        notices_->setModal(false);
+        notices_->setWindowModality(Qt::NonModal);
+        notices_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    noticeLines_.append(text);
+    while (noticeLines_.size() > kMostLines)
+        noticeLines_.removeFirst();
+    notices_->setText(noticeLines_.join(QLatin1Char('\n')));
+    notices_->show();
+    notices_->raise();
+}
+
 std::optional<QString> TQtDialogs::selectFolder(QWidget *parent, const QString &caption,
                                                 const QString &start)
 {

@@ -7,6 +7,8 @@
 // being served meanwhile). Texts are Unicode: convert at the caller.
 
 #include <QFileDialog>
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -42,6 +44,9 @@ public:
     virtual bool askYesNo(QWidget *parent, const QString &caption, const QString &text) = 0;
     // A message box with an "OK" button.
     virtual void message(QWidget *parent, const QString &caption, const QString &text) = 0;
+    // A message that waits for nobody: shown without a modal loop, and
+    // while one is open, later notices join it instead of opening more boxes.
+    virtual void notice(QWidget *parent, const QString &caption, const QString &text) = 0;
     // The folder-choice dialog, starting in start (the current folder when
     // empty). A typed folder that does not exist is returned only after the
     // user agreed to create it; the dialog does not create it. nullopt when
@@ -58,9 +63,14 @@ public:
     bool confirm(QWidget *parent, const QString &caption, const QString &text) override;
     bool askYesNo(QWidget *parent, const QString &caption, const QString &text) override;
     void message(QWidget *parent, const QString &caption, const QString &text) override;
+    void notice(QWidget *parent, const QString &caption, const QString &text) override;
     std::optional<QString> selectFolder(QWidget *parent, const QString &caption,
                                         const QString &start) override;
     int execModal(QDialog &dialog) override;
+
+private:
+    QPointer<QMessageBox> notices_;
+    QStringList noticeLines_;
 };
 
 // The toolkit's folder dialog, extended to accept a typed folder that does

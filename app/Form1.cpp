@@ -447,6 +447,8 @@ void TForm1::CreateNetworkComponents()
     config.msgPort = config_.msgPort;
     config.strmPort = config_.strmPort;
     config.programFolder = ProgramFolder();
+    config.ownFiles = {files_.iniFile(), files_.sendListFile(), files_.recvListFile(), files_.msgFile(),
+                       dz::ExecutablePath()};
     // Every effect runs under the error report, one by one, so a failure
     // (a state file that cannot be written) stops nothing after it.
     session_ = std::make_unique<dz::peer::TPeerSession>(

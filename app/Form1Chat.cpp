@@ -231,7 +231,8 @@ void TForm1::NMMSGServ1MSG(const std::vector<TEffect> &effects)
                 NMStrmServ1->Host = e.value;
                 break;
             case Kind::Notice:
-                dz::ReportError(e.text);
+                // Work from the peer goes on while the user reads it.
+                dialogs_->notice(this, AppCaption(), dz::ToQString(e.text));
                 break;
             }
         });

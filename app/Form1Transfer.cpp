@@ -51,8 +51,12 @@ void TForm1::SB_sendClick()
     session_->Send(start, [self, run](const std::string &error) {
         if (!self || self->run_ != run)
             return;
-        if (!error.empty())
+        if (!error.empty()) {
+            // Nothing started: the user can try again at once.
+            self->session_->Send(self->Core().EndRun(false));
+            self->ShowDecided();
             return dz::ReportError(error);
+        }
         SetItemIndex(self->ListF_send, -1);
         self->Timer1->start();
     });
@@ -96,10 +100,15 @@ void TForm1::StepDone(quint64 run, quint64 row, const std::string &error)
 {
     stepRow_ = 0;
     if (!error.empty()) {
-        // The run stalls at its row: the row stays, checked, for a later run.
-        if (run == run_)
-            dz::ReportError(error);
-        return;
+        if (run != run_)
+            return;
+        // The run ends at its row: the row stays, checked, for a later run,
+        // which the user can start at once. The peer hears that the batch
+        // is over where the message service still works.
+        Timer1->stop();
+        session_->Send(Core().EndRun(true));
+        ShowDecided();
+        return dz::ReportError(error);
     }
     // The step finds its own row again, wherever it is now; a row deleted
     // meanwhile touches no other.

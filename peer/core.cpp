@@ -240,9 +240,10 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
     // The command word alone selects what happens.
     const std::string command = ExtractField(DelimEqBar(), sMsg, 1);
     if (command == "MSG") {
-        const std::string text = ExtractField(DelimEqBar(), sMsg, 2);
+        // One message makes one line: no control character may plant more.
+        const std::string text = TrimText(OneLine(ExtractField(DelimEqBar(), sMsg, 2)));
         if (!text.empty())
-            fx.push_back(Named(Kind::Chat, sFrom, text));
+            fx.push_back(Named(Kind::Chat, OneLine(sFrom), text));
     } else if (command == "ItsMe") {
         fx.push_back(Switch(Kind::MsgEnabled, true));
         if (free_ && remoteIP_.empty()) {
@@ -267,9 +268,18 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
     } else if (command == "By") {
         remoteName_.clear();
         remoteIP_.clear();
+        // A goodbye in the middle of a batch ends the receiving state
+        // completely; nothing else would ever end it.
+        const bool wasReceiving = !free_;
         free_ = true;
         fx = {Text(Kind::RemoteName, ""), Text(Kind::RemoteIP, ""), Switch(Kind::SendEnabled, false),
               Switch(Kind::MsgEnabled, false), Switch(Kind::Free, true)};
+        if (wasReceiving) {
+            pending_.clear();
+            fx.push_back(Switch(Kind::Receiving, false));
+            fx.push_back(Switch(Kind::HelpEnabled, true));
+            fx.push_back(Text(Kind::Pending, ""));
+        }
     } else if (command == "You_Free") {
         out.send = {FreeReport(TOutgoing::Value::IFree)};
     } else if (command == "I_Free" || command == "I_FreeToo") {
@@ -307,7 +317,7 @@ TOutcome TPeerCore::Stored(const std::string &sFrom, const std::string &name)
 {
     std::lock_guard lock(mutex_);
     pending_.clear();
-    return Finish({{}, {Named(Kind::Received, sFrom, name), Text(Kind::Pending, "")}});
+    return Finish({{}, {Named(Kind::Received, OneLine(sFrom), name), Text(Kind::Pending, "")}});
 }
 
 TOutcome TPeerCore::NotStored(const std::string &notice)

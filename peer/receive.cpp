@@ -3,6 +3,9 @@
 #include "util/files.h"
 #include "util/text.h"
 
+#include <algorithm>
+#include <filesystem>
+
 namespace dz::peer {
 
 std::string SafeReceivedName(const std::string &announced)
@@ -34,13 +37,40 @@ std::string ReceiveFolderFor(const std::string &folderText, const std::string &p
     return folder;
 }
 
+bool SameFile(const std::string &a, const std::string &b)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::exists(FsPath(a), ec) && fs::exists(FsPath(b), ec))
+        return fs::equivalent(FsPath(a), FsPath(b), ec);
+    return fs::weakly_canonical(FsPath(a), ec) == fs::weakly_canonical(FsPath(b), ec);
+}
+
 TStorePlan PlanStore(const std::string &pending, const std::string &folderText, const std::string &programFolder,
-                     long long size)
+                     const std::vector<std::string> &ownFiles)
 {
     TStorePlan plan;
     plan.folder = ReceiveFolderFor(folderText, programFolder);
-    if (size > 0)
-        plan.name = SafeReceivedName(pending);
+    plan.name = SafeReceivedName(pending);
+    if (plan.name.empty())
+        return plan;
+    const auto own = [&](const std::string &path) {
+        return std::any_of(ownFiles.begin(), ownFiles.end(), [&](const std::string &f) { return SameFile(path, f); });
+    };
+    if (!own(plan.path()))
+        return plan;
+    // The first variant that is neither taken nor one of ours.
+    const auto dot = plan.name.rfind('.');
+    const std::string base = dot == std::string::npos || dot == 0 ? plan.name : plan.name.substr(0, dot);
+    const std::string ext = base.size() == plan.name.size() ? std::string() : plan.name.substr(dot);
+    for (int n = 1; n < 1000000; ++n) {
+        const std::string name = base + "-" + std::to_string(n) + ext;
+        if (!own(plan.folder + name) && !FileExists(plan.folder + name)) {
+            plan.name = name;
+            return plan;
+        }
+    }
+    plan.name.clear(); // nothing free: better nothing than one of ours
     return plan;
 }
 

@@ -4,6 +4,7 @@
 // results. Texts are Windows-1251.
 
 #include <string>
+#include <vector>
 
 namespace dz::peer {
 
@@ -22,9 +23,14 @@ struct TStorePlan {
 // names no existing folder. Always ends in exactly one '/'.
 std::string ReceiveFolderFor(const std::string &folderText, const std::string &programFolder);
 
-// Where a stream of size bytes announced as pending goes; the name is empty
-// when nothing is to be stored (an empty stream, no safe name).
-TStorePlan PlanStore(const std::string &pending, const std::string &folderText,
-                     const std::string &programFolder, long long size);
+// Where a stream announced as pending goes; the name is empty when nothing
+// is to be stored (no safe name). A file of the program's own (any of
+// ownFiles, full paths) is never replaced: the stream goes to the first free
+// variant of its name instead ("Dizaruz-1.ini").
+TStorePlan PlanStore(const std::string &pending, const std::string &folderText, const std::string &programFolder,
+                     const std::vector<std::string> &ownFiles = {});
+
+// Whether two paths name the same file (also when either does not exist yet).
+bool SameFile(const std::string &a, const std::string &b);
 
 } // namespace dz::peer

@@ -5,8 +5,10 @@
 #include "net/stream.h"
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
+#include "util/codepage.h"
 #include "util/errors.h"
 #include "util/files.h"
+#include "util/text.h"
 
 #include <utility>
 
@@ -68,14 +70,22 @@ void TPeerSession::Send(const TOutcome &outcome, TDone done)
     outbox_->Post(outcome.send, std::move(done));
 }
 
+std::string TPeerSession::DroppedNotice(const std::string &sFrom, const std::string &announced)
+{
+    // Windows-1251, like every text of the program's logic.
+    return dz::FromQString(QStringLiteral("Файл от %1 не сохранён: недопустимое имя «%2».")
+                               .arg(dz::ToQString(OneLine(sFrom)), dz::ToQString(OneLine(announced))));
+}
+
 void TPeerSession::StoreStream(const std::string &sFrom, dz::net::TStream &strm)
 {
     // On the stream's connection thread: the name is taken once, for both
     // the file and its row, and the writing never holds up the window.
     const TPeerCore::TStreamTarget target = core_.StreamTarget();
-    const TStorePlan plan = PlanStore(target.pending, target.folder, config_.programFolder, strm.Size());
+    const TStorePlan plan = PlanStore(target.pending, target.folder, config_.programFolder, config_.ownFiles);
     if (plan.name.empty()) {
-        core_.NotStored({});
+        // Reported, since the sender counts the file as sent.
+        core_.NotStored(DroppedNotice(sFrom, target.pending));
         return;
     }
     try {

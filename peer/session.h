@@ -38,6 +38,7 @@ struct TSessionConfig {
     std::uint16_t msgPort = 574;  // message service: listened on, and sent to on the peer
     std::uint16_t strmPort = 573; // stream service
     std::string programFolder;    // ends in '/'; where a file goes when the receive folder is gone
+    std::vector<std::string> ownFiles; // the program's own files: never replaced by a received one
 };
 
 class TPeerSession {
@@ -66,6 +67,9 @@ public:
     // Sends what an outcome of the user's own action asks for; done on the
     // owner thread (also right away, with "", when there is nothing to send).
     void Send(const TOutcome &outcome, TDone done = {});
+
+    // What the receiving user is told about a stream dropped for its name.
+    static std::string DroppedNotice(const std::string &sFrom, const std::string &announced);
 
 private:
     void StoreStream(const std::string &sFrom, dz::net::TStream &strm);

@@ -1,5 +1,7 @@
 #include "codepage.h"
 
+#include <QHash>
+
 #include <cerrno>
 #include <iconv.h>
 #include <stdexcept>
@@ -88,6 +90,99 @@ std::string Utf8ToCp1251(std::string_view utf8, bool *lossless)
 {
     thread_local Converter conv("CP1251", "UTF-8");
     return conv.Run(utf8, lossless, true);
+}
+
+namespace {
+
+// Each Unicode character that has a Windows-1251 form, with that byte.
+const QHash<char32_t, char> &Cp1251Bytes()
+{
+    static const QHash<char32_t, char> bytes = [] {
+        QHash<char32_t, char> map;
+        for (int b = 1; b < 256; ++b) {
+            const char byte = static_cast<char>(b);
+            const QString ch = ToQString(std::string_view(&byte, 1));
+            const QList<uint> code = ch.toUcs4();
+            if (code.size() == 1 && !(b != '?' && code[0] == '?'))
+                map.insert(code[0], byte);
+        }
+        return map;
+    }();
+    return bytes;
+}
+
+// Letters that no decomposition takes apart.
+const char *Spelled(char32_t c)
+{
+    switch (c) {
+    case U'ß': return "ss";
+    case U'ẞ': return "SS";
+    case U'æ': return "ae";
+    case U'Æ': return "AE";
+    case U'œ': return "oe";
+    case U'Œ': return "OE";
+    case U'ø': return "o";
+    case U'Ø': return "O";
+    case U'đ': case U'ð': return "d";
+    case U'Đ': case U'Ð': return "D";
+    case U'ł': return "l";
+    case U'Ł': return "L";
+    case U'þ': return "th";
+    case U'Þ': return "Th";
+    case U'ı': return "i";
+    case U'ħ': return "h";
+    case U'Ħ': return "H";
+    case U'ŧ': return "t";
+    case U'Ŧ': return "T";
+    case U'ŋ': return "ng";
+    case U'Ŋ': return "NG";
+    default: return nullptr;
+    }
+}
+
+bool RefusedInFileNames(char32_t c)
+{
+    return c < 32 || c == 127 || c == '?' || c == '*' || c == ':' || c == '"' || c == '<' || c == '>' ||
+           c == '\\' || c == '|' || c == '/';
+}
+
+} // namespace
+
+std::string FileNameToCp1251(const QString &name)
+{
+    const QHash<char32_t, char> &bytes = Cp1251Bytes();
+    std::string out;
+    for (const uint code : name.toUcs4()) {
+        const char32_t c = code;
+        if (RefusedInFileNames(c)) {
+            out += '_';
+            continue;
+        }
+        if (const auto it = bytes.find(c); it != bytes.end()) {
+            out += it.value();
+            continue;
+        }
+        if (const char *spelled = Spelled(c)) {
+            out += spelled;
+            continue;
+        }
+        // The letter without its accents, or its compatibility form.
+        std::string base;
+        bool fits = true;
+        for (const uint part : QString::fromUcs4(&c, 1).normalized(QString::NormalizationForm_KD).toUcs4()) {
+            if (QChar::category(part) == QChar::Mark_NonSpacing || QChar::category(part) == QChar::Mark_SpacingCombining ||
+                QChar::category(part) == QChar::Mark_Enclosing)
+                continue;
+            const auto it = bytes.find(part);
+            if (it == bytes.end() || RefusedInFileNames(part)) {
+                fits = false;
+                break;
+            }
+            base += it.value();
+        }
+        out += fits && !base.empty() ? base : std::string("_");
+    }
+    return out;
 }
 
 QString ToQString(std::string_view cp1251)

@@ -15,6 +15,13 @@ std::string Cp1251ToUtf8(std::string_view cp1251);
 // tells whether every character had one. Invalid UTF-8 counts as lossy.
 std::string Utf8ToCp1251(std::string_view utf8, bool *lossless = nullptr);
 
+// A file name as a Windows copy can take it, in Windows-1251: a character
+// without a Windows-1251 form is transliterated (é -> e, ß -> ss), or becomes
+// '_' when nothing fits; the characters Windows refuses in file names
+// (? * : " < > \ | / and control characters) become '_'. The same for any
+// locale.
+std::string FileNameToCp1251(const QString &name);
+
 QString ToQString(std::string_view cp1251);
 std::string FromQString(const QString &text, bool *lossless = nullptr);
 

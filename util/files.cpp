@@ -173,15 +173,21 @@ void NormalizeFolderPath(std::string &folder)
         folder += '/';
 }
 
-std::string ProgramFolder()
+std::string ExecutablePath()
 {
     char buf[PATH_MAX + 1];
     const ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
     if (n <= 0)
+        return {};
+    return Utf8ToCp1251(std::string_view(buf, static_cast<std::size_t>(n)));
+}
+
+std::string ProgramFolder()
+{
+    const std::string exe = ExecutablePath();
+    if (exe.empty())
         return "./";
-    std::string exe(buf, static_cast<std::size_t>(n));
-    const auto slash = exe.rfind('/');
-    return Utf8ToCp1251(exe.substr(0, slash + 1));
+    return exe.substr(0, exe.rfind('/') + 1);
 }
 
 std::string FileNameOf(const std::string &path)

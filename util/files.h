@@ -33,6 +33,8 @@ void NormalizeFolderPath(std::string &folder);
 
 // The folder of the running executable, ending in '/'.
 std::string ProgramFolder();
+// The running executable's own path.
+std::string ExecutablePath();
 
 // The last component of a path: the text after its last '/'.
 std::string FileNameOf(const std::string &path);

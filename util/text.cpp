@@ -70,6 +70,15 @@ std::string UpperText(const std::string &s)
     return out;
 }
 
+std::string OneLine(const std::string &s)
+{
+    std::string out = s;
+    for (char &c : out)
+        if (static_cast<unsigned char>(c) < 32 || c == 127)
+            c = ' ';
+    return out;
+}
+
 std::string ExtractField(const TDelimSet &set, const std::string &s, int n)
 {
     const unsigned field = static_cast<unsigned>(n) & 0xFFu;

@@ -25,6 +25,9 @@ std::string TrimText(const std::string &s);
 void StripChars(const TDelimSet &set, std::string &s);
 // Upper-cases Latin a-z, Cyrillic а-я and ё by a fixed table, whatever the locale.
 std::string UpperText(const std::string &s);
+// Every control character (codes 0-31 and 127) made a blank, so that a text
+// from the peer stays one line wherever it is shown or stored.
+std::string OneLine(const std::string &s);
 // Field n (low 8 bits; 0 = the whole cleaned text) of s split by the set.
 // Runs of delimiters act as one; a field of blanks counts and yields "".
 std::string ExtractField(const TDelimSet &set, const std::string &s, int n);

@@ -35,6 +35,7 @@ public:
     std::vector<TAsked> confirms;
     std::vector<TAsked> questions;
     std::vector<TAsked> messages;
+    std::vector<TAsked> notices;
     std::vector<QString> folderStarts;
     std::vector<QDialog *> modalDialogs;
 
@@ -57,6 +58,10 @@ public:
     void message(QWidget *, const QString &caption, const QString &text) override
     {
         messages.push_back({caption, text});
+    }
+    void notice(QWidget *, const QString &caption, const QString &text) override
+    {
+        notices.push_back({caption, text});
     }
     std::optional<QString> selectFolder(QWidget *, const QString &, const QString &start) override
     {

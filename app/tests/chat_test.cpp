@@ -247,11 +247,11 @@ TEST_F(ChatTest, ReceivingStateFollowsSendStartAndSendEnd)
     Deliver(*f, "File_Start");
     EXPECT_TRUE(f->Label_RecivNow->text().isEmpty());
 
-    // By while receiving: free, but the receiving label and SB_Help stay.
+    // By while receiving ends the receiving state completely.
     Deliver(*f, "By=ALPHA|10.0.0.1");
     EXPECT_TRUE(f->FreeFlag);
-    EXPECT_FALSE(f->Label_YesReciv->isHidden());
-    EXPECT_FALSE(f->SB_Help->isEnabled());
+    EXPECT_TRUE(f->Label_YesReciv->isHidden());
+    EXPECT_TRUE(f->SB_Help->isEnabled());
     Deliver(*f, "Send_Start");
     Deliver(*f, "Send_End");
     EXPECT_TRUE(f->FreeFlag);

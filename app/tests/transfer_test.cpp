@@ -85,9 +85,10 @@ TEST_F(TransferTest, ACheckedListTravelsWholeAndLeavesTheSendList)
 
     EXPECT_TRUE(ReadFile("in", report) == reportBytes);
     EXPECT_TRUE(ReadFile("in", "big.bin") == bigBytes);
-    EXPECT_FALSE(fs::exists(FsFolder("in") + "empty.bin")) << "an empty file is not stored";
+    EXPECT_TRUE(fs::exists(FsFolder("in") + "empty.bin")) << "an empty file is stored too";
+    EXPECT_EQ(fs::file_size(FsFolder("in") + "empty.bin"), 0u);
     EXPECT_FALSE(fs::exists(FsFolder("in") + "skip.txt"));
-    EXPECT_EQ(std::distance(fs::directory_iterator(FsFolder("in")), fs::directory_iterator()), 2)
+    EXPECT_EQ(std::distance(fs::directory_iterator(FsFolder("in")), fs::directory_iterator()), 3)
         << "no temporary file is left";
 
     // The sender keeps only the unchecked row, on screen and in its file.
@@ -98,10 +99,11 @@ TEST_F(TransferTest, ACheckedListTravelsWholeAndLeavesTheSendList)
 
     // The receiver lists what it stored, newest first, and saves the list.
     const auto rows = ListRows(b->ListF_recv);
-    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(rows.size(), 3u);
     EXPECT_NE(rows[0].find(" | 127.0.0.1 | big.bin"), std::string::npos) << rows[0];
-    EXPECT_NE(rows[1].find(" | 127.0.0.1 | " + dz::Utf8ToCp1251(report)), std::string::npos) << rows[1];
-    EXPECT_EQ(ReadFile("b", "~ListFile_reciv.txt"), rows[0] + "\r\n" + rows[1] + "\r\n");
+    EXPECT_NE(rows[1].find(" | 127.0.0.1 | empty.bin"), std::string::npos) << rows[1];
+    EXPECT_NE(rows[2].find(" | 127.0.0.1 | " + dz::Utf8ToCp1251(report)), std::string::npos) << rows[2];
+    EXPECT_EQ(ReadFile("b", "~ListFile_reciv.txt"), rows[0] + "\r\n" + rows[1] + "\r\n" + rows[2] + "\r\n");
     EXPECT_TRUE(b->Label_YesReciv->isHidden());
     EXPECT_EQ(TextOf(b->Label_RecivNow), "");
 }
@@ -119,12 +121,15 @@ TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
     EXPECT_FALSE(fs::exists(FsFolder("in") + "escape.txt"));
     EXPECT_EQ(b->ListF_recv->count(), 1);
 
-    // No pending name: nothing is stored and nothing is listed.
+    // No pending name, or nothing safe in it: nothing is stored or listed,
+    // and the receiving user is told, in one notice that waits for nobody.
     Stream(*b, "orphan");
     EXPECT_EQ(b->ListF_recv->count(), 1);
     Deliver(*b, "File_Start|..");
     Stream(*b, "dots");
     EXPECT_EQ(b->ListF_recv->count(), 1);
+    ASSERT_EQ(dialogs->notices.size(), 2u);
+    EXPECT_EQ(dialogs->notices[1].text, QStringLiteral("Файл от PEER не сохранён: недопустимое имя «..»."));
 
     // A folder that refuses new files: no file, and no row claiming one.
     b->ShowReceiveFolder("/proc/");
@@ -132,8 +137,9 @@ TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
     Stream(*b, "lost");
     EXPECT_EQ(b->ListF_recv->count(), 1);
     EXPECT_FALSE(fs::exists("/proc/nowhere.txt"));
-    ASSERT_FALSE(dialogs->messages.empty()) << "the receiving user learns that the file is lost";
-    EXPECT_EQ(dialogs->messages.back().text, QStringLiteral("Cannot create file /proc/nowhere.txt"));
+    ASSERT_EQ(dialogs->notices.size(), 3u) << "the receiving user learns that the file is lost";
+    EXPECT_EQ(dialogs->notices.back().text, QStringLiteral("Cannot create file /proc/nowhere.txt"));
+    EXPECT_TRUE(dialogs->messages.empty()) << "no modal box holds up later work";
     EXPECT_EQ(TextOf(b->Label_RecivNow), "nowhere.txt") << "the pending name stays after a failure";
 
     // A file of the same name is replaced whole.
@@ -170,13 +176,14 @@ TEST_F(RawRunTest, AnUnreadableFileStallsTheRunAtItsRow)
     a->SB_sendClick();
     ASSERT_TRUE(PumpUntil([&] { return !dialogs->messages.empty(); }, 10000));
     EXPECT_EQ(dialogs->messages[0].text, dz::ToQString("Cannot open file " + missing));
-    PumpFor(1500);
-    EXPECT_EQ(msgPeer.texts(), (std::vector<std::string>{"Send_Start", "File_Start|gone.txt"}))
-        << "no stream, no File_End and no Send_End after the failure";
+    // The run ends there: no stream and no File_End, but the peer hears
+    // that the batch is over, and the user can start again at once.
+    ASSERT_TRUE(PumpUntil([&] { return msgPeer.count() == 3; }));
+    EXPECT_EQ(msgPeer.texts(), (std::vector<std::string>{"Send_Start", "File_Start|gone.txt", "Send_End"}));
     EXPECT_FALSE(a->Timer1->isActive());
-    EXPECT_FALSE(a->Label_YesSend->isHidden());
-    EXPECT_FALSE(a->SB_send->isEnabled());
-    EXPECT_FALSE(a->SB_Help->isEnabled());
+    EXPECT_TRUE(a->Label_YesSend->isHidden());
+    EXPECT_TRUE(a->SB_send->isEnabled());
+    EXPECT_TRUE(a->SB_Help->isEnabled());
     ASSERT_EQ(a->ListF_send->count(), 2);
     EXPECT_EQ(RowText(a->ListF_send, 0), missing);
     EXPECT_TRUE(RowChecked(a->ListF_send, 0));

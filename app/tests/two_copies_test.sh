@@ -31,7 +31,7 @@ head -c 8388613 /dev/urandom > "$work/src/big.bin"
 echo "received, thank you" > "$answer"
 
 on "$beta" beta "$driver" "$work/b/" folder "$work/b-in" wait-peer wait-lines 1 say "$yes" wait-lines 2 \
-  wait-received 2 add "$answer" send wait-sent wait-bye > "$work/beta.out" 2> "$work/beta.err" &
+  wait-received 3 add "$answer" send wait-sent wait-bye > "$work/beta.out" 2> "$work/beta.err" &
 beta_pid=$!
 sleep 1
 on "$alpha" alpha "$driver" "$work/a/" folder "$work/a-in" connect beta wait-peer say "$hello" wait-lines 2 \
@@ -59,11 +59,12 @@ grep -q '^ComputerName=beta' "$work/a/Dizaruz.ini" && grep -q '^ComputerIP=10.21
   fail "alpha's INI: $(cat "$work/a/Dizaruz.ini")"
 grep -q "^SubDir_for_Reciv=$work/b-in/" "$work/b/Dizaruz.ini" || fail "beta's INI: $(cat "$work/b/Dizaruz.ini")"
 
-# The files: the checked ones arrived whole, the empty one left no file.
+# The files: the checked ones arrived whole, the empty one as an empty file.
 cmp "$report" "$work/b-in/${report##*/}" || fail "the Cyrillic-named file differs"
 cmp "$work/src/big.bin" "$work/b-in/big.bin" || fail "the large file differs"
 cmp "$answer" "$work/a-in/${answer##*/}" || fail "the file sent back differs"
-[ "$(ls -A "$work/b-in" | wc -l)" -eq 2 ] || fail "beta's folder holds: $(ls -A "$work/b-in")"
+[ -f "$work/b-in/empty.dat" ] && [ ! -s "$work/b-in/empty.dat" ] || fail "the empty file did not arrive"
+[ "$(ls -A "$work/b-in" | wc -l)" -eq 3 ] || fail "beta's folder holds: $(ls -A "$work/b-in")"
 [ "$(ls -A "$work/a-in" | wc -l)" -eq 1 ] || fail "alpha's folder holds: $(ls -A "$work/a-in")"
 
 # The send lists: only the unchecked row stays, on screen and on disk.
@@ -75,11 +76,12 @@ grep -q "^send 0 $work/src/skip.txt\$" "$work/alpha.out" && [ "$(grep -c '^send 
 # The receive lists, newest first: "date time | sender | name".
 row='^[^|]+ [0-9]{2}:[0-9]{2}:[0-9]{2} \| '
 recv=$(iconv -f CP1251 -t UTF-8 "$work/b/~ListFile_reciv.txt" | tr -d '\r')
-[ "$(echo "$recv" | wc -l)" -eq 2 ] &&
+[ "$(echo "$recv" | wc -l)" -eq 3 ] &&
   echo "$recv" | sed -n 1p | grep -Eq "${row}alpha \| big.bin\$" &&
-  echo "$recv" | sed -n 2p | grep -Eq "${row}alpha \| ${report##*/}\$" || fail "beta's receive list file: $recv"
-[ "$(grep -c $'\r$' "$work/b/~ListFile_reciv.txt")" -eq 2 ] || fail "beta's receive list lines do not end in CR LF"
-[ "$(grep -c '^recv ' "$work/beta.out")" -eq 2 ] || fail "beta's receive list: $(grep '^recv ' "$work/beta.out")"
+  echo "$recv" | sed -n 2p | grep -Eq "${row}alpha \| empty.dat\$" &&
+  echo "$recv" | sed -n 3p | grep -Eq "${row}alpha \| ${report##*/}\$" || fail "beta's receive list file: $recv"
+[ "$(grep -c $'\r$' "$work/b/~ListFile_reciv.txt")" -eq 3 ] || fail "beta's receive list lines do not end in CR LF"
+[ "$(grep -c '^recv ' "$work/beta.out")" -eq 3 ] || fail "beta's receive list: $(grep '^recv ' "$work/beta.out")"
 iconv -f CP1251 -t UTF-8 "$work/a/~ListFile_reciv.txt" | tr -d '\r' | grep -Eq "${row}beta \| ${answer##*/}\$" ||
   fail "alpha's receive list file: $(cat "$work/a/~ListFile_reciv.txt")"
 ! grep -q '^message: ' "$work/alpha.err" "$work/beta.err" || fail "a message box: $(grep -h '^message: ' "$work"/*.err)"

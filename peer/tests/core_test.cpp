@@ -94,6 +94,9 @@ TEST(CoreTest, FieldsAreReadWithTheirOwnDelimiters)
         {"MSG|=|", {}},
         {"MSG", {}},
         {"MSG|By", {"Chat P|By"}},
+        // One message makes one line, whatever it holds.
+        {"MSG|line\r\n10:00:00|BOSS | fake", {"Chat P|line  10:00:00"}},
+        {"MSG|tab\there\x01", {"Chat P|tab here"}},
         // ItsMeToo reads '=' alone: a bar belongs to the address.
         {"ItsMeToo=10.0.0.2|x", {"SB_msg=1", "Edit_RemoteComputerIP=10.0.0.2|x", "Ini REMOTE/ComputerIP=10.0.0.2|x"}},
         // File_Start reads '|' alone; missing fields are empty.
@@ -137,7 +140,12 @@ TEST(CoreTest, FreeFlagStateTable)
         {true, "Send_End", true, end},
         {true, "By", true, bye},
         {false, "Send_End", true, end},
-        {false, "By", true, bye}, // the receiving label and SB_Help stay as they are
+        // A goodbye in the middle of a batch ends the receiving state.
+        {false, "By", true, [&] {
+             Strings all = bye;
+             all.insert(all.end(), {"Label_YesReciv=0", "SB_Help=1", "Label_RecivNow="});
+             return all;
+         }()},
         {false, "Send_Start", false, {}},
     };
     for (const auto &row : rows) {

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace {
 
 using dz::peer::PlanStore;
@@ -39,9 +41,31 @@ TEST(ReceiveTest, TheFolderIsCheckedAndJoinedWithOneSeparator)
     for (const auto &row : rows)
         EXPECT_EQ(ReceiveFolderFor(row.text, program), row.folder) << row.text;
 
-    EXPECT_EQ(PlanStore("a.txt", dir, program, 5).path(), dir + "/a.txt");
-    EXPECT_EQ(PlanStore("a.txt", dir, program, 0).name, "") << "an empty stream stores nothing";
-    EXPECT_EQ(PlanStore("..", dir, program, 5).name, "");
+    EXPECT_EQ(PlanStore("a.txt", dir, program).path(), dir + "/a.txt");
+    EXPECT_EQ(PlanStore("..", dir, program).name, "");
+}
+
+TEST(ReceiveTest, TheProgramsOwnFilesAreNeverReplaced)
+{
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const std::string dir = tmp.path().toStdString() + "/";
+    const std::vector<std::string> own = {dir + "Dizaruz.ini", dir + "~MSG.txt", dir + "dizaruz"};
+    for (const char *existing : {"Dizaruz.ini", "Dizaruz-1.ini", "dizaruz"})
+        std::ofstream(dir + existing) << "x";
+    const struct {
+        const char *announced, *stored;
+    } rows[] = {
+        {"Dizaruz.ini", "Dizaruz-2.ini"}, // -1 is taken
+        {"~MSG.txt", "~MSG-1.txt"},       // ours even before it exists
+        {"dizaruz", "dizaruz-1"},
+        {"dizaruz.ini", "dizaruz.ini"},   // another file: names are case-sensitive
+        {"notes.txt", "notes.txt"},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(PlanStore(row.announced, dir, "/elsewhere/", own).name, row.stored) << row.announced;
+    // The same folder written differently is still the program folder.
+    EXPECT_EQ(PlanStore("Dizaruz.ini", dir + "./", "/elsewhere/", own).name, "Dizaruz-2.ini");
 }
 
 } // namespace

@@ -271,10 +271,11 @@ TEST_F(SessionTest, StreamsAreStoredUnderThePendingNameOrReported)
     EXPECT_TRUE(b.Shows("Received PEER|up.txt"));
     EXPECT_EQ(b.session->Core().Pending(), "");
 
-    // Without a pending name nothing is stored or listed.
+    // Without a pending name nothing is stored or listed; the user is told.
     const std::size_t rows = b.shown.size();
     stream("orphan");
-    EXPECT_EQ(b.shown.size(), rows + 1) << "an empty hand-over, nothing shown";
+    ASSERT_EQ(b.shown.size(), rows + 2);
+    EXPECT_EQ(b.shown[rows], "Notice " + TPeerSession::DroppedNotice("PEER", ""));
 
     // A folder that refuses new files: the user is told, nothing is listed.
     b.session->Core().SetReceiveFolder("/proc/");

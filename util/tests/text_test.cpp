@@ -120,5 +120,32 @@ TEST(CodePage, RoundTripAndReplacement)
     EXPECT_TRUE(lossless);
 }
 
+TEST(OneLine, ControlCharactersBecomeBlanks)
+{
+    EXPECT_EQ(OneLine("a\r\nb\tc\x01\x7F" "d"), "a  b c  d");
+    EXPECT_EQ(OneLine(kYolkaLower), kYolkaLower) << "letters above 127 are not control characters";
+}
+
+TEST(CodePage, FileNamesForAWindowsPeer)
+{
+    const struct {
+        const char *utf8;
+        std::string cp1251;
+    } rows[] = {
+        {"Привет.txt", "\xCF\xF0\xE8\xE2\xE5\xF2.txt"}, // kept as it is
+        {"café.doc", "cafe.doc"},
+        {"Müller Straße.pdf", "Muller Strasse.pdf"},
+        {"Ærø.jpg", "AEro.jpg"},
+        {"niño ŁÓDŹ.txt", "nino LODZ.txt"},
+        {"ﬁle №1 «x».txt", "file \xB9" "1 \xAB" "x\xBB.txt"}, // a ligature; № « » exist in Windows-1251
+        {"中文.txt", "__.txt"},
+        {"a?b*c:d\"e<f>g|h\\i.txt", "a_b_c_d_e_f_g_h_i.txt"},
+        {"tab\there\x01.txt", "tab_here_.txt"},
+        {"€5.txt", "\x88" "5.txt"},
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(FileNameToCp1251(QString::fromUtf8(row.utf8)), row.cp1251) << row.utf8;
+}
+
 } // namespace
 } // namespace dz
