@@ -101,7 +101,8 @@ void TNMGeneralServer::HandleAccept()
         std::lock_guard lock(ServerLock());
         try {
             SetEventDone(true);
-            StartConnection(Accept());
+            SockPtr accepted = Accept();
+            StartConnection(std::move(accepted), RemoteAddress());
         } catch (...) {
             // A failed accept or set-up starts no thread; nothing is reported.
         }
@@ -138,7 +139,7 @@ public:
     }
 };
 
-void TNMGeneralServer::StartConnection(SockPtr accepted)
+void TNMGeneralServer::StartConnection(SockPtr accepted, const sockaddr_in &peer)
 {
     // Anything that fails here frees the connection object, and with it the
     // accepted socket: no half-made connection is left behind.
@@ -146,7 +147,7 @@ void TNMGeneralServer::StartConnection(SockPtr accepted)
     connection->SetConnected(true);
     connection->OnConnect = OnConnect;
     connection->OnDisconnect = OnDisconnect;
-    connection->AdoptSocket(std::move(accepted));
+    connection->AdoptSocket(std::move(accepted), peer);
     connection->serverState_ = state_;
     connection->acceptNumber_ = ++acceptCounter;
     {

@@ -72,7 +72,7 @@ private:
     class ServeThread;
 
     void HandleAccept();
-    void StartConnection(SockPtr accepted);
+    void StartConnection(SockPtr accepted, const sockaddr_in &peer);
 
     // Shared with the connection threads, so a thread that outlives its
     // server's bounded wait still finds it.

@@ -441,13 +441,14 @@ void TPowersock::CloseSocket()
     sock_ = std::move(fresh);
 }
 
-void TPowersock::AdoptSocket(SockPtr accepted)
+void TPowersock::AdoptSocket(SockPtr accepted, const sockaddr_in &peer)
 {
     SockPtr old;
     {
         std::lock_guard lock(stateMutex_);
         old = std::move(sock_);
         sock_ = accepted;
+        remote_ = peer;
     }
     accepted->Select(link_, kAllEvents);
 }

@@ -146,6 +146,8 @@ public:
     std::string LastReply() const { return lastReply_; }
     std::int16_t ReplyNumber() const { return replyNumber_; }
     sockaddr_in RemoteAddress() const;
+    // A connection object's peer: its IPv4 address, network order.
+    std::uint32_t PeerAddress() const { return RemoteAddress().sin_addr.s_addr; }
     std::uint16_t SocketHandle() const;
     // The local port of the socket (after Listen on Port 0: the one chosen).
     std::uint16_t LocalPort() const;
@@ -171,7 +173,7 @@ protected:
     void SetBytesRecvd(std::int32_t value) { bytesRecvd_ = value; }
     // Replaces this component's socket by an accepted one and directs its
     // events here.
-    void AdoptSocket(SockPtr accepted);
+    void AdoptSocket(SockPtr accepted, const sockaddr_in &peer);
     SockPtr CurrentSock() const;
 
     // Called on every incoming-connection notification (listening servers).

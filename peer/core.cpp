@@ -2,6 +2,9 @@
 
 #include "util/text.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
+
 #include <utility>
 
 namespace dz::peer {
@@ -40,6 +43,13 @@ TEffect Number(Kind kind, int number)
     TEffect e {kind};
     e.number = number;
     return e;
+}
+
+// A dotted IPv4 address in network order, 0 for anything else.
+std::uint32_t DottedAddress(const std::string &text)
+{
+    in_addr a {};
+    return ::inet_pton(AF_INET, text.c_str(), &a) == 1 ? a.s_addr : 0;
 }
 
 bool IsYes(const std::string &msg)
@@ -141,6 +151,7 @@ TOutcome TPeerCore::Connect(const std::string &remote)
     hosts_.msgFrom = thisName_;
     hosts_.msgHost = remote;
     hosts_.msgServHost = remote;
+    awaitingToo_ = true;
     outcome.effects.push_back(ServerHosts());
     outcome.send = {{"ItsMe=" + thisName_ + "|" + thisIP_}};
     return Finish(std::move(outcome));
@@ -231,43 +242,96 @@ void TPeerCore::SetAllHosts(const std::string &host)
     SetAllHostsLocked(host);
 }
 
+bool TPeerCore::FromPeer(std::uint32_t address) const
+{
+    return address != 0 &&
+           std::find(peerAddresses_.begin(), peerAddresses_.end(), address) != peerAddresses_.end();
+}
+
+void TPeerCore::AddPeerAddress(std::uint32_t address)
+{
+    if (address != 0 && !FromPeer(address))
+        peerAddresses_.push_back(address);
+}
+
+void TPeerCore::ForgetPeer()
+{
+    peerAddresses_.clear();
+    awaitingToo_ = false;
+    peerCaps_ = {};
+}
+
+std::string TPeerCore::CapabilityMessage(const TCapabilities &caps)
+{
+    std::string text = std::string(kCapabilityWord) + "=";
+    if (caps.bigFiles)
+        text += "BigFiles|";
+    if (caps.noTick)
+        text += "NoTick|";
+    text.pop_back();
+    return text;
+}
+
 TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, const std::string &sMsg)
 {
-    (void)fromAddress;
     std::lock_guard lock(mutex_);
     TOutcome out;
     auto &fx = out.effects;
     // The command word alone selects what happens.
     const std::string command = ExtractField(DelimEqBar(), sMsg, 1);
+    const bool introduced = !peerAddresses_.empty();
+    const bool fromPeer = FromPeer(fromAddress);
+    const TOutgoing tellWhatWeCan {CapabilityMessage(OwnCapabilities())};
     if (command == "MSG") {
-        // One message makes one line: no control character may plant more.
+        // Chat lines from anyone are shown; one message makes one line.
         const std::string text = TrimText(OneLine(ExtractField(DelimEqBar(), sMsg, 2)));
         if (!text.empty())
             fx.push_back(Named(Kind::Chat, OneLine(sFrom), text));
     } else if (command == "ItsMe") {
-        fx.push_back(Switch(Kind::MsgEnabled, true));
-        if (free_ && remoteIP_.empty()) {
-            remoteName_ = ExtractField(DelimEqBar(), sMsg, 2);
-            remoteIP_ = ExtractField(DelimEqBar(), sMsg, 3);
-            hosts_.msgFrom = hosts_.strmFrom = thisName_;
-            // The hosts take the name from the message, not the address.
-            SetAllHostsLocked(remoteName_);
-            fx.push_back(Text(Kind::RemoteName, remoteName_));
-            fx.push_back(Text(Kind::RemoteIP, remoteIP_));
-            fx.push_back(ServerHosts());
-            out.send = {{"ItsMeToo=" + thisIP_}, FreeReport(TOutgoing::Value::IFree)};
+        // Anyone may introduce itself to a copy without a peer; with a peer,
+        // only the peer is heard (and its repeated introduction is not taken).
+        if (!introduced || fromPeer) {
+            fx.push_back(Switch(Kind::MsgEnabled, true));
+            peerCaps_ = {};
+            if (free_ && remoteIP_.empty()) {
+                remoteName_ = ExtractField(DelimEqBar(), sMsg, 2);
+                remoteIP_ = ExtractField(DelimEqBar(), sMsg, 3);
+                ForgetPeer();
+                AddPeerAddress(fromAddress);
+                AddPeerAddress(DottedAddress(remoteIP_));
+                hosts_.msgFrom = hosts_.strmFrom = thisName_;
+                // The hosts take the name from the message, not the address.
+                SetAllHostsLocked(remoteName_);
+                fx.push_back(Text(Kind::RemoteName, remoteName_));
+                fx.push_back(Text(Kind::RemoteIP, remoteIP_));
+                fx.push_back(ServerHosts());
+                out.send = {{"ItsMeToo=" + thisIP_}, FreeReport(TOutgoing::Value::IFree), tellWhatWeCan};
+            }
         }
     } else if (command == "ItsMeToo") {
-        fx.push_back(Switch(Kind::MsgEnabled, true));
-        if (free_) {
-            // '=' alone delimits: a bar belongs to the address.
-            remoteIP_ = ExtractField(DelimEq(), sMsg, 2);
-            fx.push_back(Text(Kind::RemoteIP, remoteIP_));
-            fx.push_back(Ini("REMOTE", "ComputerIP", remoteIP_));
+        // The answer to this copy's own introduction, or the peer's.
+        if (fromPeer || awaitingToo_) {
+            fx.push_back(Switch(Kind::MsgEnabled, true));
+            peerCaps_ = {};
+            if (free_) {
+                // '=' alone delimits: a bar belongs to the address.
+                remoteIP_ = ExtractField(DelimEq(), sMsg, 2);
+                if (!fromPeer)
+                    ForgetPeer();
+                awaitingToo_ = false;
+                AddPeerAddress(fromAddress);
+                AddPeerAddress(DottedAddress(remoteIP_));
+                fx.push_back(Text(Kind::RemoteIP, remoteIP_));
+                fx.push_back(Ini("REMOTE", "ComputerIP", remoteIP_));
+                out.send = {tellWhatWeCan};
+            }
         }
+    } else if (!fromPeer) {
+        // Everything else that changes the state counts only from the peer.
     } else if (command == "By") {
         remoteName_.clear();
         remoteIP_.clear();
+        ForgetPeer();
         // A goodbye in the middle of a batch ends the receiving state
         // completely; nothing else would ever end it.
         const bool wasReceiving = !free_;
@@ -302,15 +366,32 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
         pending_.clear();
         fx = {Switch(Kind::Free, true), Switch(Kind::Receiving, false), Switch(Kind::SendEnabled, true),
               Switch(Kind::HelpEnabled, true), Text(Kind::Pending, "")};
+    } else if (command == kCapabilityWord) {
+        for (int n = 2;; ++n) {
+            const std::string word = ExtractField(DelimEqBar(), sMsg, n);
+            if (word.empty())
+                break;
+            if (word == "BigFiles")
+                peerCaps_.bigFiles = true;
+            else if (word == "NoTick")
+                peerCaps_.noTick = true;
+        }
     }
     // File_End and any other word: nothing.
     return Finish(std::move(out));
 }
 
-TPeerCore::TStreamTarget TPeerCore::StreamTarget() const
+void TPeerCore::NoteResolved(const std::string &host, std::uint32_t address)
 {
     std::lock_guard lock(mutex_);
-    return {pending_, receiveFolder_};
+    if (!peerAddresses_.empty() && !host.empty() && host == hosts_.msgHost)
+        AddPeerAddress(address);
+}
+
+TPeerCore::TStreamTarget TPeerCore::StreamTarget(std::uint32_t fromAddress) const
+{
+    std::lock_guard lock(mutex_);
+    return {FromPeer(fromAddress), pending_, receiveFolder_};
 }
 
 TOutcome TPeerCore::Stored(const std::string &sFrom, const std::string &name)
@@ -357,6 +438,18 @@ std::string TPeerCore::RemoteIP() const
 {
     std::lock_guard lock(mutex_);
     return remoteIP_;
+}
+
+TCapabilities TPeerCore::PeerCapabilities() const
+{
+    std::lock_guard lock(mutex_);
+    return peerCaps_;
+}
+
+bool TPeerCore::Introduced() const
+{
+    std::lock_guard lock(mutex_);
+    return !peerAddresses_.empty();
 }
 
 std::string TPeerCore::Pending() const

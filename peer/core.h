@@ -64,6 +64,16 @@ struct TOutgoing {
     bool operator==(const TOutgoing &) const = default;
 };
 
+// What a copy of ours tells its peer beyond the original protocol, in a
+// message with a command word of its own that an original copy ignores:
+// "Dizaruz_Can=" and the capabilities, joined by '|'.
+struct TCapabilities {
+    bool bigFiles = false; // takes streams above 2,147,483,647 bytes
+    bool noTick = false;   // takes a batch without a tick between the files
+    bool operator==(const TCapabilities &) const = default;
+};
+inline constexpr const char *kCapabilityWord = "Dizaruz_Can";
+
 struct TOutcome {
     std::vector<TOutgoing> send;
     std::vector<TEffect> effects;
@@ -121,18 +131,26 @@ public:
 
     // --- The peer's messages -------------------------------------------
     // One message, as the message server read it. fromAddress: the IPv4
-    // address (network order) it came from, 0 when unknown.
+    // address (network order) it came from. Chat lines count from anyone;
+    // an introduction from anyone while no peer is introduced; everything
+    // else only from the introduced peer (and the first ItsMeToo after this
+    // copy's own ItsMe). The peer's addresses: those its introduction came
+    // from and announced, and those its name resolved to.
     TOutcome Handle(const std::string &sFrom, std::uint32_t fromAddress, const std::string &sMsg);
+    // The message client reached host at address: when host is the
+    // introduced peer's, the address is the peer's too.
+    void NoteResolved(const std::string &host, std::uint32_t address);
     // The text of a message as it goes out now.
     std::string Render(const TOutgoing &message) const;
 
     // --- Received streams ----------------------------------------------
     // The pending name and the receive folder for a stream that has arrived.
     struct TStreamTarget {
+        bool allowed = false; // from the introduced peer
         std::string pending;
         std::string folder;
     };
-    TStreamTarget StreamTarget() const;
+    TStreamTarget StreamTarget(std::uint32_t fromAddress) const;
     // A stream was stored under name: listed, and the pending name emptied.
     TOutcome Stored(const std::string &sFrom, const std::string &name);
     // A stream was not stored; notice: what the user is told ("" for nothing).
@@ -148,6 +166,12 @@ public:
     std::string RemoteName() const;
     std::string RemoteIP() const;
     std::string Pending() const;
+    // What the introduced peer has told of itself (nothing from an original).
+    TCapabilities PeerCapabilities() const;
+    // What this copy tells its peer.
+    static TCapabilities OwnCapabilities() { return {true, true}; }
+    static std::string CapabilityMessage(const TCapabilities &caps);
+    bool Introduced() const;
 
 private:
     // Publishes and returns; call with the lock held.
@@ -155,6 +179,9 @@ private:
     void SetAllHostsLocked(const std::string &host);
     TOutgoing FreeReport(TOutgoing::Value which) const;
     TEffect ServerHosts() const;
+    bool FromPeer(std::uint32_t address) const;
+    void AddPeerAddress(std::uint32_t address);
+    void ForgetPeer();
 
     mutable std::mutex mutex_;
     TPublisher publisher_;
@@ -166,6 +193,11 @@ private:
     THosts hosts_;
     std::string pending_;
     std::string receiveFolder_;
+    // Who the peer is: where its introduction came from and what it
+    // announced. Empty: no peer.
+    std::vector<std::uint32_t> peerAddresses_;
+    bool awaitingToo_ = false; // this copy's ItsMe went; its answer introduces the peer
+    TCapabilities peerCaps_;
 };
 
 } // namespace dz::peer

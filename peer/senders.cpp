@@ -108,7 +108,9 @@ void TOutbox::Post(std::vector<TOutgoing> batch, TDone done)
                 const THosts hosts = core_.Hosts();
                 client_->Host = hosts.msgHost;
                 client_->FromName = hosts.msgFrom;
-                client_->PostText(core_.Render(message));
+                if (client_->PostText(core_.Render(message)).empty())
+                    throw dz::Exception("The other computer closed the connection without an answer");
+                core_.NoteResolved(hosts.msgHost, client_->RemoteAddress().sin_addr.s_addr);
             } catch (...) {
                 error = TextOf(std::current_exception());
                 break;
@@ -168,7 +170,9 @@ void TStreamSender::Send(const std::string &path, TDone done)
             const THosts hosts = core_.Hosts();
             client_->Host = hosts.strmHost;
             client_->FromName = hosts.strmFrom;
-            client_->PostStream(stream);
+            if (client_->PostStream(stream).empty())
+                throw dz::Exception("The other computer did not store the file: it closed the connection "
+                                    "without an answer");
         } catch (...) {
             error = TextOf(std::current_exception());
         }

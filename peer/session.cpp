@@ -29,9 +29,9 @@ TPeerSession::TPeerSession(TSessionConfig config, TApply apply, TOrderedWork::TR
     msgServer_ = std::make_unique<services::TNMMSGServ>();
     msgServer_->Port = config_.msgPort;
     msgServer_->ReportLevel = 0;
-    msgServer_->OnRequest = [this](services::TNMMSGServ *, const std::string &sFrom,
+    msgServer_->OnRequest = [this](services::TNMMSGServ *Sender, const std::string &sFrom,
                                    const std::string &sMsg) -> std::function<void()> {
-        TOutcome outcome = core_.Handle(sFrom, 0, sMsg);
+        TOutcome outcome = core_.Handle(sFrom, Sender->PeerAddress(), sMsg);
         if (outcome.send.empty())
             return {};
         // Only once the reply has been written, and never after one that failed.
@@ -40,9 +40,8 @@ TPeerSession::TPeerSession(TSessionConfig config, TApply apply, TOrderedWork::TR
     strmServer_ = std::make_unique<services::TNMStrmServ>();
     strmServer_->Port = config_.strmPort;
     strmServer_->ReportLevel = 0;
-    strmServer_->OnStore = [this](services::TNMStrmServ *, const std::string &sFrom, dz::net::TStream &strm) {
-        StoreStream(sFrom, strm);
-    };
+    strmServer_->OnStore = [this](services::TNMStrmServ *Sender, const std::string &sFrom,
+                                  dz::net::TStream &strm) { StoreStream(Sender->PeerAddress(), sFrom, strm); };
 }
 
 TPeerSession::~TPeerSession()
@@ -77,11 +76,15 @@ std::string TPeerSession::DroppedNotice(const std::string &sFrom, const std::str
                                .arg(dz::ToQString(OneLine(sFrom)), dz::ToQString(OneLine(announced))));
 }
 
-void TPeerSession::StoreStream(const std::string &sFrom, dz::net::TStream &strm)
+void TPeerSession::StoreStream(std::uint32_t from, const std::string &sFrom, dz::net::TStream &strm)
 {
     // On the stream's connection thread: the name is taken once, for both
     // the file and its row, and the writing never holds up the window.
-    const TPeerCore::TStreamTarget target = core_.StreamTarget();
+    const TPeerCore::TStreamTarget target = core_.StreamTarget(from);
+    if (!target.allowed)
+        // Only the introduced peer's files are taken; a stranger learns
+        // nothing, and the user is not troubled.
+        throw EFileError("Refused");
     const TStorePlan plan = PlanStore(target.pending, target.folder, config_.programFolder, config_.ownFiles);
     if (plan.name.empty()) {
         // Reported, since the sender counts the file as sent.

@@ -72,7 +72,7 @@ public:
     static std::string DroppedNotice(const std::string &sFrom, const std::string &announced);
 
 private:
-    void StoreStream(const std::string &sFrom, dz::net::TStream &strm);
+    void StoreStream(std::uint32_t from, const std::string &sFrom, dz::net::TStream &strm);
 
     TSessionConfig config_;
     TApply apply_;

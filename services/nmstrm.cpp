@@ -58,7 +58,13 @@ void TNMStrmServ::ServeConnection()
         const TStrmEvent store = server ? server->OnStore : TStrmEvent();
         if (store && !captureError && strm.Size() >= size) {
             strm.SetPosition(0);
-            store(this, sFrom, strm);
+            try {
+                store(this, sFrom, strm);
+            } catch (...) {
+                // Not stored: no reply, and the connection ends here.
+                Disconnect();
+                throw;
+            }
         }
         Write(kReply);
         if (captureError)

@@ -212,6 +212,15 @@ protected:
         ASSERT_TRUE(PumpUntil([&] { return f.Work().PendingCount() == 0; })) << text;
     }
 
+    // A raw peer on this host introduces itself to the window (before the
+    // test points the window's client anywhere: its replies go nowhere).
+    static void Introduce(TForm1 &f, const std::string &name = "127.0.0.1")
+    {
+        Deliver(f, "ItsMe=" + name + "|127.0.0.1", "PEER");
+        ASSERT_TRUE(f.Session().Outbox().WaitIdle(std::chrono::seconds(10)));
+        ASSERT_TRUE(PumpUntil([&] { return f.Work().PendingCount() == 0; }));
+    }
+
     QTemporaryDir tmp;
     std::shared_ptr<TFakeDialogs> dialogs = std::make_shared<TFakeDialogs>();
     std::shared_ptr<TFakeClock> clock = std::make_shared<TFakeClock>();

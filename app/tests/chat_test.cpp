@@ -118,20 +118,22 @@ TEST_F(ChatTest, ConnectingSideSendsTheExactTexts)
     EXPECT_EQ(f->Edit_RemoteComputerIP->text(), QStringLiteral("10.0.0.2|x"));
     Deliver(*f, "I_Free=Yes", "BETA");
     EXPECT_TRUE(f->SB_send->isEnabled());
-    ASSERT_TRUE(PumpUntil([&] { return peer.count() == 2; }));
-    EXPECT_EQ(peer.messages()[1].text, "I_FreeToo=Yes");
+    ASSERT_TRUE(PumpUntil([&] { return peer.count() == 3; }));
+    // A copy of ours says what it can; an original ignores the word.
+    EXPECT_EQ(peer.messages()[1].text, "Dizaruz_Can=BigFiles|NoTick");
+    EXPECT_EQ(peer.messages()[2].text, "I_FreeToo=Yes");
 
     f->Edit_Mess->setText(QStringLiteral("  a=b|c  "));
     f->SB_msgClick();
     ASSERT_TRUE(PumpUntil([&] { return !Lines(*f).empty(); }));
-    ASSERT_EQ(peer.count(), 3u);
-    EXPECT_EQ(peer.messages()[2].text, "MSG|a=b|c");
+    ASSERT_EQ(peer.count(), 4u);
+    EXPECT_EQ(peer.messages()[3].text, "MSG|a=b|c");
     EXPECT_EQ(Lines(*f), std::vector<std::string>{"14:03:27|ALPHA | a=b|c"});
 
     f->show();
     EXPECT_TRUE(f->close());
-    ASSERT_EQ(peer.count(), 4u);
-    EXPECT_EQ(peer.messages()[3].text, "By=ALPHA|192.168.0.1");
+    ASSERT_EQ(peer.count(), 5u);
+    EXPECT_EQ(peer.messages()[4].text, "By=ALPHA|192.168.0.1");
     EXPECT_TRUE(dialogs->messages.empty());
 }
 
@@ -143,8 +145,9 @@ TEST_F(ChatTest, AcceptedIntroductionIsAnsweredOnceUntilGoodbye)
     f->NMMsg1->Port = peer.port();
 
     Deliver(*f, "ItsMe=127.0.0.1|192.168.0.1", "ALPHA");
-    ASSERT_TRUE(PumpUntil([&] { return peer.count() == 2; }));
-    EXPECT_EQ(peer.texts(), (std::vector<std::string>{"ItsMeToo=192.168.0.2", "I_Free=Yes"}));
+    ASSERT_TRUE(PumpUntil([&] { return peer.count() == 3; }));
+    EXPECT_EQ(peer.texts(),
+              (std::vector<std::string>{"ItsMeToo=192.168.0.2", "I_Free=Yes", "Dizaruz_Can=BigFiles|NoTick"}));
     EXPECT_EQ(peer.messages()[0].from, "BETA");
     EXPECT_EQ(f->Edit_RemoteComputerName->text(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(f->Edit_RemoteComputerIP->text(), QStringLiteral("192.168.0.1"));
@@ -153,12 +156,12 @@ TEST_F(ChatTest, AcceptedIntroductionIsAnsweredOnceUntilGoodbye)
     // Introduced: a repeated ItsMe gets no reply and changes nothing.
     Deliver(*f, "ItsMe=OTHER|10.9.9.9", "OTHER");
     PumpFor(100);
-    EXPECT_EQ(peer.count(), 2u);
+    EXPECT_EQ(peer.count(), 3u);
     EXPECT_EQ(f->Edit_RemoteComputerName->text(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(f->Core().Hosts().msgHost, "127.0.0.1");
 
     Deliver(*f, "You_Free");
-    ASSERT_TRUE(PumpUntil([&] { return peer.count() == 3; }));
+    ASSERT_TRUE(PumpUntil([&] { return peer.count() == 4; }));
     EXPECT_EQ(peer.texts().back(), "I_Free=Yes");
 
     // By without fields frees the window for the next introduction.
@@ -172,7 +175,7 @@ TEST_F(ChatTest, AcceptedIntroductionIsAnsweredOnceUntilGoodbye)
     // Its reply went to an empty host and failed without a word to the user
     // beyond the invalid-host box; the second reply was not tried.
     PumpFor(100);
-    EXPECT_EQ(peer.count(), 3u);
+    EXPECT_EQ(peer.count(), 4u);
     for (const TAsked &m : dialogs->messages)
         EXPECT_EQ(m.text, QStringLiteral("Некорректное имя компьютера или он недоступен"));
 }
@@ -181,7 +184,7 @@ TEST_F(ChatTest, YesNoValuesOfIFree)
 {
     TRawMsgPeer peer;
     auto f = MakeWindow("b", "BETA", "1.2.3.4");
-    f->Core().SetAllHosts("127.0.0.1");
+    Introduce(*f);
     f->NMMsg1->Port = peer.port();
     const struct {
         const char *msg;
@@ -206,7 +209,7 @@ TEST_F(ChatTest, ReceivingStateFollowsSendStartAndSendEnd)
 {
     TRawMsgPeer peer;
     auto f = MakeWindow("b", "BETA", "1.2.3.4");
-    f->Core().SetAllHosts("127.0.0.1");
+    Introduce(*f);
     f->NMMsg1->Port = peer.port();
 
     // Send_End without Send_Start: free, buttons on.
@@ -234,12 +237,12 @@ TEST_F(ChatTest, ReceivingStateFollowsSendStartAndSendEnd)
     Deliver(*f, "File_End|a=b.txt");
     EXPECT_EQ(f->Label_RecivNow->text(), QStringLiteral("a=b.txt"));
 
-    // While receiving: ItsMe only enables chat, every report says No.
+    // While receiving: ItsMe and ItsMeToo only enable chat, every report says No.
     Deliver(*f, "ItsMe=127.0.0.1|10.0.0.1");
     EXPECT_TRUE(f->SB_msg->isEnabled());
-    EXPECT_TRUE(f->Edit_RemoteComputerIP->text().isEmpty());
+    EXPECT_EQ(f->Edit_RemoteComputerIP->text(), QStringLiteral("127.0.0.1"));
     Deliver(*f, "ItsMeToo=10.0.0.1");
-    EXPECT_TRUE(f->Edit_RemoteComputerIP->text().isEmpty());
+    EXPECT_EQ(f->Edit_RemoteComputerIP->text(), QStringLiteral("127.0.0.1"));
     Deliver(*f, "You_Free");
     Deliver(*f, "I_Free=Yes");
     ASSERT_TRUE(PumpUntil([&] { return peer.count() == 2; }));

@@ -27,6 +27,7 @@ TEST_F(FaultsTest, ARowDeletedWhileItsFileIsOnTheWayTouchesNoOtherRow)
     };
     auto a = MakeWindow("a", "127.0.0.1", "192.168.0.1");
     auto b = MakeWindow("b", "127.0.0.2", "192.168.0.2");
+    Introduce(*b); // b stores what a sends (and has no name for it)
     a->Core().SetAllHosts("127.0.0.1");
     a->NMMsg1->Port = static_cast<quint16>(msgPeer.port());
     a->NMStrm1->Port = b->NMStrmServ1->LocalPort();

@@ -58,6 +58,7 @@ TEST_F(OrderTest, AnUnfinishedStreamHoldsBackNoLaterMessage)
     auto f = MakeWindow("a", "ALPHA", "1.2.3.4");
     // Sender name, then the size in ten characters, then the bytes.
     const std::string stream = "0001P" + std::string("         3") + "abc";
+    Introduce(*f);
     RawFd slow = StartSlow(*f, *f->NMStrmServ1, f->NMStrmServ1->LocalPort(), stream.substr(0, 8));
     Deliver(*f, "Send_End");
     EXPECT_TRUE(f->SB_send->isEnabled());
@@ -93,7 +94,7 @@ TEST_F(OrderTest, ARequestArrivingDuringTheWindowsOwnSendIsAnsweredAtOnce)
         if (fd.Send(Framed("BETA", "I_Free=Yes")) && fd.Recv(16) == kReply)
             delivered = true;
     };
-    f->Core().SetAllHosts("127.0.0.1");
+    Introduce(*f);
     f->NMMsg1->Port = peer.port();
     f->Edit_Mess->setText(QStringLiteral("x"));
     f->SB_msgClick();

@@ -111,6 +111,7 @@ TEST_F(TransferTest, ACheckedListTravelsWholeAndLeavesTheSendList)
 TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
 {
     auto b = MakeWindow("b", "127.0.0.2", "192.168.0.2");
+    Introduce(*b);
     fs::create_directories(FsFolder("in/deep"));
     b->ShowReceiveFolder(dz::Utf8ToCp1251(FsFolder("in/deep")));
 

@@ -147,6 +147,24 @@ inline RawFd RawConnect(int port)
     return fd;
 }
 
+// The same from another loopback address (127.0.0.2, say): another host, as
+// far as the listener can tell.
+inline RawFd RawConnectFrom(int port, const char *source)
+{
+    RawFd fd(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in from {};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = ::inet_addr(source);
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd.get(), reinterpret_cast<sockaddr *>(&from), sizeof from) != 0 ||
+        ::connect(fd.get(), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
+        return RawFd();
+    return fd;
+}
+
 // A port on loopback that nothing listens on (bound, then released).
 inline int UnusedPort()
 {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <thread>
 
@@ -31,19 +32,28 @@ std::vector<std::string> Rendered(const TPeerCore &core, const TOutcome &outcome
     return out;
 }
 
-// A started core named BETA at 192.168.0.2.
+const std::uint32_t kAlpha = ::inet_addr("192.168.0.1");
+const std::uint32_t kBeta = ::inet_addr("192.168.0.2");
+const std::uint32_t kStranger = ::inet_addr("10.9.9.9");
+
+// A started core named BETA at 192.168.0.2; introduced: ALPHA at
+// 192.168.0.1 has introduced itself (and what that did is forgotten).
 struct Started {
     TPeerCore core;
-    Started()
+    explicit Started(bool introduced = true)
     {
         core.SetIdentity("BETA", "192.168.0.2");
         core.Start();
+        if (introduced)
+            core.Handle("ALPHA", kAlpha, "ItsMe=ALPHA|192.168.0.1");
     }
+    TOutcome From(const char *msg, std::uint32_t address = kAlpha) { return core.Handle("ALPHA", address, msg); }
 };
 
 using Strings = std::vector<std::string>;
+const std::string kCan = "Dizaruz_Can=BigFiles|NoTick";
 
-TEST(CoreTest, EveryCommandWordOnAFreeCoreWithoutPeer)
+TEST(CoreTest, EveryCommandWordFromTheIntroducedPeer)
 {
     const struct {
         const char *msg;
@@ -51,11 +61,9 @@ TEST(CoreTest, EveryCommandWordOnAFreeCoreWithoutPeer)
         Strings sent;
     } rows[] = {
         {"MSG|hello", {"Chat ALPHA|hello"}, {}},
-        {"ItsMe=ALPHA|192.168.0.1",
-         {"SB_msg=1", "Edit_RemoteComputerName=ALPHA", "Edit_RemoteComputerIP=192.168.0.1", "Hosts=ALPHA|ALPHA"},
-         {"ItsMeToo=192.168.0.2", "I_Free=Yes"}},
+        {"ItsMe=ALPHA|192.168.0.1", {"SB_msg=1"}, {}}, // already introduced: no reply
         {"ItsMeToo=192.168.0.1", {"SB_msg=1", "Edit_RemoteComputerIP=192.168.0.1", "Ini REMOTE/ComputerIP=192.168.0.1"},
-         {}},
+         {kCan}},
         {"By=ALPHA|192.168.0.1",
          {"Edit_RemoteComputerName=", "Edit_RemoteComputerIP=", "SB_send=0", "SB_msg=0", "FreeFlag=1"},
          {}},
@@ -68,15 +76,95 @@ TEST(CoreTest, EveryCommandWordOnAFreeCoreWithoutPeer)
          {"FreeFlag=0", "Label_YesReciv=1", "SB_send=0", "SB_Help=0", "Label_RecivNow=", "ListF_recv cleared"},
          {}},
         {"Send_End", {"FreeFlag=1", "Label_YesReciv=0", "SB_send=1", "SB_Help=1", "Label_RecivNow="}, {}},
+        {"Dizaruz_Can=BigFiles", {}, {}},
         {"Unknown=x", {}, {}},
         {"msg|lower case", {}, {}},
         {"", {}, {}},
     };
     for (const auto &row : rows) {
         Started s;
-        const TOutcome outcome = s.core.Handle("ALPHA", 0, row.msg);
+        const TOutcome outcome = s.From(row.msg);
         EXPECT_EQ(Describe(outcome.effects), row.effects) << row.msg;
         EXPECT_EQ(Rendered(s.core, outcome), row.sent) << row.msg;
+    }
+}
+
+// Anyone else is heard only when chatting; the peer's state stays.
+TEST(CoreTest, AStrangerChangesNothing)
+{
+    for (const char *msg : {"ItsMe=EVIL|10.9.9.9", "ItsMeToo=10.9.9.9", "By=EVIL|10.9.9.9", "You_Free", "I_Free=Yes",
+                            "I_FreeToo=Yes", "File_Start|evil.txt", "File_End|x", "Send_Start", "Send_End",
+                            "Dizaruz_Can=BigFiles|NoTick"}) {
+        Started s;
+        const TOutcome outcome = s.From(msg, kStranger);
+        EXPECT_TRUE(outcome.effects.empty()) << msg;
+        EXPECT_TRUE(outcome.send.empty()) << msg;
+        EXPECT_EQ(s.core.RemoteName(), "ALPHA") << msg;
+        EXPECT_TRUE(s.core.FreeFlag()) << msg;
+        EXPECT_EQ(s.core.Pending(), "") << msg;
+        EXPECT_FALSE(s.core.StreamTarget(kStranger).allowed) << msg;
+        EXPECT_TRUE(s.core.StreamTarget(kAlpha).allowed) << msg;
+    }
+    Started s;
+    EXPECT_EQ(Describe(s.From("MSG|hi", kStranger).effects), Strings{"Chat ALPHA|hi"});
+}
+
+// Without a peer: anyone may introduce itself, nothing else counts, and no
+// stream is taken.
+TEST(CoreTest, WithoutAPeerOnlyAnIntroductionCounts)
+{
+    for (const char *msg : {"ItsMeToo=10.9.9.9", "By", "You_Free", "I_Free=Yes", "File_Start|x.txt", "Send_Start",
+                            "Send_End", "Dizaruz_Can=NoTick"}) {
+        Started s(false);
+        EXPECT_TRUE(s.From(msg).effects.empty()) << msg;
+        EXPECT_TRUE(s.From(msg).send.empty()) << msg;
+        EXPECT_FALSE(s.core.StreamTarget(kAlpha).allowed) << msg;
+    }
+    Started s(false);
+    const TOutcome intro = s.From("ItsMe=ALPHA|192.168.0.1");
+    EXPECT_EQ(Describe(intro.effects),
+              (Strings{"SB_msg=1", "Edit_RemoteComputerName=ALPHA", "Edit_RemoteComputerIP=192.168.0.1",
+                       "Hosts=ALPHA|ALPHA"}));
+    EXPECT_EQ(Rendered(s.core, intro), (Strings{"ItsMeToo=192.168.0.2", "I_Free=Yes", kCan}));
+    // Its announced address counts as the peer's as well.
+    EXPECT_TRUE(s.core.StreamTarget(::inet_addr("192.168.0.1")).allowed);
+    EXPECT_EQ(Describe(s.From("Send_Start", ::inet_addr("192.168.0.1")).effects).size(), 6u);
+}
+
+TEST(CoreTest, TheConnectingSideKnowsItsPeerFromItsAnswer)
+{
+    Started s(false);
+    s.core.Connect("beta.lan");
+    // The answer may come from any address of the peer's.
+    const std::uint32_t answer = ::inet_addr("10.0.0.7");
+    EXPECT_EQ(Rendered(s.core, s.From("ItsMeToo=192.168.0.7", answer)), Strings{kCan});
+    EXPECT_EQ(s.core.RemoteIP(), "192.168.0.7");
+    for (const std::uint32_t peer : {answer, ::inet_addr("192.168.0.7")})
+        EXPECT_TRUE(s.core.StreamTarget(peer).allowed);
+    // A second answer from someone else is not taken.
+    EXPECT_TRUE(s.From("ItsMeToo=10.9.9.9", kStranger).effects.empty());
+    EXPECT_EQ(s.core.RemoteIP(), "192.168.0.7");
+    // The addresses its name resolves to are its own too.
+    s.core.NoteResolved("beta.lan", kBeta);
+    EXPECT_TRUE(s.core.StreamTarget(kBeta).allowed);
+    s.core.NoteResolved("other", kStranger);
+    EXPECT_FALSE(s.core.StreamTarget(kStranger).allowed);
+}
+
+TEST(CoreTest, CapabilitiesComeOnlyFromThePeerAndAreForgotten)
+{
+    using dz::peer::TCapabilities;
+    Started s;
+    s.From("Dizaruz_Can=NoTick|Future", kStranger);
+    EXPECT_EQ(s.core.PeerCapabilities(), TCapabilities{});
+    s.From("Dizaruz_Can=NoTick|Future");
+    EXPECT_EQ(s.core.PeerCapabilities(), (TCapabilities{false, true}));
+    s.From("Dizaruz_Can=BigFiles|NoTick");
+    EXPECT_EQ(s.core.PeerCapabilities(), (TCapabilities{true, true}));
+    for (const char *forget : {"ItsMe=ALPHA|192.168.0.1", "ItsMeToo=192.168.0.1", "By"}) {
+        s.From("Dizaruz_Can=BigFiles|NoTick");
+        s.From(forget);
+        EXPECT_EQ(s.core.PeerCapabilities(), TCapabilities{}) << forget;
     }
 }
 
@@ -105,8 +193,8 @@ TEST(CoreTest, FieldsAreReadWithTheirOwnDelimiters)
         {"ItsMe", {"SB_msg=1", "Edit_RemoteComputerName=", "Edit_RemoteComputerIP=", "Hosts=|"}},
     };
     for (const auto &row : rows) {
-        Started s;
-        EXPECT_EQ(Describe(s.core.Handle("P", 0, row.msg).effects), row.effects) << row.msg;
+        Started s(std::string(row.msg) == "ItsMe" ? false : true);
+        EXPECT_EQ(Describe(s.core.Handle("P", kAlpha, row.msg).effects), row.effects) << row.msg;
     }
 }
 
@@ -119,7 +207,7 @@ TEST(CoreTest, YesNoValues)
                 {"Y", false},   {"No", false},   {"", false},    {"yess", false}, {"да", false}};
     for (const auto &row : rows) {
         Started s;
-        const TOutcome outcome = s.core.Handle("P", 0, std::string("I_FreeToo=") + row.value);
+        const TOutcome outcome = s.core.Handle("P", kAlpha, std::string("I_FreeToo=") + row.value);
         EXPECT_EQ(Describe(outcome.effects), Strings{row.yes ? "SB_send=1" : "SB_send=0"}) << row.value;
     }
 }
@@ -151,52 +239,54 @@ TEST(CoreTest, FreeFlagStateTable)
     for (const auto &row : rows) {
         Started s;
         if (!row.freeBefore)
-            s.core.Handle("P", 0, "Send_Start");
-        EXPECT_EQ(Describe(s.core.Handle("P", 0, row.msg).effects), row.effects) << row.freeBefore << row.msg;
+            s.From("Send_Start");
+        EXPECT_EQ(Describe(s.From(row.msg).effects), row.effects) << row.freeBefore << row.msg;
         EXPECT_EQ(s.core.FreeFlag(), row.freeAfter) << row.freeBefore << row.msg;
     }
 }
 
 TEST(CoreTest, WhileReceivingAnIntroductionIsRefusedAndEveryReportSaysNo)
 {
-    Started s;
-    s.core.Handle("P", 0, "Send_Start");
-    const TOutcome itsMe = s.core.Handle("ALPHA", 0, "ItsMe=ALPHA|1.2.3.4");
+    Started s(false);
+    s.core.Connect("ALPHA");
+    s.From("ItsMeToo=192.168.0.1");
+    s.From("Send_Start");
+    // Its peer's goodbye ends the batch's receiving state but leaves...
+    const TOutcome itsMe = s.From("ItsMe=ALPHA|1.2.3.4");
     EXPECT_EQ(Describe(itsMe.effects), Strings{"SB_msg=1"});
     EXPECT_TRUE(itsMe.send.empty()) << "no reply to a refused introduction";
-    EXPECT_EQ(Describe(s.core.Handle("ALPHA", 0, "ItsMeToo=1.2.3.4").effects), Strings{"SB_msg=1"});
-    EXPECT_EQ(Rendered(s.core, s.core.Handle("P", 0, "You_Free")), Strings{"I_Free=No"});
-    EXPECT_EQ(Rendered(s.core, s.core.Handle("P", 0, "I_Free=Yes")), Strings{"I_FreeToo=No"});
+    EXPECT_EQ(Describe(s.From("ItsMeToo=1.2.3.4").effects), Strings{"SB_msg=1"});
+    EXPECT_EQ(Rendered(s.core, s.From("You_Free")), Strings{"I_Free=No"});
+    EXPECT_EQ(Rendered(s.core, s.From("I_Free=Yes")), Strings{"I_FreeToo=No"});
 }
 
 TEST(CoreTest, ARepeatedIntroductionIsIgnoredUntilGoodbye)
 {
     Started s;
-    s.core.Handle("ALPHA", 0, "ItsMe=ALPHA|1.1.1.1");
-    const TOutcome again = s.core.Handle("OTHER", 0, "ItsMe=OTHER|2.2.2.2");
+    const TOutcome again = s.From("ItsMe=OTHER|2.2.2.2", kStranger);
     EXPECT_TRUE(again.send.empty());
     EXPECT_EQ(s.core.RemoteName(), "ALPHA");
     EXPECT_EQ(s.core.Hosts().msgHost, "ALPHA");
-    s.core.Handle("ALPHA", 0, "By");
-    EXPECT_EQ(Rendered(s.core, s.core.Handle("OTHER", 0, "ItsMe=OTHER|2.2.2.2")),
-              (Strings{"ItsMeToo=192.168.0.2", "I_Free=Yes"}));
+    s.From("By");
+    EXPECT_EQ(Rendered(s.core, s.From("ItsMe=OTHER|2.2.2.2", kStranger)),
+              (Strings{"ItsMeToo=192.168.0.2", "I_Free=Yes", kCan}));
     EXPECT_EQ(s.core.Hosts().strmHost, "OTHER");
     EXPECT_EQ(s.core.Hosts().strmFrom, "BETA");
 }
 
 TEST(CoreTest, TheFreeValueIsReadWhenTheMessageGoesOut)
 {
-    Started s;
-    const TOutcome intro = s.core.Handle("ALPHA", 0, "ItsMe=ALPHA|1.1.1.1");
-    ASSERT_EQ(intro.send.size(), 2u);
+    Started s(false);
+    const TOutcome intro = s.From("ItsMe=ALPHA|1.1.1.1");
+    ASSERT_EQ(intro.send.size(), 3u);
     // A batch starts between the decision and the send.
-    s.core.Handle("ALPHA", 0, "Send_Start");
+    s.From("Send_Start");
     EXPECT_EQ(s.core.Render(intro.send[1]), "I_Free=No");
 }
 
 TEST(CoreTest, TheUsersOwnActions)
 {
-    Started s;
+    Started s(false);
     const TOutcome blank = s.core.Connect("");
     EXPECT_TRUE(blank.send.empty());
     EXPECT_EQ(Describe(blank.effects), Strings{"InvalidHostCode=0"});
@@ -222,7 +312,9 @@ TEST(CoreTest, TheUsersOwnActions)
                   c.goodbye ? Strings{"By=BETA|192.168.0.2"} : Strings{})
             << c.name << "/" << c.ip;
 
-    s.core.Handle("ALPHA", 0, "File_Start|x.txt");
+    s.From("ItsMeToo=192.168.0.1");
+    s.From("File_Start|x.txt");
+    EXPECT_EQ(s.core.Pending(), "x.txt");
     const TOutcome run = s.core.StartRun();
     EXPECT_EQ(Rendered(s.core, run), Strings{"Send_Start"});
     EXPECT_EQ(s.core.Pending(), "") << "a run of its own empties this copy's pending name";
@@ -246,13 +338,15 @@ TEST(CoreTest, TheWorkedExchangeBetweenTwoCores)
             const std::string text = from.Render(m);
             const std::string sender = from.Hosts().msgFrom;
             wire.push_back(sender + ": " + text);
-            deliver(to, from, to.Handle(sender, 0, text));
+            deliver(to, from, to.Handle(sender, &from == &a ? kAlpha : kBeta, text));
         }
     };
     deliver(a, b, a.Connect("BETA"));
     deliver(a, b, a.Connected("BETA"));
-    EXPECT_EQ(wire, (Strings{"ALPHA: ItsMe=ALPHA|192.168.0.1", "BETA: ItsMeToo=192.168.0.2",
-                             "BETA: I_Free=Yes", "ALPHA: I_FreeToo=Yes"}));
+    EXPECT_EQ(wire, (Strings{"ALPHA: ItsMe=ALPHA|192.168.0.1", "BETA: ItsMeToo=192.168.0.2", "ALPHA: " + kCan,
+                             "BETA: I_Free=Yes", "ALPHA: I_FreeToo=Yes", "BETA: " + kCan}));
+    EXPECT_EQ(a.PeerCapabilities(), dz::peer::TPeerCore::OwnCapabilities());
+    EXPECT_EQ(b.PeerCapabilities(), dz::peer::TPeerCore::OwnCapabilities());
     EXPECT_EQ(a.RemoteIP(), "192.168.0.2");
     EXPECT_EQ(b.RemoteName(), "ALPHA");
     EXPECT_EQ(b.RemoteIP(), "192.168.0.1");
@@ -264,7 +358,7 @@ TEST(CoreTest, TheWorkedExchangeBetweenTwoCores)
         EXPECT_EQ(h.strmServHost, peer);
     }
 
-    const TOutcome chat = b.Handle("ALPHA", 0, "MSG|Привет");
+    const TOutcome chat = b.Handle("ALPHA", kAlpha, "MSG|Привет");
     EXPECT_EQ(Describe(chat.effects), Strings{"Chat ALPHA|Привет"});
 
     wire.clear();
@@ -272,7 +366,7 @@ TEST(CoreTest, TheWorkedExchangeBetweenTwoCores)
     EXPECT_FALSE(b.FreeFlag());
     for (const char *name : {"a.txt", "b.txt"}) {
         deliver(a, b, {{{std::string("File_Start|") + name}}, {}});
-        EXPECT_EQ(b.StreamTarget().pending, name);
+        EXPECT_EQ(b.StreamTarget(kAlpha).pending, name);
         EXPECT_EQ(Describe(b.Stored("ALPHA", name).effects),
                   (Strings{std::string("Received ALPHA|") + name, "Label_RecivNow="}));
         deliver(a, b, {{{std::string("File_End|") + name}}, {}});
@@ -294,6 +388,7 @@ TEST(CoreTest, MessagesFromTwoThreadsAtOnce)
 {
     TPeerCore core;
     core.SetIdentity("BETA", "192.168.0.2");
+    core.Handle("ALPHA", kAlpha, "ItsMe=ALPHA|192.168.0.1");
     std::vector<std::string> published;
     core.SetPublisher([&](std::vector<TEffect> effects) {
         for (const TEffect &e : effects)
@@ -306,7 +401,7 @@ TEST(CoreTest, MessagesFromTwoThreadsAtOnce)
         while (!go) {
         }
         for (int i = 0; i < kRounds; ++i)
-            core.Handle("P", 0, msg);
+            core.Handle("P", kAlpha, msg);
     };
     std::thread starts(hammer, "Send_Start");
     std::thread ends(hammer, "Send_End");

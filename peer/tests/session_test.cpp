@@ -147,12 +147,12 @@ protected:
 // Sends one message from a raw client on a thread of its own (accepts need
 // this thread to pump), and runs atReply there the moment the reply came.
 template <typename F>
-std::string Exchange(int port, const std::string &text, F atReply)
+std::string Exchange(int port, const std::string &text, F atReply, const char *from = "127.0.0.1")
 {
     std::string reply;
     std::atomic<bool> done{false};
     std::thread client([&] {
-        RawFd fd = RawConnect(port);
+        RawFd fd = dz::test::RawConnectFrom(port, from);
         if (fd.valid() && fd.Send(Framed("ALPHA", text)))
             reply = fd.Recv(16);
         atReply();
@@ -166,6 +166,7 @@ std::string Exchange(int port, const std::string &text, F atReply)
 TEST_F(SessionTest, TheCoreIsCurrentWhenTheReplyArrives)
 {
     TSide b("127.0.0.2", Folder("b"));
+    ASSERT_EQ(Exchange(b.MsgPort(), "ItsMe=ALPHA|127.0.0.1", [] {}), kReply);
     bool free = true;
     std::string pending;
     EXPECT_EQ(Exchange(b.MsgPort(), "Send_Start", [&] { free = b.session->Core().FreeFlag(); }), kReply);
@@ -224,8 +225,9 @@ TEST_F(SessionTest, RepliesGoOutAfterTheReplyInOrderThroughOneConnection)
     dz::peer::TOutcome chat;
     chat.send = {dz::peer::TPeerCore::ChatMessage("one"), dz::peer::TPeerCore::ChatMessage("two")};
     b.session->Send(chat);
-    ASSERT_TRUE(PumpUntil([&] { return peer.texts().size() == 4; }));
-    EXPECT_EQ(peer.texts(), (Strings{"ItsMeToo=127.0.0.2", "I_Free=Yes", "MSG|one", "MSG|two"}));
+    ASSERT_TRUE(PumpUntil([&] { return peer.texts().size() == 5; }));
+    EXPECT_EQ(peer.texts(),
+              (Strings{"ItsMeToo=127.0.0.2", "I_Free=Yes", "Dizaruz_Can=BigFiles|NoTick", "MSG|one", "MSG|two"}));
     EXPECT_EQ(peer.mostAtOnce(), 1);
 }
 
@@ -265,6 +267,7 @@ TEST_F(SessionTest, StreamsAreStoredUnderThePendingNameOrReported)
         EXPECT_TRUE(PumpUntil([&] { return b.session->Work().DoneCount() > before; }));
     };
     auto message = [&](const std::string &text) { ASSERT_EQ(Exchange(b.MsgPort(), text, [] {}), kReply); };
+    message("ItsMe=PEER|127.0.0.1");
     message("File_Start|../up.txt");
     stream("payload");
     EXPECT_TRUE(std::filesystem::exists(Folder("b") + "up.txt"));
@@ -284,6 +287,27 @@ TEST_F(SessionTest, StreamsAreStoredUnderThePendingNameOrReported)
     EXPECT_TRUE(b.Shows("Notice Cannot create file /proc/nowhere.txt"));
     EXPECT_FALSE(b.Shows("Received PEER|nowhere.txt"));
     EXPECT_EQ(b.session->Core().Pending(), "nowhere.txt");
+}
+
+// A stream from anyone but the introduced peer gets no reply, and nobody
+// is told.
+TEST_F(SessionTest, AStrangersStreamIsRefusedWithoutAWord)
+{
+    TSide b("127.0.0.2", Folder("b"));
+    ASSERT_EQ(Exchange(b.MsgPort(), "ItsMe=PEER|127.0.0.1", [] {}), kReply);
+    ASSERT_EQ(Exchange(b.MsgPort(), "File_Start|planted.txt", [] {}), kReply);
+    const std::size_t shown = b.shown.size();
+    std::string reply = "pending";
+    std::thread stranger([&] {
+        RawFd fd = dz::test::RawConnectFrom(b.StrmPort(), "127.0.0.9");
+        fd.Send("0004EVIL         4evil");
+        reply = fd.Recv(16, 10000);
+    });
+    PumpUntil([&] { return reply != "pending"; }, 12000);
+    stranger.join();
+    EXPECT_EQ(reply, "");
+    EXPECT_FALSE(std::filesystem::exists(Folder("b") + "planted.txt"));
+    EXPECT_EQ(b.shown.size(), shown);
 }
 
 } // namespace
