@@ -6,6 +6,7 @@
 #include "AlignLayout.h"
 #include "Clock.h"
 #include "Controls.h"
+#include "Form1Desktop.h"
 #include "Guard.h"
 #include "Icons.h"
 #include "OrderedWork.h"
@@ -222,6 +223,7 @@ TForm1::TForm1(TForm1Config config)
 
     BuildControls();
     WireEvents();
+    Desktop = new TForm1Desktop(*this);
     InstallErrorReport();
     CreateNetworkComponents();
 

@@ -4,6 +4,7 @@
 
 #include "Clock.h"
 #include "Controls.h"
+#include "Form1Desktop.h"
 #include "OrderedWork.h"
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
@@ -213,6 +214,7 @@ void TForm1::NMMSGServ1MSG(const std::string &sFrom, const std::string &sMsg)
         Label_RecivNow->clear();
         ListF_recv->clear();
     } else if (command == "Send_End") {
+        Desktop->BatchEnded(sFrom); // while FreeFlag still says a batch was open
         FreeFlag = true;
         Label_YesReciv->hide();
         SB_send->setEnabled(true);
