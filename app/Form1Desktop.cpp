@@ -12,6 +12,7 @@
 #include "util/text.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFileInfo>
 #include <QListWidget>
 #include <QMenu>
@@ -109,7 +110,7 @@ bool TForm1Desktop::RowFileIsThere(const QString &file)
 
 void TForm1Desktop::OpenFolder(const QString &folder)
 {
-    if (!form_.Dialogs().openUrl(QUrl::fromLocalFile(folder)))
+    if (!form_.Dialogs().openUrl(QUrl::fromLocalFile(QDir::cleanPath(folder))))
         form_.Dialogs().message(&form_, AppCaption(), QStringLiteral("Ошибка при открытии документа : ") + folder);
 }
 
