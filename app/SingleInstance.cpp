@@ -141,6 +141,7 @@ void TSingleInstance::Answer(QLocalSocket *socket)
     }
     if (Closing()) {
         socket->write(kClosing + '\n');
+        socket->flush();
         socket->disconnectFromServer();
         return;
     }
@@ -151,6 +152,8 @@ void TSingleInstance::Answer(QLocalSocket *socket)
     window->raise();
     window->activateWindow();
     socket->write(kRaised + '\n');
+    // Out before anything else runs: the caller may end this process next.
+    socket->flush();
     socket->disconnectFromServer();
     if (onRaised)
         onRaised();
