@@ -35,6 +35,7 @@ TForm1Desktop::TForm1Desktop(TForm1 &form)
     : QObject(&form),
       form_(form),
       busName_(QStringLiteral("dizaruz-window-%1").arg(reinterpret_cast<quintptr>(this), 0, 16)),
+      ownBus_(!form.Config().desktopBus.isEmpty() && form.Config().desktopBus != QLatin1String("session")),
       bus_(BusOf(form.Config().desktopBus, busName_)),
       notifier_(new dz::desktop::TNotifier(bus_, this))
 {
@@ -65,9 +66,11 @@ TForm1Desktop::TForm1Desktop(TForm1 &form)
 
 TForm1Desktop::~TForm1Desktop()
 {
+    // The window is already taken apart here (this is one of its children):
+    // touch nothing of it.
     delete notifier_;
     notifier_ = nullptr;
-    if (!form_.Config().desktopBus.isEmpty() && form_.Config().desktopBus != QLatin1String("session"))
+    if (ownBus_)
         QDBusConnection::disconnectFromBus(busName_);
 }
 

@@ -70,6 +70,7 @@ private:
 
     TForm1 &form_;
     QString busName_; // a private connection of this window, closed with it
+    bool ownBus_;     // busName_ was opened here (not the shared session bus)
     QDBusConnection bus_;
     dz::desktop::TNotifier *notifier_;
 };

@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -56,17 +57,19 @@ QString TSingleInstance::socketPath() const
     return folder_ + QStringLiteral("/Dizaruz.socket");
 }
 
-bool TSingleInstance::TryLock()
+TSingleInstance::TLock TSingleInstance::TryLock()
 {
     if (lockFd_ < 0) {
         QDir().mkpath(folder_);
         lockFd_ = ::open(QFile::encodeName(lockPath()).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (lockFd_ < 0)
-            return false;
+            return TLock::Unusable;
     }
     // flock belongs to this open file: the kernel drops it when the process
     // ends, however it ends, so a crashed copy never blocks the next one.
-    return ::flock(lockFd_, LOCK_EX | LOCK_NB) == 0;
+    if (::flock(lockFd_, LOCK_EX | LOCK_NB) == 0)
+        return TLock::Taken;
+    return errno == EWOULDBLOCK ? TLock::Held : TLock::Unusable;
 }
 
 QByteArray TSingleInstance::Ask(int waitMs)
@@ -90,8 +93,14 @@ TSingleInstance::TClaim TSingleInstance::Claim(int waitMs)
 {
     const QDeadlineTimer deadline(waitMs);
     for (;;) {
-        if (TryLock())
+        switch (TryLock()) {
+        case TLock::Taken:
             return TClaim::First;
+        case TLock::Unusable:
+            return TClaim::Unsettled; // nobody can hold the lock here: no rule to keep
+        case TLock::Held:
+            break;
+        }
         // The lock is held: by a running copy, one still starting (no socket
         // yet), or one closing (it says so, or its socket is gone already).
         if (Ask(static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, 2000))) == kRaised)

@@ -22,7 +22,8 @@ public:
     enum class TClaim {
         First,     // this process holds the lock: it runs, and answers later starts after Serve()
         Forwarded, // the running copy took the request: this process ends now, with status 0
-        Unsettled, // no answer in time (a copy that hangs): this process runs all the same
+        Unsettled, // no answer in time (a copy that hangs), or no lock to be had
+                   // (the folder cannot be used): this process runs all the same
     };
 
     // folder: where the lock file and the socket live, normally the user's
@@ -56,7 +57,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    bool TryLock();
+    enum class TLock { Taken, Held, Unusable };
+    TLock TryLock();
     // Asks the copy that holds the lock; its answer ("raised", "closing"),
     // or empty when none came.
     QByteArray Ask(int waitMs);

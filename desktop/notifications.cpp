@@ -13,26 +13,32 @@ const QString kService = QStringLiteral("org.freedesktop.Notifications");
 const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 
+// The service's signals this notifier listens to, and the slots they go to.
+struct TSignal {
+    const char *name;
+    const char *slot;
+};
+const TSignal kSignals[] = {
+    {"ActionInvoked", SLOT(ActionInvoked(uint, QString))},
+    {"NotificationClosed", SLOT(NotificationClosed(uint, uint))},
+};
+
 } // namespace
 
 TNotifier::TNotifier(QDBusConnection bus, QObject *parent) : QObject(parent), bus_(std::move(bus))
 {
     if (!bus_.isConnected())
         return;
-    bus_.connect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
-                 SLOT(ActionInvoked(uint, QString)));
-    bus_.connect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
-                 SLOT(NotificationClosed(uint, uint)));
+    for (const TSignal &signal : kSignals)
+        bus_.connect(kService, kPath, kInterface, QLatin1String(signal.name), this, signal.slot);
 }
 
 TNotifier::~TNotifier()
 {
     if (!bus_.isConnected())
         return;
-    bus_.disconnect(kService, kPath, kInterface, QStringLiteral("ActionInvoked"), this,
-                    SLOT(ActionInvoked(uint, QString)));
-    bus_.disconnect(kService, kPath, kInterface, QStringLiteral("NotificationClosed"), this,
-                    SLOT(NotificationClosed(uint, uint)));
+    for (const TSignal &signal : kSignals)
+        bus_.disconnect(kService, kPath, kInterface, QLatin1String(signal.name), this, signal.slot);
 }
 
 void TNotifier::Notify(const TNotification &n, std::function<void(const QString &key)> onAction)
