@@ -20,6 +20,9 @@
 #include <functional>
 #include <vector>
 
+#include <csignal>
+#include <sys/prctl.h>
+
 namespace dz::testing {
 
 // Runs the event loop until done() or the time is up; returns done().
@@ -52,6 +55,8 @@ public:
                      "  </policy>\n"
                      "</busconfig>\n");
         config.close();
+        // Goes with the test process even when that one dies.
+        daemon_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         daemon_.start(daemon, {QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
                                QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});
         if (!daemon_.waitForStarted(5000))
