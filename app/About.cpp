@@ -146,8 +146,16 @@ TAboutBox::TAboutBox(IDialogs &dialogs, QWidget *parent)
         QString::fromLatin1(kNewsPage),
         QString(),
     };
-    Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+    text_ = lines.join(QLatin1Char('\n'));
+    Memo1->setPlainText(text_);
     inner->add(Memo1, TAlignLayout::Align::Bottom, 95);
+}
+
+void TAboutBox::ShowFilesFolder(const QString &folder)
+{
+    Memo1->setPlainText(text_ + QLatin1Char('\n') + QStringLiteral("Настройки, списки файлов и сообщения")
+                        + QLatin1Char('\n') + QStringLiteral("хранятся в папке :") + QLatin1Char('\n') + folder
+                        + QLatin1Char('\n'));
 }
 
 void TAboutBox::Label3Click()

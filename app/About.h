@@ -28,6 +28,10 @@ public:
     QFrame *Panel2;
     QPushButton *OKButton;
 
+    // Ends the text with where the program keeps its settings, lists and
+    // chat log; a second call replaces the first.
+    void ShowFilesFolder(const QString &folder);
+
     // Opens the label's own text as a web address.
     void Label3Click();
     void Label4Click();
@@ -43,4 +47,5 @@ private:
     void OpenLabel(QLabel *label);
 
     IDialogs &dialogs_;
+    QString text_; // Memo1's own text, without the folder
 };

@@ -1,5 +1,6 @@
 #include "Dialogs.h"
 
+#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -78,6 +79,11 @@ std::optional<QString> TQtDialogs::selectFolder(QWidget *parent, const QString &
 int TQtDialogs::execModal(QDialog &dialog)
 {
     return dialog.exec();
+}
+
+bool TQtDialogs::openUrl(const QUrl &url)
+{
+    return QDesktopServices::openUrl(url);
 }
 
 TFolderDialog::TFolderDialog(IDialogs &dialogs, QWidget *parent, const QString &caption,

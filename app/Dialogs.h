@@ -1,6 +1,7 @@
 #pragma once
-// Every dialog of the program goes through IDialogs, so that tests can
-// answer them without a modal loop. TQtDialogs is the real thing.
+// Every dialog of the program, and the desktop's "open", go through IDialogs,
+// so that tests can answer them without a modal loop and without starting
+// another program. TQtDialogs is the real thing.
 //
 // All calls run on the GUI thread; each blocks until the user answers (the
 // Qt implementation runs a nested event loop, so timers and sockets keep
@@ -11,6 +12,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <optional>
 
 class QDialog;
@@ -55,6 +57,10 @@ public:
                                                 const QString &start) = 0;
     // Shows a dialog of the program modally and returns its result code.
     virtual int execModal(QDialog &dialog) = 0;
+    // The desktop's "open": a file with its default application, a folder in
+    // the file manager, a web address in the browser. False when the desktop
+    // could not do it. Returns without waiting for the application.
+    virtual bool openUrl(const QUrl &url) = 0;
 };
 
 class TQtDialogs : public IDialogs {
@@ -67,6 +73,7 @@ public:
     std::optional<QString> selectFolder(QWidget *parent, const QString &caption,
                                         const QString &start) override;
     int execModal(QDialog &dialog) override;
+    bool openUrl(const QUrl &url) override;
 
 private:
     QPointer<QMessageBox> notices_;

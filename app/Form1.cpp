@@ -6,6 +6,7 @@
 #include "AlignLayout.h"
 #include "Clock.h"
 #include "Controls.h"
+#include "Form1Desktop.h"
 #include "Guard.h"
 #include "Icons.h"
 #include "peer/session.h"
@@ -221,6 +222,7 @@ TForm1::TForm1(TForm1Config config)
 
     BuildControls();
     WireEvents();
+    Desktop = new TForm1Desktop(*this);
     InstallErrorReport();
     CreateNetworkComponents();
 
@@ -446,7 +448,8 @@ void TForm1::CreateNetworkComponents()
     dz::peer::TSessionConfig config;
     config.msgPort = config_.msgPort;
     config.strmPort = config_.strmPort;
-    config.programFolder = ProgramFolder();
+    // The receive folder's fallback, as start-up chooses it too.
+    config.fallbackFolder = config_.receiveFolder.empty() ? ProgramFolder() : config_.receiveFolder;
     config.ownFiles = {files_.iniFile(), files_.sendListFile(), files_.recvListFile(), files_.msgFile(),
                        dz::ExecutablePath()};
     // Every effect runs under the error report, one by one, so a failure

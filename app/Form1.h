@@ -15,6 +15,7 @@
 #include "StateFiles.h"
 #include "util/errors.h"
 
+#include <QString>
 #include <QWidget>
 #include <QtGlobal>
 
@@ -38,6 +39,7 @@ class QTabWidget;
 class QTimer;
 class QToolButton;
 class TAboutBox;
+class TForm1Desktop;
 namespace dz::peer {
 class TOrderedWork;
 class TPeerCore;
@@ -62,6 +64,12 @@ struct TForm1Config {
     quint16 strmPort = 573;            // stream service (NMStrm1, NMStrmServ1)
     std::shared_ptr<IDialogs> dialogs; // null: Qt's dialogs
     std::shared_ptr<IClock> clock;     // null: the system clock
+    // The receive folder until the user chooses one; empty: the program folder.
+    std::string receiveFolder;
+    // Where the desktop's notifications and file manager are reached: a
+    // D-Bus address, or "session" for the user's session bus (the program);
+    // empty: nowhere (tests), so nothing is shown and folders open plainly.
+    QString desktopBus;
 };
 
 class TForm1 : public QWidget {
@@ -123,6 +131,9 @@ public:
     QAction *N1;
     QAction *N2;
     QAction *N3;
+    // The receive list's context menu and double click, and notifications
+    // (Form1Desktop.h).
+    TForm1Desktop *Desktop;
     QTimer *Timer1;          // steps a send run
     QTimer *Timer2;          // the status-bar clock
     TOpenDialogOptions OD1;

@@ -4,6 +4,7 @@
 
 #include "Clock.h"
 #include "Controls.h"
+#include "Form1Desktop.h"
 #include "Guard.h"
 #include "peer/session.h"
 #include "services/nmmsg.h"
@@ -229,6 +230,10 @@ void TForm1::NMMSGServ1MSG(const std::vector<TEffect> &effects)
             case Kind::Hosts:
                 NMMSGServ1->Host = e.text;
                 NMStrmServ1->Host = e.value;
+                break;
+            case Kind::BatchEnded:
+                // Before FreeFlag says the batch is over.
+                Desktop->BatchEnded(e.text);
                 break;
             case Kind::Notice:
                 // Work from the peer goes on while the user reads it.

@@ -8,6 +8,7 @@
 #include "Guard.h"
 #include "peer/session.h"
 #include "services/nmmsg.h"
+#include "util/codepage.h"
 #include "util/system.h"
 #include "util/text.h"
 
@@ -27,9 +28,10 @@ void TForm1::FormCreate()
         Core().Start();
         ShowDecided();
 
-        std::string folder = dz::TrimText(files_.readIni("LOCAL", "SubDir_for_Reciv", ProgramFolder()));
+        const std::string defaultFolder = config_.receiveFolder.empty() ? ProgramFolder() : config_.receiveFolder;
+        std::string folder = dz::TrimText(files_.readIni("LOCAL", "SubDir_for_Reciv", defaultFolder));
         if (folder.empty())
-            folder = ProgramFolder();
+            folder = defaultFolder;
         ShowReceiveFolder(folder);
 
         TN1->setCurrentIndex(0);
@@ -65,6 +67,7 @@ TAboutBox *TForm1::AboutBox()
 {
     if (aboutBox_ == nullptr) {
         aboutBox_ = new TAboutBox(*dialogs_, this);
+        aboutBox_->ShowFilesFolder(dz::ToQString(ProgramFolder()));
         aboutBox_->hide();
     }
     return aboutBox_;

@@ -6,7 +6,6 @@
 #include "util/files.h"
 #include "util/text.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QUrl>
 
@@ -22,7 +21,7 @@ bool OpenDocument(IDialogs &dialogs, bool showError, QWidget *owner, const std::
     try {
         const QUrl url = QUrl::fromUserInput(dz::ToQString(document), QDir::currentPath(),
                                              QUrl::AssumeLocalFile);
-        ok = url.isValid() && !url.isEmpty() && QDesktopServices::openUrl(url);
+        ok = url.isValid() && !url.isEmpty() && dialogs.openUrl(url);
         if (!ok && showError)
             dialogs.message(owner, AppCaption(),
                             QStringLiteral("Ошибка при открытии документа : ") + dz::ToQString(document));

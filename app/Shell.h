@@ -7,7 +7,8 @@
 class IDialogs;
 class QWidget;
 
-// Asks the desktop to open the document (a file, folder or web address).
+// Asks the desktop to open the document (a file, folder or web address)
+// through dialogs.openUrl.
 // showMode is kept for the callers' sake (0 means 1, "show normally"); the
 // desktop decides how to show it. On failure and with showError, a message
 // "Ошибка при открытии документа : <document>" goes through dialogs.

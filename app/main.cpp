@@ -1,10 +1,12 @@
 // Dizaruz: copies files between two computers on a LAN and carries a chat
 // between them. Takes no arguments and reads no environment variables.
 
-#include "Form1.h"
+#include "Form1Desktop.h"
 #include "Guard.h"
+#include "Program.h"
 
 #include <QApplication>
+#include <QIcon>
 
 namespace {
 
@@ -21,6 +23,15 @@ public:
     }
 };
 
+QIcon ProgramIcon()
+{
+    // The theme's icon when the program is installed; its own pictures otherwise.
+    QIcon own;
+    for (const int size : {16, 32, 48, 64, 128, 256})
+        own.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    return QIcon::fromTheme(AppId(), own);
+}
+
 } // namespace
 
 int main()
@@ -30,10 +41,11 @@ int main()
     char *argv[] = {name, nullptr};
     TApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Dizaruz"));
+    // Lets the desktop match the window with its menu entry and icon.
+    QGuiApplication::setDesktopFileName(AppId());
+    QApplication::setWindowIcon(ProgramIcon());
 
-    TForm1 Form1;
-    Form1.FormCreate();
-    Form1.AboutBox(); // made now, hidden until SB_Help shows it
-    Form1.show();
-    return app.exec();
+    TProgramOptions options;
+    options.installedBinDir = DIZARUZ_INSTALLED_BINDIR;
+    return RunDizaruz(options);
 }

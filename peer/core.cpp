@@ -94,6 +94,8 @@ std::string TEffect::Describe() const
         return "Hosts=" + text + "|" + value;
     case Kind::Notice:
         return "Notice " + text;
+    case Kind::BatchEnded:
+        return "BatchEnded " + text;
     }
     return "?";
 }
@@ -362,10 +364,12 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
                   Switch(Kind::HelpEnabled, false), Text(Kind::Pending, ""), TEffect {Kind::ClearReceived}};
         }
     } else if (command == "Send_End") {
+        if (!free_)
+            fx.push_back(Text(Kind::BatchEnded, OneLine(sFrom)));
         free_ = true;
         pending_.clear();
-        fx = {Switch(Kind::Free, true), Switch(Kind::Receiving, false), Switch(Kind::SendEnabled, true),
-              Switch(Kind::HelpEnabled, true), Text(Kind::Pending, "")};
+        fx.insert(fx.end(), {Switch(Kind::Free, true), Switch(Kind::Receiving, false), Switch(Kind::SendEnabled, true),
+                             Switch(Kind::HelpEnabled, true), Text(Kind::Pending, "")});
     } else if (command == kCapabilityWord) {
         for (int n = 2;; ++n) {
             const std::string word = ExtractField(DelimEqBar(), sMsg, n);

@@ -41,6 +41,7 @@ struct TEffect {
         Hosts,         // the servers' Host: message server `text`, stream server `value`
                        // (the clients take theirs from the core when they send)
         Notice,        // a failure of work received from the peer, shown without stopping later work
+        BatchEnded,    // the peer `text` ended a batch this copy received (before FreeFlag says so)
     };
     Kind kind;
     std::string text;

@@ -85,7 +85,7 @@ void TPeerSession::StoreStream(std::uint32_t from, const std::string &sFrom, dz:
         // Only the introduced peer's files are taken; a stranger learns
         // nothing, and the user is not troubled.
         throw EFileError("Refused");
-    const TStorePlan plan = PlanStore(target.pending, target.folder, config_.programFolder, config_.ownFiles);
+    const TStorePlan plan = PlanStore(target.pending, target.folder, config_.fallbackFolder, config_.ownFiles);
     if (plan.name.empty()) {
         // Reported, since the sender counts the file as sent.
         core_.NotStored(DroppedNotice(sFrom, target.pending));

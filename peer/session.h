@@ -37,7 +37,7 @@ namespace dz::peer {
 struct TSessionConfig {
     std::uint16_t msgPort = 574;  // message service: listened on, and sent to on the peer
     std::uint16_t strmPort = 573; // stream service
-    std::string programFolder;    // ends in '/'; where a file goes when the receive folder is gone
+    std::string fallbackFolder;   // ends in '/'; where a file goes when the receive folder is gone
     std::vector<std::string> ownFiles; // the program's own files: never replaced by a received one
 };
 

@@ -12,6 +12,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev      # tests and benchmarks
   xvfb xauth imagemagick xdotool fonts-dejavu-core  # a real window and screenshots
   iproute2 netcat-openbsd libcap2-bin             # network tests, benchmarks, setcap
+  dbus-daemon                                     # a private session bus in the desktop tests
+  desktop-file-utils appstream                    # validators of the menu entry and the metainfo
+  dpkg-dev file                                   # the Debian package (cpack, dpkg-shlibdeps)
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -29,6 +29,7 @@ public:
     std::deque<bool> yesNoAnswers;
     std::deque<TFolderAnswer> folderAnswers;
     std::function<int(QDialog &)> onExecModal;
+    bool openUrlResult = true; // what the desktop answers to every open
 
     int openFilesCalls = 0;
     TOpenDialogOptions lastOpenOptions;
@@ -38,6 +39,7 @@ public:
     std::vector<TAsked> notices;
     std::vector<QString> folderStarts;
     std::vector<QDialog *> modalDialogs;
+    std::vector<QUrl> openedUrls;
 
     QStringList openFiles(QWidget *, const TOpenDialogOptions &options) override
     {
@@ -75,6 +77,11 @@ public:
     {
         modalDialogs.push_back(&dialog);
         return onExecModal ? onExecModal(dialog) : QDialog::Rejected;
+    }
+    bool openUrl(const QUrl &url) override
+    {
+        openedUrls.push_back(url);
+        return openUrlResult;
     }
 
 private:

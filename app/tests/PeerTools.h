@@ -192,6 +192,7 @@ protected:
         config.strmPort = 0;
         config.dialogs = dialogs;
         config.clock = clock;
+        config.desktopBus = desktopBus;
         auto form = std::make_unique<TForm1>(config);
         form->FormCreate();
         form->SetThisComputer(name, ip);
@@ -224,6 +225,7 @@ protected:
     QTemporaryDir tmp;
     std::shared_ptr<TFakeDialogs> dialogs = std::make_shared<TFakeDialogs>();
     std::shared_ptr<TFakeClock> clock = std::make_shared<TFakeClock>();
+    QString desktopBus; // the windows' desktop services; none by default
 };
 
 } // namespace peer

@@ -7,7 +7,6 @@
 #include "Jpeg.h"
 #include "Shell.h"
 
-#include <QDesktopServices>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -50,15 +49,6 @@ TEST(Jpeg, DamagedDataGivesANullImage)
     const QImage cut = DecodeJpeg(kAboutPictureJpeg, kAboutPictureJpegSize / 2);
     EXPECT_TRUE(cut.isNull() || cut.size() == QSize(65, 89));
 }
-
-// Takes the desktop's "open" for https addresses, so no browser starts.
-class TUrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    std::vector<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.push_back(url); }
-};
 
 TEST(AboutBox, HoldsItsControls)
 {
@@ -117,17 +107,14 @@ TEST(AboutBox, LinksOpenTheirOwnAddress)
 {
     TFakeDialogs dialogs;
     TAboutBox box(dialogs);
-    TUrlCatcher catcher;
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
     box.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
     QTest::mouseClick(box.Label3, Qt::LeftButton);
     QTest::mouseClick(box.Label4, Qt::LeftButton);
     QTest::mouseClick(box.Label4, Qt::RightButton);
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    ASSERT_EQ(catcher.urls.size(), 2u);
-    EXPECT_EQ(catcher.urls[0], QUrl(box.Label3->text()));
-    EXPECT_EQ(catcher.urls[1], QUrl(box.Label4->text()));
+    ASSERT_EQ(dialogs.openedUrls.size(), 2u);
+    EXPECT_EQ(dialogs.openedUrls[0], QUrl(box.Label3->text()));
+    EXPECT_EQ(dialogs.openedUrls[1], QUrl(box.Label4->text()));
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
@@ -139,6 +126,14 @@ TEST(OpenDocument, FailureIsToldOnlyWhenAsked)
     EXPECT_FALSE(OpenDocument(dialogs, true, nullptr, "   ", 5));
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].text, QStringLiteral("Ошибка при открытии документа :    "));
+    EXPECT_TRUE(dialogs.openedUrls.empty()); // nothing worth asking the desktop about
+
+    // A document the desktop cannot open.
+    dialogs.openUrlResult = false;
+    EXPECT_FALSE(OpenDocument(dialogs, true, nullptr, "https://dizaruz.example.org/", 1));
+    ASSERT_EQ(dialogs.openedUrls.size(), 1u);
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[1].text, QStringLiteral("Ошибка при открытии документа : https://dizaruz.example.org/"));
 }
 
 using HelpTest = FormFixture;
@@ -175,4 +170,3 @@ TEST(AboutBox, RealModalShowingEndsWithOK)
 
 } // namespace
 
-#include "about_test.moc"

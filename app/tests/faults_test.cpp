@@ -42,7 +42,7 @@ TEST_F(FaultsTest, ARowDeletedWhileItsFileIsOnTheWayTouchesNoOtherRow)
     ASSERT_TRUE(PumpUntil([&] { return a->StepInFlight(); }));
     ASSERT_EQ(ItemIndex(a->ListF_send), 0);
     a->SB_FileDelClick(); // the user deletes A, whose file is on its way
-    ASSERT_TRUE(PumpUntil([&] { return a->Label_YesSend->isHidden(); }, 15000));
+    ASSERT_TRUE(PumpUntil([&] { return a->Label_YesSend->isHidden() && msgPeer.count() == 8; }, 15000));
     // A's step ends as A's; B and C go in their own steps.
     EXPECT_EQ(msgPeer.texts(), (std::vector<std::string>{"Send_Start", "File_Start|A.txt", "File_End|A.txt",
                                                          "File_Start|B.txt", "File_End|B.txt", "File_Start|C.txt",

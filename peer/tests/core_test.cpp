@@ -227,7 +227,11 @@ TEST(CoreTest, FreeFlagStateTable)
          {"FreeFlag=0", "Label_YesReciv=1", "SB_send=0", "SB_Help=0", "Label_RecivNow=", "ListF_recv cleared"}},
         {true, "Send_End", true, end},
         {true, "By", true, bye},
-        {false, "Send_End", true, end},
+        {false, "Send_End", true, [&] {
+             Strings all = {"BatchEnded ALPHA"};
+             all.insert(all.end(), end.begin(), end.end());
+             return all;
+         }()},
         // A goodbye in the middle of a batch ends the receiving state.
         {false, "By", true, [&] {
              Strings all = bye;

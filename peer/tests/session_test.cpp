@@ -52,7 +52,7 @@ struct TSide {
         dz::peer::TSessionConfig config;
         config.msgPort = 0;
         config.strmPort = 0;
-        config.programFolder = folder;
+        config.fallbackFolder = folder;
         session = std::make_unique<TPeerSession>(config, [this](const std::vector<TEffect> &effects) {
             for (const TEffect &e : effects)
                 shown.push_back(e.Describe());
@@ -262,11 +262,14 @@ TEST_F(SessionTest, StreamsAreStoredUnderThePendingNameOrReported)
         client.FromName = "PEER";
         dz::net::TMemoryStream s;
         s.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-        const std::uint64_t before = b.session->Work().DoneCount();
         EXPECT_EQ(client.PostStream(s), kReply);
-        EXPECT_TRUE(PumpUntil([&] { return b.session->Work().DoneCount() > before; }));
+        // What the core decided was queued before the reply went.
+        EXPECT_TRUE(PumpUntil([&] { return b.session->Work().PendingCount() == 0; }));
     };
-    auto message = [&](const std::string &text) { ASSERT_EQ(Exchange(b.MsgPort(), text, [] {}), kReply); };
+    auto message = [&](const std::string &text) {
+        ASSERT_EQ(Exchange(b.MsgPort(), text, [] {}), kReply);
+        ASSERT_TRUE(PumpUntil([&] { return b.session->Work().PendingCount() == 0; }));
+    };
     message("ItsMe=PEER|127.0.0.1");
     message("File_Start|../up.txt");
     stream("payload");
@@ -296,6 +299,7 @@ TEST_F(SessionTest, AStrangersStreamIsRefusedWithoutAWord)
     TSide b("127.0.0.2", Folder("b"));
     ASSERT_EQ(Exchange(b.MsgPort(), "ItsMe=PEER|127.0.0.1", [] {}), kReply);
     ASSERT_EQ(Exchange(b.MsgPort(), "File_Start|planted.txt", [] {}), kReply);
+    ASSERT_TRUE(PumpUntil([&] { return b.session->Work().PendingCount() == 0; }));
     const std::size_t shown = b.shown.size();
     std::string reply = "pending";
     std::thread stranger([&] {
