@@ -48,9 +48,16 @@ std::string RowText(const QListWidget *list, int row)
     return item ? dz::FromQString(item->text()) : std::string();
 }
 
-void AddRow(QListWidget *list, const std::string &text, bool checkable, bool checked)
+namespace {
+
+QString FromUtf8(const std::string &text)
 {
-    auto *item = new QListWidgetItem(dz::ToQString(text));
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void AddItem(QListWidget *list, const QString &text, bool checkable, bool checked)
+{
+    auto *item = new QListWidgetItem(text);
     if (checkable) {
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
@@ -61,11 +68,66 @@ void AddRow(QListWidget *list, const std::string &text, bool checkable, bool che
     list->addItem(item);
 }
 
-void InsertRow(QListWidget *list, int row, const std::string &text)
+void InsertItem(QListWidget *list, int row, const QString &text)
 {
-    auto *item = new QListWidgetItem(dz::ToQString(text));
+    auto *item = new QListWidgetItem(text);
     item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
     list->insertItem(row, item);
+}
+
+} // namespace
+
+void AddRow(QListWidget *list, const std::string &text, bool checkable, bool checked)
+{
+    AddItem(list, dz::ToQString(text), checkable, checked);
+}
+
+void AddRowUtf8(QListWidget *list, const std::string &text, bool checkable, bool checked)
+{
+    AddItem(list, FromUtf8(text), checkable, checked);
+}
+
+void InsertRow(QListWidget *list, int row, const std::string &text)
+{
+    InsertItem(list, row, dz::ToQString(text));
+}
+
+void InsertRowUtf8(QListWidget *list, int row, const std::string &text)
+{
+    InsertItem(list, row, FromUtf8(text));
+}
+
+std::string RowUtf8(const QListWidget *list, int row)
+{
+    const QListWidgetItem *item = list->item(row);
+    return item ? item->text().toStdString() : std::string();
+}
+
+std::vector<std::string> ListUtf8(const QListWidget *list)
+{
+    std::vector<std::string> rows;
+    for (int i = 0; i < list->count(); ++i)
+        rows.push_back(list->item(i)->text().toStdString());
+    return rows;
+}
+
+std::vector<std::string> MemoUtf8(const QPlainTextEdit *memo)
+{
+    std::vector<std::string> lines;
+    const QTextDocument *doc = memo->document();
+    if (doc->isEmpty())
+        return lines;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
+        lines.push_back(b.text().toStdString());
+    return lines;
+}
+
+void SetMemoUtf8(QPlainTextEdit *memo, const std::vector<std::string> &lines)
+{
+    QStringList text;
+    for (const auto &line : lines)
+        text.append(FromUtf8(line));
+    memo->setPlainText(text.join(QLatin1Char('\n')));
 }
 
 bool RowChecked(const QListWidget *list, int row)

@@ -42,3 +42,12 @@ void SetItemIndex(QListWidget *list, int row);
 // The lines of a multi-line text box, top to bottom.
 std::vector<std::string> MemoLines(const QPlainTextEdit *memo);
 void SetMemoLines(QPlainTextEdit *memo, const std::vector<std::string> &lines);
+
+// The same in UTF-8, for paths and for what the state files keep: exactly
+// what the control shows, whatever characters it holds.
+std::string RowUtf8(const QListWidget *list, int row);
+std::vector<std::string> ListUtf8(const QListWidget *list);
+void AddRowUtf8(QListWidget *list, const std::string &text, bool checkable, bool checked = false);
+void InsertRowUtf8(QListWidget *list, int row, const std::string &text);
+std::vector<std::string> MemoUtf8(const QPlainTextEdit *memo);
+void SetMemoUtf8(QPlainTextEdit *memo, const std::vector<std::string> &lines);

@@ -497,7 +497,8 @@ void TForm1::InstallErrorReport()
     const QPointer<TForm1> self(this);
     const std::shared_ptr<IDialogs> dialogs = dialogs_;
     previousReporter_ = dz::SetExceptionReporter([self, dialogs](const std::string &message) {
-        const QString text = dz::ToQString(message);
+        // Exception texts are UTF-8: they name paths as the file system has them.
+        const QString text = QString::fromStdString(message);
         if (QThread::currentThread() == qApp->thread()) {
             dialogs->message(self.data(), AppCaption(), text);
             return;

@@ -56,7 +56,7 @@ class TNMStrmServ;
 // What a window is built with. The program itself uses the defaults; tests
 // give each window its own folder and its own ports.
 struct TForm1Config {
-    std::string programFolder;         // ends in '/'; empty: the executable's folder
+    std::string programFolder;         // a UTF-8 path ending in '/'; empty: the executable's folder
     // The servers listen on these ports and the clients send to the same
     // numbers on the peer. 0: the servers take free ports (tests read them
     // back with LocalPort() and point the peer's clients there).
@@ -64,7 +64,7 @@ struct TForm1Config {
     quint16 strmPort = 573;            // stream service (NMStrm1, NMStrmServ1)
     std::shared_ptr<IDialogs> dialogs; // null: Qt's dialogs
     std::shared_ptr<IClock> clock;     // null: the system clock
-    // The receive folder until the user chooses one; empty: the program folder.
+    // The receive folder (UTF-8) until the user chooses one; empty: the program folder.
     std::string receiveFolder;
     // Where the desktop's notifications and file manager are reached: a
     // D-Bus address, or "session" for the user's session bus (the program);
@@ -212,8 +212,8 @@ public:
     void SB_DirClick();
     // Writes ListF_send or ListF_recv to its list file, under the write guard.
     void SaveListFile(QListWidget *list);
-    // Shows the receive folder in Label_Dir_Reciv and tells the core, which
-    // stores received files there.
+    // Shows the receive folder (a UTF-8 path) in Label_Dir_Reciv and tells
+    // the core, which stores received files there.
     void ShowReceiveFolder(const std::string &folder);
 
     // --- File sending and receiving --------------------------------------
@@ -258,8 +258,6 @@ private:
     void LogChatLine(const std::string &name, const std::string &text);
     void SaveChatLog();
     void InstallErrorReport();
-    // A message through dialogs about files whose names have no Windows-1251 form.
-    void ReportUnwritableNames(const QStringList &names);
 
     TForm1Config config_;
     std::shared_ptr<IDialogs> dialogs_;

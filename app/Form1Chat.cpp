@@ -49,18 +49,19 @@ void TForm1::SetThisComputer(const std::string &name, const std::string &ip)
 
 void TForm1::SaveChatLog()
 {
-    files_.saveLines(files_.msgFile(), MemoLines(Memo_Mess));
+    files_.saveLines(files_.msgFile(), MemoUtf8(Memo_Mess));
 }
 
 void TForm1::LogChatLine(const std::string &name, const std::string &text)
 {
-    const std::string line = dz::FromQString(TimeOfDayText(clock_->now().time())) + "|" + name + " | " + text;
+    const QString line = TimeOfDayText(clock_->now().time()) + QLatin1Char('|') + dz::ToQString(name) +
+                         QStringLiteral(" | ") + dz::ToQString(text);
     QTextCursor cursor(Memo_Mess->document());
     cursor.movePosition(QTextCursor::Start);
     if (Memo_Mess->document()->isEmpty())
-        cursor.insertText(dz::ToQString(line));
+        cursor.insertText(line);
     else
-        cursor.insertText(dz::ToQString(line) + QLatin1Char('\n'));
+        cursor.insertText(line + QLatin1Char('\n'));
     SaveChatLog();
 }
 
@@ -216,7 +217,7 @@ void TForm1::NMMSGServ1MSG(const std::vector<TEffect> &effects)
                 LogChatLine(e.text, e.value);
                 break;
             case Kind::Ini:
-                files_.writeIni(e.text, e.key, e.value);
+                files_.writeIni(e.text, e.key, dz::Cp1251ToUtf8(e.value));
                 break;
             case Kind::Received:
                 NMStrmServ1MSG(e.text, e.value);
@@ -237,7 +238,7 @@ void TForm1::NMMSGServ1MSG(const std::vector<TEffect> &effects)
                 break;
             case Kind::Notice:
                 // Work from the peer goes on while the user reads it.
-                dialogs_->notice(this, AppCaption(), dz::ToQString(e.text));
+                dialogs_->notice(this, AppCaption(), QString::fromStdString(e.text));
                 break;
             }
         });

@@ -80,8 +80,8 @@ QString TForm1Desktop::ReceiveFolder() const
 {
     // The same choice as when the file was stored.
     const std::string folder =
-        dz::peer::ReceiveFolderFor(TextOf(form_.Label_Dir_Reciv), form_.Session().Config().fallbackFolder);
-    return QString::fromStdString(dz::FsPath(folder));
+        dz::peer::ReceiveFolderFor(form_.Label_Dir_Reciv->text().toStdString(), form_.Session().Config().fallbackFolder);
+    return QString::fromStdString(folder);
 }
 
 QString TForm1Desktop::ReceivedFile(int row) const
@@ -99,7 +99,7 @@ QString TForm1Desktop::ReceivedFile(int row) const
     const std::string name = dz::peer::SafeReceivedName(text.substr(second + bar.size()));
     if (name.empty())
         return {};
-    return ReceiveFolder() + QString::fromStdString(dz::FsPath(name));
+    return ReceiveFolder() + dz::ToQString(name);
 }
 
 bool TForm1Desktop::RowFileIsThere(const QString &file)

@@ -16,77 +16,49 @@
 
 namespace {
 
-int FindRow(const QListWidget *list, const std::string &text)
+int FindRow(const QListWidget *list, const QString &path)
 {
     // Exact comparison: Linux file names are case-sensitive.
     for (int i = 0; i < list->count(); ++i)
-        if (RowText(list, i) == text)
+        if (list->item(i)->text() == path)
             return i;
     return -1;
 }
 
 } // namespace
 
-void TForm1::ReportUnwritableNames(const QStringList &names)
-{
-    // Such a name would come back from the list file as another name, and
-    // the list would then point at a file that does not exist (or at a
-    // different one).
-    dialogs_->message(this, AppCaption(),
-                      QStringLiteral("Имя файла нельзя записать в кодировке Windows-1251, "
-                                     "файл не добавлен в список:\n")
-                          + names.join(QLatin1Char('\n')));
-}
-
 void TForm1::SB_FileAddClick()
 {
     const QStringList files = dialogs_->openFiles(this, OD1);
     if (files.isEmpty())
         return;
-    QStringList refused;
+    // Paths stay exact, whatever characters they hold.
     for (const QString &file : files) {
-        bool lossless = true;
-        const std::string path = dz::FromQString(file, &lossless);
-        if (!lossless) {
-            refused.append(file);
-            continue;
-        }
-        const int row = FindRow(ListF_send, path);
+        const int row = FindRow(ListF_send, file);
         if (row >= 0)
             SetItemIndex(ListF_send, row);
         else
-            AddRow(ListF_send, path, true, true);
+            AddRowUtf8(ListF_send, file.toStdString(), true, true);
         QCoreApplication::processEvents();
     }
     SetItemIndex(ListF_send, ListF_send->count() - 1);
     SaveListFile(ListF_send);
-    if (!refused.isEmpty())
-        ReportUnwritableNames(refused);
 }
 
 void TForm1::FormDropFiles(const QStringList &names)
 {
     if (names.isEmpty())
         return;
-    QStringList refused;
     for (const QString &name : names) {
-        bool lossless = true;
-        const std::string path = dz::FromQString(name, &lossless);
-        if (!lossless) {
-            // Folders and vanished files are skipped quietly, as always.
-            if (QFileInfo(name).isFile())
-                refused.append(name);
-            continue;
-        }
-        // No duplicate test here: a file dropped twice is listed twice.
+        // Folders and vanished files are skipped quietly; no duplicate test
+        // here: a file dropped twice is listed twice.
+        const std::string path = name.toStdString();
         if (dz::FileExists(path))
-            AddRow(ListF_send, path, true, true);
+            AddRowUtf8(ListF_send, path, true, true);
         QCoreApplication::processEvents();
     }
     SetItemIndex(ListF_send, ListF_send->count() - 1);
     SaveListFile(ListF_send);
-    if (!refused.isEmpty())
-        ReportUnwritableNames(refused);
 }
 
 void TForm1::SB_FileDelClick()
@@ -116,21 +88,21 @@ void TForm1::SpeedButton1Click()
 
 void TForm1::SB_DirClick()
 {
-    std::string folder = TextOf(Label_Dir_Reciv);
+    std::string folder = Label_Dir_Reciv->text().toStdString();
     if (SelectFolder(*dialogs_, this, folder))
         ShowReceiveFolder(folder.empty() ? ProgramFolder() : folder);
     // Written also after a cancel: the unchanged folder is stored again.
-    files_.writeIni("LOCAL", "SubDir_for_Reciv", TextOf(Label_Dir_Reciv));
+    files_.writeIni("LOCAL", "SubDir_for_Reciv", Label_Dir_Reciv->text().toStdString());
 }
 
 void TForm1::ShowReceiveFolder(const std::string &folder)
 {
-    SetTextOf(Label_Dir_Reciv, folder);
+    Label_Dir_Reciv->setText(QString::fromStdString(folder));
     Core().SetReceiveFolder(folder);
 }
 
 void TForm1::SaveListFile(QListWidget *list)
 {
     const std::string file = list == ListF_send ? files_.sendListFile() : files_.recvListFile();
-    files_.saveLines(file, ListRows(list));
+    files_.saveLines(file, ListUtf8(list));
 }

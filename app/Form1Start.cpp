@@ -39,16 +39,16 @@ void TForm1::FormCreate()
         // Check marks are not stored: every row comes back checked.
         ListF_send->clear();
         for (const std::string &row : TStateFiles::loadLines(files_.sendListFile()))
-            AddRow(ListF_send, row, true, true);
+            AddRowUtf8(ListF_send, row, true, true);
         ListF_recv->clear();
         for (const std::string &row : TStateFiles::loadLines(files_.recvListFile()))
-            AddRow(ListF_recv, row, false);
+            AddRowUtf8(ListF_recv, row, false);
         Memo_Mess->clear();
-        SetMemoLines(Memo_Mess, TStateFiles::loadLines(files_.msgFile()));
+        SetMemoUtf8(Memo_Mess, TStateFiles::loadLines(files_.msgFile()));
 
         SetThisComputer(dz::GetThisComputerName(), NMMsg1->GetLocalIP());
         // "ComputerIP" is never read back: an empty address box means no peer yet.
-        SetTextOf(Edit_RemoteComputerName, files_.readIni("REMOTE", "ComputerName", ""));
+        Edit_RemoteComputerName->setText(QString::fromStdString(files_.readIni("REMOTE", "ComputerName", "")));
 
         setAcceptDrops(true);
         Timer2->start();

@@ -89,7 +89,7 @@ void TForm1::Timer1Timer()
     stepRow_ = row;
     const QPointer<TForm1> self(this);
     const quint64 run = run_;
-    dz::peer::RunStep(session_->Outbox(), session_->Streams(), RowText(ListF_send, next.row),
+    dz::peer::RunStep(session_->Outbox(), session_->Streams(), RowUtf8(ListF_send, next.row),
                       [self, run, row](const std::string &error) {
                           if (self)
                               RunGuarded([&] { self->StepDone(run, row, error); });
@@ -125,9 +125,11 @@ void TForm1::StepDone(quint64 run, quint64 row, const std::string &error)
 void TForm1::NMStrmServ1MSG(const std::string &sFrom, const std::string &name)
 {
     const QDateTime now = clock_->now();
-    const std::string when = dz::FromQString(QLocale::system().toString(now.date(), QLocale::ShortFormat) +
-                                             QLatin1Char(' ') + TimeOfDayText(now.time()));
-    InsertRow(ListF_recv, 0, when + " | " + sFrom + " | " + name);
+    const QString when = QLocale::system().toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                         TimeOfDayText(now.time());
+    InsertRowUtf8(ListF_recv, 0,
+                  (when + QStringLiteral(" | ") + dz::ToQString(sFrom) + QStringLiteral(" | ") + dz::ToQString(name))
+                      .toStdString());
     SetItemIndex(ListF_recv, 0);
     SaveListFile(ListF_recv);
 }

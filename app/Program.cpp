@@ -27,8 +27,8 @@ int RunDizaruz(const TProgramOptions &options)
     }
 
     TForm1Config config;
-    config.programFolder = dz::Utf8ToCp1251(place.folder);
-    config.receiveFolder = dz::Utf8ToCp1251(place.receiveFolder);
+    config.programFolder = place.folder;
+    config.receiveFolder = place.receiveFolder;
     config.desktopBus = options.desktopBus;
     config.dialogs = options.dialogs;
     config.msgPort = options.msgPort;

@@ -36,23 +36,16 @@ bool SelectFolder(IDialogs &dialogs, QWidget *parent, std::string &folder)
     folder = dz::TrimText(folder);
     if (!dz::FolderExists(folder))
         folder.clear();
-    const QString start = folder.empty() ? QDir::currentPath() : dz::ToQString(folder);
+    const QString start = folder.empty() ? QDir::currentPath() : QString::fromStdString(folder);
     const std::optional<QString> chosen = dialogs.selectFolder(parent, QStringLiteral("Select Directory"), start);
     if (!chosen)
         return false;
-    bool lossless = true;
-    std::string result = dz::FromQString(*chosen, &lossless);
-    if (!lossless) {
-        dialogs.message(parent, QStringLiteral("Select Directory"),
-                        QStringLiteral("Имя папки нельзя записать в кодировке Windows-1251, "
-                                       "папка не выбрана:\n") + *chosen);
-        return false;
-    }
+    std::string result = chosen->toStdString();
     if (dz::TrimText(result).empty())
         throw dz::EFileError("Unable to create directory");
     if (!dz::FolderExists(result)) {
         std::error_code ec; // a folder that cannot be made is not reported: the result says it
-        std::filesystem::create_directories(dz::FsPath(dz::TrimText(result)), ec);
+        std::filesystem::create_directories(dz::TrimText(result), ec);
     }
     dz::NormalizeFolderPath(result);
     folder = result;

@@ -1,6 +1,6 @@
 #pragma once
 // The desktop services that need the toolkit: opening a document or web
-// address, and choosing a folder. Texts are Windows-1251.
+// address (a Windows-1251 text), and choosing a folder (a UTF-8 path).
 
 #include <string>
 
@@ -21,8 +21,5 @@ bool OpenDocument(IDialogs &dialogs, bool showError, QWidget *owner, const std::
 // needed, trimmed and ended with '/' (its case kept), and the result is true
 // when it names an existing folder. On cancel the result is false and folder
 // holds its trimmed value, or "" when that named no folder.
-// A chosen folder whose name has no Windows-1251 form is refused with a
-// message, so that it cannot later stand for another folder: the result is
-// then false and folder is left as on cancel.
 // Raises dz::EFileError "Unable to create directory" for an empty name.
 bool SelectFolder(IDialogs &dialogs, QWidget *parent, std::string &folder);

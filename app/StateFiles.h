@@ -1,7 +1,8 @@
 #pragma once
 // The files in the program folder that carry the program's state from one
 // run to the next, and the write guard in front of every write to them.
-// Texts and lines are Windows-1251.
+// Paths, texts and lines are UTF-8 here; each file is Windows-1251 whenever
+// its content fits (see EncodeStateText).
 
 #include <string>
 #include <vector>

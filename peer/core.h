@@ -40,7 +40,7 @@ struct TEffect {
         InvalidHost,   // InvalidHostCode := number
         Hosts,         // the servers' Host: message server `text`, stream server `value`
                        // (the clients take theirs from the core when they send)
-        Notice,        // a failure of work received from the peer, shown without stopping later work
+        Notice,        // a failure of work received from the peer (UTF-8 `text`), shown without stopping later work
         BatchEnded,    // the peer `text` ended a batch this copy received (before FreeFlag says so)
     };
     Kind kind;
@@ -104,7 +104,7 @@ public:
     void SetIdentity(const std::string &name, const std::string &ip);
     // Start-up: free, no invalid host; chat and send off.
     TOutcome Start();
-    // The receive folder the user chose (already a folder text).
+    // The receive folder the user chose (a UTF-8 path).
     void SetReceiveFolder(const std::string &folder);
     std::string ReceiveFolder() const;
 

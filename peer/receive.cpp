@@ -1,5 +1,6 @@
 #include "receive.h"
 
+#include "util/codepage.h"
 #include "util/files.h"
 #include "util/text.h"
 
@@ -37,13 +38,18 @@ std::string ReceiveFolderFor(const std::string &folderText, const std::string &p
     return folder;
 }
 
+std::string TStorePlan::path() const
+{
+    return folder + Cp1251ToUtf8(name);
+}
+
 bool SameFile(const std::string &a, const std::string &b)
 {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (fs::exists(FsPath(a), ec) && fs::exists(FsPath(b), ec))
-        return fs::equivalent(FsPath(a), FsPath(b), ec);
-    return fs::weakly_canonical(FsPath(a), ec) == fs::weakly_canonical(FsPath(b), ec);
+    if (fs::exists(a, ec) && fs::exists(b, ec))
+        return fs::equivalent(a, b, ec);
+    return fs::weakly_canonical(a, ec) == fs::weakly_canonical(b, ec);
 }
 
 TStorePlan PlanStore(const std::string &pending, const std::string &folderText, const std::string &programFolder,
@@ -65,7 +71,8 @@ TStorePlan PlanStore(const std::string &pending, const std::string &folderText, 
     const std::string ext = base.size() == plan.name.size() ? std::string() : plan.name.substr(dot);
     for (int n = 1; n < 1000000; ++n) {
         const std::string name = base + "-" + std::to_string(n) + ext;
-        if (!own(plan.folder + name) && !FileExists(plan.folder + name)) {
+        const std::string path = plan.folder + Cp1251ToUtf8(name);
+        if (!own(path) && !FileExists(path)) {
             plan.name = name;
             return plan;
         }

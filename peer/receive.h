@@ -1,7 +1,8 @@
 #pragma once
 // Where a received stream is stored, decided without widgets: the name the
 // peer announced made safe, the receive folder checked, and the path that
-// results. Texts are Windows-1251.
+// results. Names are Windows-1251 as the peer sent them; folders and paths
+// are UTF-8, as the file system has them.
 
 #include <string>
 #include <vector>
@@ -14,9 +15,9 @@ namespace dz::peer {
 std::string SafeReceivedName(const std::string &announced);
 
 struct TStorePlan {
-    std::string folder; // the folder the file goes into, ending in '/'
-    std::string name;   // the file's name there, as listed
-    std::string path() const { return folder + name; }
+    std::string folder; // the folder the file goes into, ending in '/' (UTF-8)
+    std::string name;   // the file's name there, as listed (Windows-1251)
+    std::string path() const; // UTF-8
 };
 
 // The receive folder text trimmed; the program folder when that is empty or

@@ -14,11 +14,11 @@
 namespace dz::peer {
 namespace {
 
-// Reads the whole file into an empty memory stream, straight into its blocks.
-// Raises "Cannot open file <path>".
+// Reads the whole file (a UTF-8 path) into an empty memory stream, straight
+// into its blocks. Raises "Cannot open file <path>".
 void LoadFile(const std::string &path, dz::net::TMemoryStream &stream)
 {
-    const int fd = ::open(dz::FsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw dz::EFileError("Cannot open file " + path);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -86,7 +86,7 @@ public:
     // NMStrm1; Host and FromName come from the core at each send.
     services::TNMStrm &Client() { return *client_; }
 
-    // Sends the file at path (Windows-1251 text); done on the owner thread.
+    // Sends the file at path (UTF-8); done on the owner thread.
     void Send(const std::string &path, TDone done);
     // Cuts the file in flight (the peer keeps nothing of it).
     void Cancel();

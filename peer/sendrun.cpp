@@ -1,5 +1,6 @@
 #include "sendrun.h"
 
+#include "util/codepage.h"
 #include "util/files.h"
 
 namespace dz::peer {
@@ -13,7 +14,8 @@ TNextStep NextStep(int rows, int position, bool nextChecked)
 
 std::string AnnouncedName(const std::string &path)
 {
-    return FileNameOf(path);
+    const std::string name = FileNameOf(path);
+    return FileNameToCp1251(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
 }
 
 void RunStep(TOutbox &outbox, TStreamSender &streams, const std::string &path, TDone done)

@@ -24,7 +24,8 @@ struct TNextStep {
 // nextChecked: whether row position + 1 carries a check mark.
 TNextStep NextStep(int rows, int position, bool nextChecked);
 
-// The name a file is announced under: the last component of its path.
+// The name a file (a UTF-8 path) is announced under: the last component of
+// its path, as a Windows copy can take it (see FileNameToCp1251).
 std::string AnnouncedName(const std::string &path);
 
 // One step: "File_Start|" + name, the file's contents, "File_End|" + name,

@@ -71,9 +71,9 @@ void TPeerSession::Send(const TOutcome &outcome, TDone done)
 
 std::string TPeerSession::DroppedNotice(const std::string &sFrom, const std::string &announced)
 {
-    // Windows-1251, like every text of the program's logic.
-    return dz::FromQString(QStringLiteral("Файл от %1 не сохранён: недопустимое имя «%2».")
-                               .arg(dz::ToQString(OneLine(sFrom)), dz::ToQString(OneLine(announced))));
+    return QStringLiteral("Файл от %1 не сохранён: недопустимое имя «%2».")
+        .arg(dz::ToQString(OneLine(sFrom)), dz::ToQString(OneLine(announced)))
+        .toStdString();
 }
 
 void TPeerSession::StoreStream(std::uint32_t from, const std::string &sFrom, dz::net::TStream &strm)

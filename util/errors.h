@@ -1,5 +1,6 @@
 #pragma once
-// The program's failures are exceptions that carry only a message text.
+// The program's failures are exceptions that carry only a message text, in
+// UTF-8 (a path in it is named as the file system has it).
 // One application-wide report shows the text of an exception that nobody
 // caught (the window installs a modal message box; the default prints it).
 

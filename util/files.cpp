@@ -107,21 +107,16 @@ bool WritePieces(int fd, std::span<const std::string_view> pieces)
 
 } // namespace
 
-std::string FsPath(const std::string &path)
-{
-    return Cp1251ToUtf8(path);
-}
-
 bool FileExists(const std::string &path)
 {
     struct stat st {};
-    return !path.empty() && ::stat(FsPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool FolderExists(const std::string &path)
 {
     const std::string p = TrimText(path);
-    return !p.empty() && IsDir(FsPath(p));
+    return !p.empty() && IsDir(p);
 }
 
 bool IsDriveWritable(const std::string &path)
@@ -129,7 +124,7 @@ bool IsDriveWritable(const std::string &path)
     const std::string p = TrimText(path);
     if (p.empty() || p.front() != '/')
         return false;
-    std::string folder = FsPath(p);
+    std::string folder = p;
     while (!IsDir(folder)) {
         if (folder == "/")
             return false;
@@ -137,7 +132,7 @@ bool IsDriveWritable(const std::string &path)
     }
     if (folder.back() != '/')
         folder += '/';
-    const std::string probe = FsPath(UniqueFileName(Utf8ToCp1251(folder) + "~!789.~~~"));
+    const std::string probe = UniqueFileName(folder + "~!789.~~~");
     const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
@@ -179,7 +174,7 @@ std::string ExecutablePath()
     const ssize_t n = ::readlink("/proc/self/exe", buf, PATH_MAX);
     if (n <= 0)
         return {};
-    return Utf8ToCp1251(std::string_view(buf, static_cast<std::size_t>(n)));
+    return std::string(buf, static_cast<std::size_t>(n));
 }
 
 std::string ProgramFolder()
@@ -198,7 +193,7 @@ std::string FileNameOf(const std::string &path)
 
 std::string ReadFileBytes(const std::string &path)
 {
-    const int fd = ::open(FsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0)
@@ -226,7 +221,7 @@ std::string ReadFileBytes(const std::string &path)
 
 void WriteFileAtomic(const std::string &path, std::span<const std::string_view> pieces)
 {
-    const std::string target = FsPath(path);
+    const std::string &target = path;
     const auto slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     std::string tmp = dir + ".~dz-XXXXXX";
@@ -264,19 +259,38 @@ std::vector<std::string> SplitLines(const std::string &bytes)
     return lines;
 }
 
+namespace {
+const std::string kUtf8Mark = "\xEF\xBB\xBF";
+} // namespace
+
+std::string EncodeStateText(const std::string &utf8)
+{
+    // A Windows copy reads Windows-1251; only what it cannot say is marked.
+    bool fits = true;
+    std::string cp1251 = Utf8ToCp1251(utf8, &fits);
+    return fits ? cp1251 : kUtf8Mark + utf8;
+}
+
+std::string DecodeStateText(const std::string &bytes)
+{
+    if (bytes.compare(0, kUtf8Mark.size(), kUtf8Mark) == 0)
+        return bytes.substr(kUtf8Mark.size());
+    return Cp1251ToUtf8(bytes);
+}
+
 std::vector<std::string> LoadLines(const std::string &path)
 {
-    return SplitLines(ReadFileBytes(path));
+    return SplitLines(DecodeStateText(ReadFileBytes(path)));
 }
 
 void SaveLines(const std::string &path, const std::vector<std::string> &lines)
 {
-    std::string bytes;
+    std::string text;
     for (const auto &line : lines) {
-        bytes += line;
-        bytes += "\r\n";
+        text += line;
+        text += "\r\n";
     }
-    WriteFileAtomic(path, bytes);
+    WriteFileAtomic(path, EncodeStateText(text));
 }
 
 } // namespace dz

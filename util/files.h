@@ -1,7 +1,7 @@
 #pragma once
-// File, folder and path helpers. Paths are Windows-1251 texts like every
-// other text of the program; they are converted to UTF-8 only where they
-// reach the file system.
+// File, folder and path helpers. Paths are UTF-8, exactly as the file system
+// has them, whatever characters they hold; only texts that go to a peer are
+// Windows-1251.
 
 #include <span>
 #include <string>
@@ -9,9 +9,6 @@
 #include <vector>
 
 namespace dz {
-
-// The UTF-8 file-system form of a Windows-1251 path.
-std::string FsPath(const std::string &path);
 
 // True when the path names an existing regular file (folders do not count).
 bool FileExists(const std::string &path);
@@ -57,8 +54,14 @@ inline void WriteFileAtomic(const std::string &path, const std::string &bytes)
     WriteFileAtomic(path, bytes.data(), bytes.size());
 }
 
-// Text lines of a list file: CR, LF and CR LF all end a line on reading;
-// every line is ended by CR LF on writing.
+// The bytes of a state file for a UTF-8 text: Windows-1251 whenever every
+// character has a Windows-1251 form, else UTF-8 after a byte-order mark.
+std::string EncodeStateText(const std::string &utf8);
+// The UTF-8 text of a state file's bytes, written either way.
+std::string DecodeStateText(const std::string &bytes);
+
+// Text lines of a state file, UTF-8 in the program: CR, LF and CR LF all
+// end a line on reading; every line is ended by CR LF on writing.
 std::vector<std::string> SplitLines(const std::string &bytes);
 std::vector<std::string> LoadLines(const std::string &path);
 void SaveLines(const std::string &path, const std::vector<std::string> &lines);

@@ -29,7 +29,8 @@ void LoadInto(CSimpleIniA &ini, const std::string &file)
     } catch (const EFileError &) {
         return;
     }
-    ini.LoadData(bytes.data(), bytes.size());
+    const std::string text = DecodeStateText(bytes);
+    ini.LoadData(text.data(), text.size());
 }
 
 } // namespace
@@ -67,7 +68,7 @@ void IniWriteString(const std::string &file, const std::string &section,
         crlf += c;
     }
     try {
-        WriteFileAtomic(file, crlf);
+        WriteFileAtomic(file, EncodeStateText(crlf));
     } catch (const EFileError &) {
         throw EFileError("Unable to write to " + file);
     }

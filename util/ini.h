@@ -1,7 +1,9 @@
 #pragma once
 // Windows-style INI files, one value at a time: sections in brackets,
 // key=value lines, names compared without regard to case, values trimmed.
-// Bytes are Windows-1251 and lines are written with CR LF.
+// Values are UTF-8 in the program; the file is Windows-1251 whenever its
+// content fits, else UTF-8 after a byte-order mark, and is read either way.
+// Lines are written with CR LF.
 
 #include <string>
 

@@ -19,8 +19,8 @@ class FormFixture : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
 
-    // The temporary folder, ending in '/', as a Windows-1251 text.
-    std::string Folder() const { return dz::Utf8ToCp1251(tmp.path().toStdString()) + "/"; }
+    // The temporary folder, ending in '/' (a UTF-8 path, as the program keeps paths).
+    std::string Folder() const { return tmp.path().toStdString() + "/"; }
     // A UTF-8 file-system path inside the temporary folder.
     std::string FsPath(const std::string &utf8Name) const { return tmp.path().toStdString() + "/" + utf8Name; }
 

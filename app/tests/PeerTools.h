@@ -187,7 +187,7 @@ protected:
     {
         std::filesystem::create_directories(FsFolder(sub));
         TForm1Config config;
-        config.programFolder = dz::Utf8ToCp1251(FsFolder(sub));
+        config.programFolder = FsFolder(sub);
         config.msgPort = msgPort;
         config.strmPort = 0;
         config.dialogs = dialogs;

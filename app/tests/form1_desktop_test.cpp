@@ -41,7 +41,7 @@ protected:
     {
         auto f = MakeWindow("b", "127.0.0.2", "192.168.0.2");
         fs::create_directories(FsFolder("in"));
-        f->ShowReceiveFolder(dz::Utf8ToCp1251(FsFolder("in")));
+        f->ShowReceiveFolder(FsFolder("in"));
         if (introduced)
             Introduce(*f);
         return f;

@@ -2,6 +2,7 @@
 
 #include "Controls.h"
 #include "FormFixture.h"
+#include "peer/core.h"
 #include "Shell.h"
 #include "util/files.h"
 #include "util/ini.h"
@@ -116,25 +117,33 @@ TEST_F(ListsTest, CancellingTheDialogChangesNothing)
     EXPECT_EQ(ReadFile("~ListFile_send.txt"), "/a\r\n");
 }
 
-TEST_F(ListsTest, NamesWithoutAWindows1251FormAreRefused)
+TEST_F(ListsTest, NamesOfAnyAlphabetAreListedAndKept)
 {
     TForm1 &f = Start();
     const QString good = MakeFile("good.txt");
-    const QString bad = MakeFile("文件.txt");
-    dialogs->openFilesAnswers.push_back({bad, good});
+    const QString foreign = MakeFile("Müller 文件.txt");
+    dialogs->openFilesAnswers.push_back({foreign, good});
     f.SB_FileAddClick();
-    EXPECT_EQ(Rows(f.ListF_send), QStringList{good});
+    f.FormDropFiles({foreign});
+    EXPECT_EQ(Rows(f.ListF_send), (QStringList{foreign, good, foreign}));
+    EXPECT_TRUE(dialogs->messages.empty());
+    EXPECT_EQ(RowUtf8(f.ListF_send, 0), foreign.toStdString()) << "the path stays exact";
+    // The list cannot be said in Windows-1251: UTF-8 after a byte-order mark.
+    const std::string utf8 = "\xEF\xBB\xBF" + foreign.toStdString() + "\r\n" + good.toStdString() + "\r\n" +
+                             foreign.toStdString() + "\r\n";
+    EXPECT_EQ(ReadFile("~ListFile_send.txt"), utf8);
+    // Removing the foreign rows brings the file back to Windows-1251.
+    SetItemIndex(f.ListF_send, 2);
+    f.SB_FileDelClick();
+    SetItemIndex(f.ListF_send, 0);
+    f.SB_FileDelClick();
     EXPECT_EQ(ReadFile("~ListFile_send.txt"), ListFileOf({good}));
-    ASSERT_EQ(dialogs->messages.size(), 1u);
-    EXPECT_TRUE(dialogs->messages[0].text.contains(bad));
 
-    // Dropped the same way; a folder of such a name is skipped without a word.
-    const QString badFolder = MakeFolder("папка_文");
-    f.FormDropFiles({bad, badFolder, good});
-    EXPECT_EQ(Rows(f.ListF_send), (QStringList{good, good}));
-    ASSERT_EQ(dialogs->messages.size(), 2u);
-    EXPECT_TRUE(dialogs->messages[1].text.contains(bad));
-    EXPECT_FALSE(dialogs->messages[1].text.contains(badFolder));
+    // Read back either way at the next start.
+    f.FormDropFiles({foreign});
+    form.reset();
+    TForm1 &g = Start();
+    EXPECT_EQ(Rows(g.ListF_send), (QStringList{good, foreign}));
 }
 
 TEST_F(ListsTest, Dropping)
@@ -282,14 +291,16 @@ TEST_F(ListsTest, ChoosingTheReceiveFolder)
     ASSERT_EQ(dialogs->folderStarts.size(), 1u);
     EXPECT_EQ(dialogs->folderStarts[0], existing);
     EXPECT_EQ(f.Label_Dir_Reciv->text(), existing);
-    EXPECT_EQ(IniFolder(), dz::FromQString(existing));
+    EXPECT_EQ(IniFolder(), existing.toStdString());
+    // It fits Windows-1251, so that is how the file holds it.
+    EXPECT_NE(ReadFile("Dizaruz.ini").find("=" + dz::FromQString(existing) + "\r\n"), std::string::npos);
 
     // A folder keeps its case and gets its final '/'.
     const QString mixed = MakeFolder("Mixed Case");
     dialogs->folderAnswers.push_back({mixed});
     f.SB_DirClick();
     EXPECT_EQ(f.Label_Dir_Reciv->text(), mixed + QLatin1Char('/'));
-    EXPECT_EQ(IniFolder(), dz::FromQString(mixed) + "/");
+    EXPECT_EQ(IniFolder(), mixed.toStdString() + "/");
 
     // A typed folder that does not exist yet is made, with its parents.
     const QString fresh = QString::fromStdString(FsPath("new/deeper/Папка"));
@@ -297,7 +308,7 @@ TEST_F(ListsTest, ChoosingTheReceiveFolder)
     f.SB_DirClick();
     EXPECT_TRUE(std::filesystem::is_directory(FsPath("new/deeper/Папка")));
     EXPECT_EQ(f.Label_Dir_Reciv->text(), fresh + QLatin1Char('/'));
-    EXPECT_EQ(IniFolder(), dz::FromQString(fresh) + "/");
+    EXPECT_EQ(IniFolder(), fresh.toStdString() + "/");
     EXPECT_EQ(dialogs->folderStarts.back(), mixed + QLatin1Char('/'));
     EXPECT_TRUE(dialogs->messages.empty());
 }
@@ -328,13 +339,20 @@ TEST_F(ListsTest, ReceiveFolderFailures)
     EXPECT_EQ(TextOf(f.Label_Dir_Reciv), Folder() + "vanished/");
     EXPECT_EQ(IniFolder(), Folder() + "vanished/");
 
-    // A name with no Windows-1251 form is refused with a message.
-    const QString foreign = MakeFolder("目录");
+    // A name with no Windows-1251 form is taken as it is; the INI file
+    // then says so with a byte-order mark and holds UTF-8.
+    const QString foreign = MakeFolder("Téléchargements 目录");
     dialogs->folderAnswers.push_back({foreign});
     f.SB_DirClick();
-    ASSERT_EQ(dialogs->messages.size(), 2u);
-    EXPECT_TRUE(dialogs->messages[1].text.contains(foreign));
-    EXPECT_EQ(TextOf(f.Label_Dir_Reciv), Folder() + "vanished/");
+    EXPECT_EQ(dialogs->messages.size(), 1u);
+    EXPECT_EQ(f.Label_Dir_Reciv->text(), foreign + QLatin1Char('/'));
+    EXPECT_EQ(IniFolder(), foreign.toStdString() + "/");
+    EXPECT_EQ(ReadFile("Dizaruz.ini").rfind("\xEF\xBB\xBF[LOCAL]", 0), 0u) << ReadFile("Dizaruz.ini");
+    // And the next start finds it.
+    form.reset();
+    TForm1 &g = Start();
+    EXPECT_EQ(g.Label_Dir_Reciv->text(), foreign + QLatin1Char('/'));
+    EXPECT_EQ(g.Core().ReceiveFolder(), foreign.toStdString() + "/");
 }
 
 TEST_F(ListsTest, FolderDialogAsksBeforeTakingANewFolder)

@@ -132,6 +132,28 @@ TEST_F(StartupTest, AnErrorEndsStartUpWhereItAroseAndIsShown)
     EXPECT_FALSE(f.Timer2->isActive());
 }
 
+// A home folder with letters Windows-1251 lacks: the state is kept there all
+// the same, and comes back at the next start.
+TEST_F(StartupTest, AProgramFolderOfAnyAlphabetKeepsTheState)
+{
+    const std::string folder = Folder() + "Jos\xC3\xA9 M\xC3\xBCller/"; // José Müller
+    std::filesystem::create_directories(folder);
+    {
+        TForm1 &f = Start(folder);
+        f.Edit_Mess->setText(QStringLiteral("x"));
+        f.Edit_RemoteComputerName->setText(QStringLiteral("beta"));
+        AddRow(f.ListF_send, "/a", true, true);
+        f.SaveListFile(f.ListF_send);
+        dialogs->folderAnswers.push_back({QString::fromStdString(folder)});
+        f.SB_DirClick();
+    }
+    form.reset();
+    TForm1 &g = Start(folder);
+    EXPECT_EQ(g.ProgramFolder(), folder);
+    EXPECT_EQ(ListRows(g.ListF_send), std::vector<std::string>{"/a"});
+    EXPECT_EQ(g.Label_Dir_Reciv->text().toStdString(), folder);
+}
+
 TEST_F(StartupTest, ProgramFolderDefaultsToTheExecutablesFolder)
 {
     TForm1Config config;

@@ -71,7 +71,7 @@ TEST_F(TransferTest, ACheckedListTravelsWholeAndLeavesTheSendList)
         AddRow(a->ListF_send, dz::Utf8ToCp1251(FsFolder("src") + name), true, checked);
     // A receive folder without its final separator: files still go inside it.
     fs::create_directories(FsFolder("in"));
-    std::string in = dz::Utf8ToCp1251(FsFolder("in"));
+    std::string in = FsFolder("in");
     in.pop_back();
     b->ShowReceiveFolder(in);
 
@@ -113,7 +113,7 @@ TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
     auto b = MakeWindow("b", "127.0.0.2", "192.168.0.2");
     Introduce(*b);
     fs::create_directories(FsFolder("in/deep"));
-    b->ShowReceiveFolder(dz::Utf8ToCp1251(FsFolder("in/deep")));
+    b->ShowReceiveFolder(FsFolder("in/deep"));
 
     // A name with a folder part lands inside the receive folder.
     Deliver(*b, "File_Start|../escape.txt");
@@ -144,7 +144,7 @@ TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
     EXPECT_EQ(TextOf(b->Label_RecivNow), "nowhere.txt") << "the pending name stays after a failure";
 
     // A file of the same name is replaced whole.
-    b->ShowReceiveFolder(dz::Utf8ToCp1251(FsFolder("in/deep")));
+    b->ShowReceiveFolder(FsFolder("in/deep"));
     Deliver(*b, "File_Start|escape.txt");
     Stream(*b, "second");
     EXPECT_EQ(ReadFile("in/deep", "escape.txt"), "second");
@@ -176,7 +176,7 @@ TEST_F(RawRunTest, AnUnreadableFileStallsTheRunAtItsRow)
 
     a->SB_sendClick();
     ASSERT_TRUE(PumpUntil([&] { return !dialogs->messages.empty(); }, 10000));
-    EXPECT_EQ(dialogs->messages[0].text, dz::ToQString("Cannot open file " + missing));
+    EXPECT_EQ(dialogs->messages[0].text, QString::fromStdString("Cannot open file " + FsFolder("src") + "gone.txt"));
     // The run ends there: no stream and no File_End, but the peer hears
     // that the batch is over, and the user can start again at once.
     ASSERT_TRUE(PumpUntil([&] { return msgPeer.count() == 3; }));
@@ -188,6 +188,24 @@ TEST_F(RawRunTest, AnUnreadableFileStallsTheRunAtItsRow)
     ASSERT_EQ(a->ListF_send->count(), 2);
     EXPECT_EQ(RowText(a->ListF_send, 0), missing);
     EXPECT_TRUE(RowChecked(a->ListF_send, 0));
+}
+
+// A name Windows-1251 cannot say goes to the peer transliterated, with the
+// characters a Windows copy refuses made '_'; the file itself is read from
+// its exact path.
+TEST_F(RawRunTest, FileNamesAreAnnouncedAsAWindowsCopyCanTakeThem)
+{
+    auto b = MakeWindow("b", "127.0.0.2", "192.168.0.2");
+    Introduce(*b);
+    a->NMStrm1->Port = b->NMStrmServ1->LocalPort();
+    const std::string name = "Cr\xC3\xA8me br\xC3\xBBl\xC3\xA9" "e: \xE6\x96\x87?.txt"; // Crème brûlée: 文?.txt
+    MakeFile(name, 5, 1);
+    AddRowUtf8(a->ListF_send, FsFolder("src") + name, true, true);
+    a->SB_sendClick();
+    ASSERT_TRUE(PumpUntil([&] { return msgPeer.count() == 4; }, 10000));
+    EXPECT_EQ(msgPeer.texts()[1], "File_Start|Creme brulee_ __.txt");
+    EXPECT_EQ(msgPeer.texts()[2], "File_End|Creme brulee_ __.txt");
+    EXPECT_TRUE(dialogs->messages.empty());
 }
 
 TEST_F(RawRunTest, UncheckedRowsCostATickEachAndStay)

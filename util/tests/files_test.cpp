@@ -133,10 +133,17 @@ TEST_F(FilesTest, LinesAcceptEveryLineEndAndWriteCrLf)
     for (const auto &c : cases)
         EXPECT_EQ(SplitLines(c.bytes), c.lines) << c.bytes;
 
+    // Lines are UTF-8 in the program; the file is Windows-1251 while they
+    // fit, UTF-8 after a byte-order mark when they do not, and read either way.
     const std::string file = Dir() + "~ListFile_send.txt";
-    SaveLines(file, {"/home/u/\xE0.txt", "", "b"});
+    const std::string a = "/home/u/\xD0\xB0.txt"; // а.txt
+    SaveLines(file, {a, "", "b"});
     EXPECT_EQ(ReadFileBytes(file), "/home/u/\xE0.txt\r\n\r\nb\r\n");
-    EXPECT_EQ(LoadLines(file), (std::vector<std::string>{"/home/u/\xE0.txt", "", "b"}));
+    EXPECT_EQ(LoadLines(file), (std::vector<std::string>{a, "", "b"}));
+    const std::string e = "/home/u/caf\xC3\xA9.txt"; // café.txt
+    SaveLines(file, {a, e});
+    EXPECT_EQ(ReadFileBytes(file), "\xEF\xBB\xBF" + a + "\r\n" + e + "\r\n");
+    EXPECT_EQ(LoadLines(file), (std::vector<std::string>{a, e}));
     SaveLines(file, {});
     EXPECT_EQ(ReadFileBytes(file), "");
 }
@@ -210,12 +217,21 @@ TEST_F(FilesTest, AtomicWriteOfPiecesKeepsEveryByteInOrder)
         }
 }
 
-TEST_F(FilesTest, CyrillicNamesReachTheFileSystemAsUtf8)
+TEST_F(FilesTest, PathsOfAnyAlphabetAreUsedExactly)
 {
-    const std::string cp1251Name = Dir() + "\xCF\xF0\xE8\xE2\xE5\xF2.txt"; // Привет.txt
-    WriteFileAtomic(cp1251Name, std::string("x"));
-    EXPECT_TRUE(fs::exists(Dir() + "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt"));
-    EXPECT_TRUE(FileExists(cp1251Name));
+    for (const std::string name : {"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt", // Привет.txt
+                                   "M\xC3\xBCller \xE6\x96\x87.txt"}) {                    // Müller 文.txt
+        const std::string path = Dir() + name;
+        WriteFileAtomic(path, std::string("x"));
+        EXPECT_TRUE(fs::exists(path));
+        EXPECT_TRUE(FileExists(path));
+        EXPECT_TRUE(IsDriveWritable(path));
+    }
+    const std::string folder = Dir() + "T\xC3\xA9l\xC3\xA9chargements/"; // Téléchargements/
+    fs::create_directories(folder);
+    EXPECT_TRUE(FolderExists(folder));
+    EXPECT_TRUE(IsDriveWritable(folder));
+    EXPECT_EQ(UniqueFileName(folder + "a.txt"), folder + "a.txt");
 }
 
 TEST(System, ComputerNameAndAddress)

@@ -1,4 +1,5 @@
 #include "util/files.h"
+#include "util/codepage.h"
 #include "util/ini.h"
 
 #include <gtest/gtest.h>
@@ -34,11 +35,11 @@ TEST_F(IniTest, ValuesAreTrimmedAndNamesIgnoreCase)
 
 TEST_F(IniTest, WritesCyrillicInWindows1251WithCrLf)
 {
-    const std::string cyr = "/home/\xCF\xF0\xE8\xE5\xEC/"; // /home/Прием/
-    IniWriteString(Ini(), "LOCAL", "SubDir_for_Reciv", "  " + cyr + "  ");
+    const std::string cyr = "/home/\xCF\xF0\xE8\xE5\xEC/"; // /home/Прием/ in Windows-1251
+    IniWriteString(Ini(), "LOCAL", "SubDir_for_Reciv", "  " + Cp1251ToUtf8(cyr) + "  ");
     IniWriteString(Ini(), "REMOTE", "ComputerName", "BETA");
     IniWriteString(Ini(), "REMOTE", "ComputerIP", "10.0.0.2");
-    EXPECT_EQ(IniReadString(Ini(), "LOCAL", "SubDir_for_Reciv", ""), cyr);
+    EXPECT_EQ(IniReadString(Ini(), "LOCAL", "SubDir_for_Reciv", ""), Cp1251ToUtf8(cyr));
     EXPECT_EQ(IniReadString(Ini(), "REMOTE", "ComputerIP", ""), "10.0.0.2");
 
     const std::string bytes = ReadFileBytes(Ini());
@@ -51,7 +52,15 @@ TEST_F(IniTest, WritesCyrillicInWindows1251WithCrLf)
     // Rewriting one key keeps the others.
     IniWriteString(Ini(), "REMOTE", "ComputerName", "GAMMA");
     EXPECT_EQ(IniReadString(Ini(), "REMOTE", "ComputerName", ""), "GAMMA");
-    EXPECT_EQ(IniReadString(Ini(), "LOCAL", "SubDir_for_Reciv", ""), cyr);
+    EXPECT_EQ(IniReadString(Ini(), "LOCAL", "SubDir_for_Reciv", ""), Cp1251ToUtf8(cyr));
+
+    // A folder Windows-1251 cannot say: the whole file turns UTF-8 with a
+    // byte-order mark, and every value reads back.
+    const std::string accented = "/home/u/T\xC3\xA9l\xC3\xA9chargements/"; // Téléchargements
+    IniWriteString(Ini(), "LOCAL", "SubDir_for_Reciv", accented);
+    EXPECT_EQ(ReadFileBytes(Ini()).rfind("\xEF\xBB\xBF", 0), 0u);
+    EXPECT_EQ(IniReadString(Ini(), "LOCAL", "SubDir_for_Reciv", ""), accented);
+    EXPECT_EQ(IniReadString(Ini(), "REMOTE", "ComputerName", ""), "GAMMA");
 }
 
 TEST_F(IniTest, NoWriteWhereTheProbeFails)
