@@ -461,7 +461,9 @@ void TForm1::CreateNetworkComponents()
     NMStrm1 = &session_->Streams().Client();
     NMMSGServ1 = &session_->MsgServer();
     NMStrmServ1 = &session_->StrmServer();
-    NMMsg1->OnInvalidHost = [this](bool &Handled) { NMMsg1InvalidHost(Handled); };
+    // Asked only when neither the name, nor "<name>.local", nor the peer's
+    // known address reaches the host.
+    session_->Outbox().SetInvalidHostHandler([this](bool &Handled) { NMMsg1InvalidHost(Handled); });
     session_->Listen();
     CheckListening();
 }

@@ -392,6 +392,19 @@ void TPeerCore::NoteResolved(const std::string &host, std::uint32_t address)
         AddPeerAddress(address);
 }
 
+std::string TPeerCore::FallbackAddress(const std::string &host) const
+{
+    std::lock_guard lock(mutex_);
+    const bool peersName = !host.empty() && (host == remoteName_ || host == hosts_.msgHost || host == hosts_.strmHost);
+    if (!peersName || peerAddresses_.empty())
+        return {};
+    in_addr a {};
+    a.s_addr = peerAddresses_.front();
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
 TPeerCore::TStreamTarget TPeerCore::StreamTarget(std::uint32_t fromAddress) const
 {
     std::lock_guard lock(mutex_);

@@ -141,6 +141,10 @@ public:
     // The message client reached host at address: when host is the
     // introduced peer's, the address is the peer's too.
     void NoteResolved(const std::string &host, std::uint32_t address);
+    // Where to reach host when its name does not resolve: when it is the
+    // introduced peer's name, the address its introduction came from (or
+    // the one it announced), as dotted text; else empty.
+    std::string FallbackAddress(const std::string &host) const;
     // The text of a message as it goes out now.
     std::string Render(const TOutgoing &message) const;
 

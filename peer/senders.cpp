@@ -5,6 +5,7 @@
 #include "services/nmstrm.h"
 #include "util/errors.h"
 #include "util/files.h"
+#include "util/system.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -66,6 +67,36 @@ void TSenderBase::Report(const TDone &done, const std::string &error)
     });
 }
 
+void TSenderBase::SetInvalidHostHandler(std::function<void(bool &Handled)> handler)
+{
+    std::lock_guard lock(handlerMutex_);
+    invalidHost_ = std::move(handler);
+}
+
+void TSenderBase::RepairHost(TPeerCore &core, std::string &host, bool &Handled)
+{
+    Handled = false;
+    // Home networks often have no DNS for bare names: ask the resolver for
+    // the mDNS name, then fall back on where the peer's introduction came from.
+    std::string address;
+    if (!host.empty() && host.find('.') == std::string::npos)
+        address = ResolveIPv4(host + ".local");
+    if (address.empty())
+        address = core.FallbackAddress(host);
+    if (!address.empty()) {
+        host = address;
+        Handled = true;
+        return;
+    }
+    std::function<void(bool &)> handler;
+    {
+        std::lock_guard lock(handlerMutex_);
+        handler = invalidHost_;
+    }
+    if (handler)
+        handler(Handled);
+}
+
 void TSenderBase::CutInFlight(const std::function<void()> &cancel, std::chrono::milliseconds limit)
 {
     // A cancel that lands between two operations of the client is forgotten
@@ -83,6 +114,7 @@ TOutbox::TOutbox(TPeerCore &core, std::uint16_t port) : TSenderBase("dz-outbox")
         client_ = std::make_unique<services::TNMMsg>();
         client_->Port = port;
         client_->ReportLevel = 0;
+        client_->OnInvalidHost = [this](bool &Handled) { RepairHost(core_, client_->Host, Handled); };
     });
 }
 
@@ -138,6 +170,7 @@ TStreamSender::TStreamSender(TPeerCore &core, std::uint16_t port) : TSenderBase(
         client_ = std::make_unique<services::TNMStrm>();
         client_->Port = port;
         client_->ReportLevel = 0;
+        client_->OnInvalidHost = [this](bool &Handled) { RepairHost(core_, client_->Host, Handled); };
         // A cancel that came while the client was between two operations
         // still stops the transfer at its next send.
         client_->OnPacketSent = [this](dz::net::TPowersock *) {

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -36,11 +37,22 @@ namespace dz::peer {
 using TDone = std::function<void(const std::string &error)>;
 
 // What the senders share: the worker, the way back to the owner thread,
-// and the cut of what is in flight.
+// the cut of what is in flight, and the repair of a name that does not
+// resolve.
 class TSenderBase {
+public:
+    // Called (on the sender's thread) when a host can be reached by no
+    // means: not by its name, nor as "<name>.local", nor at the address its
+    // introduction came from. Leave Handled false to give up.
+    void SetInvalidHostHandler(std::function<void(bool &Handled)> handler);
+
 protected:
     explicit TSenderBase(const char *name);
     ~TSenderBase();
+
+    // The client's OnInvalidHost: repairs host where the system's resolver
+    // knows "<name>.local" or the core knows the peer's address.
+    void RepairHost(TPeerCore &core, std::string &host, bool &Handled);
 
     // Runs done(error) on the owner thread, unless the sender is gone by then.
     void Report(const TDone &done, const std::string &error);
@@ -52,6 +64,8 @@ protected:
     std::atomic<bool> cancel_{false};
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::atomic<bool> stopping_{false};
+    std::mutex handlerMutex_;
+    std::function<void(bool &Handled)> invalidHost_;
 };
 
 class TOutbox : public TSenderBase {

@@ -41,6 +41,21 @@ std::string GetThisComputerName()
     return Utf8ToCp1251(HostName());
 }
 
+std::string ResolveIPv4(const std::string &name)
+{
+    if (name.empty())
+        return {};
+    addrinfo hints {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *result = nullptr;
+    if (::getaddrinfo(name.c_str(), nullptr, &hints, &result) != 0 || !result)
+        return {};
+    const in_addr first = reinterpret_cast<sockaddr_in *>(result->ai_addr)->sin_addr;
+    ::freeaddrinfo(result);
+    return Dotted(first);
+}
+
 std::string LocalAddress()
 {
     const std::string name = HostName();

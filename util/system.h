@@ -14,4 +14,9 @@ std::string GetThisComputerName();
 // an interface that is up and not loopback; empty when there is none.
 std::string LocalAddress();
 
+// The first IPv4 address of a host name through the system's resolver
+// (which asks mDNS for ".local" names where the system has it), as dotted
+// text; empty when it does not resolve. Blocks while the resolver works.
+std::string ResolveIPv4(const std::string &name);
+
 } // namespace dz

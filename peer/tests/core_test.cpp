@@ -151,6 +151,17 @@ TEST(CoreTest, TheConnectingSideKnowsItsPeerFromItsAnswer)
     EXPECT_FALSE(s.core.StreamTarget(kStranger).allowed);
 }
 
+TEST(CoreTest, ThePeersNameFallsBackOnTheAddressItsIntroductionCameFrom)
+{
+    Started s(false);
+    EXPECT_EQ(s.core.FallbackAddress("ALPHA"), "") << "no peer yet";
+    s.From("ItsMe=ALPHA|192.168.7.7", ::inet_addr("10.0.0.5"));
+    EXPECT_EQ(s.core.FallbackAddress("ALPHA"), "10.0.0.5");
+    EXPECT_EQ(s.core.FallbackAddress("OTHER"), "");
+    s.From("By", ::inet_addr("10.0.0.5"));
+    EXPECT_EQ(s.core.FallbackAddress("ALPHA"), "");
+}
+
 TEST(CoreTest, CapabilitiesComeOnlyFromThePeerAndAreForgotten)
 {
     using dz::peer::TCapabilities;

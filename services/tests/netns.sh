@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sourced by the two-host tests: two computers on one machine, network
 # namespaces joined by a veth pair, "alpha" at 10.213.0.1 and "beta" at
-# 10.213.0.2, each resolving the other's name from its own hosts file.
+# 10.213.0.2, each resolving the other's name from its own hosts file (with
+# NETNS_NAMES=none set before sourcing, neither resolves any name but its
+# own, as on a home network without a local DNS).
 # After sourcing: $alpha and $beta name the namespaces, $work is a scratch
 # folder, `on NS NAME CMD...` runs a command there under the host name NAME.
 # Everything is removed on exit. Exits 77 (skip) without root.
@@ -28,7 +30,11 @@ ip -n "$beta" addr add 10.213.0.2/24 dev "vb$tag"
 for ns in "$alpha" "$beta"; do
   ip -n "$ns" link set lo up
   mkdir -p "/etc/netns/$ns"
-  printf '127.0.0.1 localhost\n10.213.0.1 alpha\n10.213.0.2 beta\n' > "/etc/netns/$ns/hosts"
+  if [ "${NETNS_NAMES:-}" = none ]; then
+    printf '127.0.0.1 localhost\n' > "/etc/netns/$ns/hosts"
+  else
+    printf '127.0.0.1 localhost\n10.213.0.1 alpha\n10.213.0.2 beta\n' > "/etc/netns/$ns/hosts"
+  fi
   # Names not in the hosts file are asked of nobody outside.
   printf 'nameserver 127.0.0.1\n' > "/etc/netns/$ns/resolv.conf"
 done
