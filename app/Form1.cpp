@@ -9,6 +9,8 @@
 #include "Form1Desktop.h"
 #include "Guard.h"
 #include "Icons.h"
+#include "peer/progress.h"
+#include "peer/sendrun.h"
 #include "peer/session.h"
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
@@ -30,6 +32,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QProgressBar>
 #include <QScreen>
 #include <QSplitter>
 #include <QStyledItemDelegate>
@@ -273,6 +276,24 @@ void TForm1::BuildControls()
     statusLayout->add(Panel7, Align::Right, 25); // SB_Help and the bevel
     SB_Help = MakeButton(Panel7, "SB_Help", TButtonPicture::Help, QRect(1, 1, 23, 22), QString(), false,
                          QStringLiteral("About"));
+    Panel_Progress = MakePanel(Panel1, "Panel_Progress", TBevel::None);
+    statusLayout->add(Panel_Progress, Align::Client);
+    auto *progressLayout = new TAlignLayout(Panel_Progress);
+    SB_Cancel = MakeButton(Panel_Progress, "SB_Cancel", TButtonPicture::Stop, QRect(0, 1, 23, 22),
+                           QStringLiteral("Прервать передачу (Esc)"), true);
+    progressLayout->add(SB_Cancel, Align::Right, 25);
+    Label_Speed = MakeLabel(Panel_Progress, "Label_Speed", QString());
+    Label_Speed->setAlignment(Qt::AlignCenter);
+    Label_Speed->setAccessibleName(QStringLiteral("Скорость и оставшееся время"));
+    progressLayout->add(Label_Speed, Align::Right, 92);
+    ProgressBar_File = new QProgressBar(Panel_Progress);
+    ProgressBar_File->setObjectName(QStringLiteral("ProgressBar_File"));
+    ProgressBar_File->setAccessibleName(QStringLiteral("Передача файла"));
+    ProgressBar_File->setRange(0, 1000);
+    ProgressBar_File->setTextVisible(true);
+    ProgressBar_File->setAlignment(Qt::AlignCenter);
+    progressLayout->add(ProgressBar_File, Align::Client);
+    Panel_Progress->hide();
 
     Panel2 = MakePanel(this, "Panel2", TBevel::LoweredTwice);
     formLayout->add(Panel2, Align::Client);
@@ -388,6 +409,12 @@ void TForm1::BuildControls()
     SetTextColour(Label_YesSend, Qt::red, Qt::yellow);
     Label_YesSend->hide();
     sendBarLayout->add(Label_YesSend, Align::Right, 87);
+    Label_RunProgress = MakeLabel(Panel4, "Label_RunProgress", QString());
+    Label_RunProgress->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Label_RunProgress->setContentsMargins(0, 0, 4, 0);
+    Label_RunProgress->setAccessibleName(QStringLiteral("Передано по списку"));
+    Label_RunProgress->hide();
+    sendBarLayout->add(Label_RunProgress, Align::Right, 118);
     ListF_send = MakeList(Page_Send, "ListF_send");
     ListF_send->setContextMenuPolicy(Qt::CustomContextMenu);
     sendLayout->add(ListF_send, Align::Client);
@@ -405,6 +432,8 @@ void TForm1::BuildControls()
 
     Timer1 = MakeTimer(this, "Timer1");
     Timer2 = MakeTimer(this, "Timer2");
+    Timer_Progress = MakeTimer(this, "Timer_Progress");
+    Timer_Progress->setInterval(100);
     OD1.title = QStringLiteral("Добавить файл(ы) в список");
 
     // Only the editable controls and the lists take the Tab key, the remote name first.
@@ -437,6 +466,8 @@ void TForm1::WireEvents()
     connect(SB_send, &QToolButton::clicked, this, Guarded(&TForm1::SB_sendClick));
     connect(Timer1, &QTimer::timeout, this, Guarded(&TForm1::Timer1Timer));
     connect(Timer2, &QTimer::timeout, this, Guarded(&TForm1::Timer2Timer));
+    connect(Timer_Progress, &QTimer::timeout, this, Guarded(&TForm1::Timer_ProgressTimer));
+    connect(SB_Cancel, &QToolButton::clicked, this, Guarded(&TForm1::SB_CancelClick));
     connect(ListF_send, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopupMenu1->popup(ListF_send->viewport()->mapToGlobal(pos)); });
     // Key preview: the window sees every key before the focused control does.

@@ -34,6 +34,7 @@ class QListWidget;
 class QMenu;
 class QMimeData;
 class QPlainTextEdit;
+class QProgressBar;
 class QSplitter;
 class QTabWidget;
 class QTimer;
@@ -42,6 +43,8 @@ class TAboutBox;
 class TForm1Desktop;
 namespace dz::peer {
 class TOrderedWork;
+class TProgressMeter;
+class TStepControl;
 class TPeerCore;
 class TPeerSession;
 struct TEffect;
@@ -88,6 +91,12 @@ public:
     QLabel *Label_DateTime;
     QFrame *Panel7;
     QToolButton *SB_Help;
+    // The transfer under way, between the clock and the help button; hidden
+    // while nothing moves.
+    QFrame *Panel_Progress;
+    QProgressBar *ProgressBar_File; // the file going out or coming in: bytes done of its size
+    QLabel *Label_Speed;            // its speed and the time left
+    QToolButton *SB_Cancel;         // stops the send run, or refuses the file coming in
     QFrame *Panel2;
     QGroupBox *GroupBox3;    // this computer
     QLabel *Label_ThisName;
@@ -126,6 +135,7 @@ public:
     QToolButton *SB_ListClear;
     QToolButton *SB_send;
     QLabel *Label_YesSend;
+    QLabel *Label_RunProgress; // the send run: files and bytes done of the checked rows
     QListWidget *ListF_send; // the send list: file paths with check marks
     QMenu *PopupMenu1;       // ListF_send's context menu
     QAction *N1;
@@ -136,6 +146,7 @@ public:
     TForm1Desktop *Desktop;
     QTimer *Timer1;          // steps a send run
     QTimer *Timer2;          // the status-bar clock
+    QTimer *Timer_Progress;  // shows how a transfer gets on, ten times a second while one goes
     TOpenDialogOptions OD1;
 
     // --- Network components ---------------------------------------------
@@ -227,6 +238,15 @@ public:
     void NMStrmServ1MSG(const std::string &sFrom, const std::string &name);
     // Whether a step of a send run is on its way.
     bool StepInFlight() const { return stepRow_ != 0; }
+    // Whether a send run is going (from its start to its "Send_End").
+    bool RunGoing() const { return runGoing_; }
+    // Stops the send run: the file on its way is cut (the peer keeps
+    // nothing of it), its row stays checked, and the peer hears "Send_End".
+    void CancelRun();
+    // SB_Cancel: stops the send run, or refuses the file coming in.
+    void SB_CancelClick();
+    // Shows how the transfer under way gets on (Timer_Progress).
+    void Timer_ProgressTimer();
 
     // --- Environment ----------------------------------------------------
     const std::string &ProgramFolder() const { return files_.programFolder(); }
@@ -273,6 +293,18 @@ private:
     quint64 run_ = 0;
     quint64 stepRow_ = 0;
     quint64 rowSerial_ = 0;
+    bool runGoing_ = false;
+    std::shared_ptr<dz::peer::TStepControl> step_;
+    // What the progress display counts: the file on its way (either way),
+    // and the send run's checked rows.
+    std::unique_ptr<dz::peer::TProgressMeter> fileMeter_;
+    bool meterForIncoming_ = false;
+    int runFiles_ = 0;
+    int runFilesDone_ = 0;
+    qint64 runBytes_ = 0;
+    qint64 runBytesDone_ = 0;
+    void ShowProgress();
+    void EndRunDisplay();
 };
 
 // The local files among dropped URLs, as UTF-8 paths, in their order.

@@ -120,6 +120,8 @@ void TForm1::FormKeyDown(quint16 &Key, Qt::KeyboardModifiers Shift)
     (void)Shift;
     if (Key == 13)
         SB_msgClick();
+    else if (Key == 27 && RunGoing())
+        CancelRun();
 }
 
 void TForm1::SpeedButton2Click()

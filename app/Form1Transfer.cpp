@@ -7,6 +7,7 @@
 #include "Form1.h"
 #include "Guard.h"
 
+#include "peer/progress.h"
 #include "peer/sendrun.h"
 #include "peer/session.h"
 #include "util/codepage.h"
@@ -18,13 +19,45 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QPointer>
+#include <QProgressBar>
 #include <QTimer>
 #include <QToolButton>
+
+#include <sys/stat.h>
 
 namespace {
 
 // Where a send-list row keeps the number by which its step finds it again.
 constexpr int kStepRowRole = Qt::UserRole + 1;
+
+// A size as the user reads it: "512 Б", "340 КБ", "12,5 МБ", "1,2 ГБ".
+QString BytesText(qint64 bytes)
+{
+    const char *units[] = {"Б", "КБ", "МБ", "ГБ", "ТБ"};
+    double value = static_cast<double>(bytes);
+    int unit = 0;
+    while (value >= 1024 && unit < 4) {
+        value /= 1024;
+        ++unit;
+    }
+    const int decimals = unit == 0 || value >= 100 ? 0 : 1;
+    return QLocale(QLocale::Russian).toString(value, 'f', decimals) + QLatin1Char(' ') + QString::fromUtf8(units[unit]);
+}
+
+// "0:42", "12:05", "1:02:03".
+QString DurationText(std::chrono::seconds left)
+{
+    const qint64 s = left.count();
+    if (s >= 3600)
+        return QStringLiteral("%1:%2:%3").arg(s / 3600).arg(s / 60 % 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+qint64 FileSize(const std::string &path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<qint64>(st.st_size) : 0;
+}
 
 int RowNumbered(const QListWidget *list, quint64 number)
 {
@@ -44,7 +77,21 @@ void TForm1::SB_sendClick()
         return;
     // A new run: a step of the old one that is still on its way ends
     // without moving this one.
+    if (step_)
+        step_->Cancel();
     const quint64 run = ++run_;
+    runGoing_ = true;
+    // What the run has to carry: its checked rows as they stand now.
+    runFiles_ = runFilesDone_ = 0;
+    runBytes_ = runBytesDone_ = 0;
+    for (int row = 0; row < ListF_send->count(); ++row)
+        if (RowChecked(ListF_send, row)) {
+            ++runFiles_;
+            runBytes_ += FileSize(RowUtf8(ListF_send, row));
+        }
+    Label_RunProgress->show();
+    ShowProgress();
+    Timer_Progress->start();
     const dz::peer::TOutcome start = Core().StartRun();
     ShowDecided();
     const QPointer<TForm1> self(this);
@@ -55,6 +102,7 @@ void TForm1::SB_sendClick()
             // Nothing started: the user can try again at once.
             self->session_->Send(self->Core().EndRun(false));
             self->ShowDecided();
+            self->EndRunDisplay();
             return dz::ReportError(error);
         }
         SetItemIndex(self->ListF_send, -1);
@@ -74,6 +122,7 @@ void TForm1::Timer1Timer()
                 dz::ReportError(error);
         });
         ShowDecided();
+        EndRunDisplay();
         return;
     case dz::peer::TNextStep::Kind::Skip:
         SetItemIndex(ListF_send, next.row);
@@ -87,27 +136,40 @@ void TForm1::Timer1Timer()
     const quint64 row = ++rowSerial_;
     item->setData(kStepRowRole, row);
     stepRow_ = row;
+    const std::string path = RowUtf8(ListF_send, next.row);
+    fileMeter_ = std::make_unique<dz::peer::TProgressMeter>();
+    fileMeter_->Start(FileSize(path), std::chrono::steady_clock::now());
+    meterForIncoming_ = false;
     const QPointer<TForm1> self(this);
     const quint64 run = run_;
-    dz::peer::RunStep(session_->Outbox(), session_->Streams(), RowUtf8(ListF_send, next.row),
-                      [self, run, row](const std::string &error) {
-                          if (self)
-                              RunGuarded([&] { self->StepDone(run, row, error); });
-                      });
+    step_ = dz::peer::RunStep(session_->Outbox(), session_->Streams(), path,
+                              [self, run, row](const std::string &error) {
+                                  if (self)
+                                      RunGuarded([&] { self->StepDone(run, row, error); });
+                              });
 }
 
 void TForm1::StepDone(quint64 run, quint64 row, const std::string &error)
 {
+    if (run != run_)
+        return; // a step of a run that was stopped or started afresh
     stepRow_ = 0;
+    step_.reset();
+    if (fileMeter_) {
+        if (error.empty()) {
+            ++runFilesDone_;
+            runBytesDone_ += fileMeter_->Total();
+        }
+        fileMeter_.reset();
+    }
     if (!error.empty()) {
-        if (run != run_)
-            return;
         // The run ends at its row: the row stays, checked, for a later run,
         // which the user can start at once. The peer hears that the batch
         // is over where the message service still works.
         Timer1->stop();
         session_->Send(Core().EndRun(true));
         ShowDecided();
+        EndRunDisplay();
         return dz::ReportError(error);
     }
     // The step finds its own row again, wherever it is now; a row deleted
@@ -118,8 +180,100 @@ void TForm1::StepDone(quint64 run, quint64 row, const std::string &error)
         SetItemIndex(ListF_send, p - 1);
         SaveListFile(ListF_send);
     }
-    if (run == run_)
-        Timer1->start();
+    ShowProgress();
+    Timer1->start();
+}
+
+void TForm1::CancelRun()
+{
+    if (!runGoing_)
+        return;
+    Timer1->stop();
+    ++run_; // what the stopped step still reports is stale
+    if (step_)
+        step_->Cancel();
+    step_.reset();
+    stepRow_ = 0;
+    fileMeter_.reset();
+    // The peer leaves its receiving state; the row stays, checked.
+    session_->Send(Core().EndRun(true));
+    ShowDecided();
+    EndRunDisplay();
+}
+
+void TForm1::EndRunDisplay()
+{
+    runGoing_ = false;
+    Label_RunProgress->hide();
+    ShowProgress();
+}
+
+void TForm1::SB_CancelClick()
+{
+    if (runGoing_)
+        CancelRun();
+    else
+        session_->CancelIncoming();
+}
+
+void TForm1::Timer_ProgressTimer()
+{
+    ShowProgress();
+}
+
+void TForm1::ShowProgress()
+{
+    const auto now = std::chrono::steady_clock::now();
+    // The file on its way out, else the one coming in.
+    std::optional<std::string> name;
+    if (fileMeter_ && !meterForIncoming_ && stepRow_ != 0) {
+        const qint64 total = session_->Streams().BytesTotal();
+        if (total > 0 && total != fileMeter_->Total() && session_->Streams().BytesSent() == 0)
+            fileMeter_->Start(total, now);
+        fileMeter_->Sample(session_->Streams().BytesSent(), now);
+        name = RowUtf8(ListF_send, RowNumbered(ListF_send, stepRow_));
+    } else if (const dz::peer::TIncoming in = session_->Incoming(); in.active) {
+        if (!fileMeter_ || !meterForIncoming_ || fileMeter_->Total() != in.total) {
+            fileMeter_ = std::make_unique<dz::peer::TProgressMeter>();
+            fileMeter_->Start(in.total, now);
+            meterForIncoming_ = true;
+        }
+        fileMeter_->Sample(in.done, now);
+        name = dz::Cp1251ToUtf8(in.name);
+    } else if (meterForIncoming_) {
+        fileMeter_.reset();
+        meterForIncoming_ = false;
+    }
+
+    if (fileMeter_ && name) {
+        const QString of = BytesText(fileMeter_->Done()) + QStringLiteral(" из ") + BytesText(fileMeter_->Total());
+        ProgressBar_File->setValue(fileMeter_->Total() > 0
+                                       ? static_cast<int>(fileMeter_->Done() * 1000 / fileMeter_->Total())
+                                       : 1000);
+        ProgressBar_File->setFormat(of);
+        ProgressBar_File->setAccessibleDescription(QString::fromStdString(*name) + QStringLiteral(": ") + of);
+        ProgressBar_File->setToolTip(ProgressBar_File->accessibleDescription());
+        QString speed;
+        if (const auto bps = fileMeter_->BytesPerSecond())
+            speed = BytesText(static_cast<qint64>(*bps)) + QStringLiteral("/с");
+        if (const auto left = fileMeter_->TimeLeft())
+            speed += QStringLiteral(" · ") + DurationText(*left);
+        Label_Speed->setText(speed);
+        Panel_Progress->show();
+    } else {
+        Panel_Progress->hide();
+    }
+
+    if (runGoing_) {
+        const qint64 inFlight = fileMeter_ && !meterForIncoming_ ? fileMeter_->Done() : 0;
+        Label_RunProgress->setText(QStringLiteral("%1/%2, %3 из %4")
+                                       .arg(runFilesDone_)
+                                       .arg(runFiles_)
+                                       .arg(BytesText(runBytesDone_ + inFlight), BytesText(runBytes_)));
+    }
+    // Nothing moves and no run goes: no reason to keep looking.
+    if (!runGoing_ && !fileMeter_ && !session_->Incoming().active)
+        Timer_Progress->stop();
 }
 
 void TForm1::NMStrmServ1MSG(const std::string &sFrom, const std::string &name)

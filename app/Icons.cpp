@@ -149,6 +149,26 @@ void Draw(QPainter &p, TButtonPicture picture)
         Screen(p, QRectF(8.5, 7.5, 7, 6));
         Arrow(p, QPointF(3, 13.5), QPointF(7.5, 13.5), kGreen);
         break;
+    case TButtonPicture::Stop: {
+        // A stop sign: a red octagon with a white bar.
+        QPainterPath octagon;
+        const QPointF c(8, 8);
+        for (int i = 0; i < 8; ++i) {
+            const double a = (22.5 + 45.0 * i) * M_PI / 180.0;
+            const QPointF corner = c + QPointF(7 * std::cos(a), 7 * std::sin(a));
+            if (i == 0)
+                octagon.moveTo(corner);
+            else
+                octagon.lineTo(corner);
+        }
+        octagon.closeSubpath();
+        p.setPen(QPen(kRed.darker(140), 1));
+        p.setBrush(kRed);
+        p.drawPath(octagon);
+        p.setPen(QPen(kPaper, 2, Qt::SolidLine, Qt::FlatCap));
+        p.drawLine(QPointF(4.5, 8), QPointF(11.5, 8));
+        break;
+    }
     }
 }
 

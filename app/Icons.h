@@ -15,6 +15,7 @@ enum class TButtonPicture {
     DeleteFile,    // SB_FileDel
     ClearList,     // SB_ListClear
     SendFiles,     // SB_send
+    Stop,          // SB_Cancel
 };
 
 QIcon ButtonIcon(TButtonPicture picture);

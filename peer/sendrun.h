@@ -5,6 +5,8 @@
 
 #include "peer/senders.h"
 
+#include <atomic>
+#include <memory>
 #include <string>
 
 namespace dz::peer {
@@ -28,9 +30,23 @@ TNextStep NextStep(int rows, int position, bool nextChecked);
 // its path, as a Windows copy can take it (see FileNameToCp1251).
 std::string AnnouncedName(const std::string &path);
 
+// A step on its way, which the user may stop.
+class TStepControl {
+public:
+    explicit TStepControl(TStreamSender &streams) : streams_(streams) {}
+    // Nothing more of the step goes out, and the file on its way is cut.
+    void Cancel();
+    bool Canceled() const { return canceled_; }
+
+private:
+    TStreamSender &streams_;
+    std::atomic<bool> canceled_{false};
+};
+
 // One step: "File_Start|" + name, the file's contents, "File_End|" + name,
 // each only after the previous one went through. done runs on the owner
-// thread with "" when all three went, else with the first failure's text.
-void RunStep(TOutbox &outbox, TStreamSender &streams, const std::string &path, TDone done);
+// thread with "" when all three went, else with the first failure's text
+// ("Canceled" after a cancel).
+std::shared_ptr<TStepControl> RunStep(TOutbox &outbox, TStreamSender &streams, const std::string &path, TDone done);
 
 } // namespace dz::peer

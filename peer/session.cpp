@@ -53,6 +53,13 @@ TPeerSession::~TPeerSession()
     outbox_.reset();
 }
 
+TIncoming TPeerSession::Incoming() const
+{
+    return {};
+}
+
+void TPeerSession::CancelIncoming() {}
+
 void TPeerSession::Listen()
 {
     msgServer_->Loaded();

@@ -34,6 +34,14 @@ class TNMStrmServ;
 
 namespace dz::peer {
 
+// The file coming in from the peer, as far as it has come.
+struct TIncoming {
+    bool active = false;
+    std::string name;       // as announced (Windows-1251)
+    std::int64_t done = 0;  // bytes received
+    std::int64_t total = 0; // bytes announced
+};
+
 struct TSessionConfig {
     std::uint16_t msgPort = 574;  // message service: listened on, and sent to on the peer
     std::uint16_t strmPort = 573; // stream service
@@ -67,6 +75,12 @@ public:
     // Sends what an outcome of the user's own action asks for; done on the
     // owner thread (also right away, with "", when there is nothing to send).
     void Send(const TOutcome &outcome, TDone done = {});
+
+    // Any thread: the file coming in now, if any.
+    TIncoming Incoming() const;
+    // Refuses the file coming in now: the peer gets a reset and no reply,
+    // nothing is stored.
+    void CancelIncoming();
 
     // What the receiving user is told about a stream dropped for its name.
     static std::string DroppedNotice(const std::string &sFrom, const std::string &announced);
