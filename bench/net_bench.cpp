@@ -97,9 +97,9 @@ double ComponentCopy(TMemoryStream &source, TMemoryStream &target)
     Adopter receiver;
     auto sock = std::make_shared<Sock>(fd);
     sock->MarkConnected();
-    receiver.AdoptSocket(sock);
+    receiver.AdoptSocket(sock, sockaddr_in {});
     receiver.SetConnected(true);
-    receiver.CaptureStream(target, static_cast<std::int32_t>(source.Size()));
+    receiver.CaptureStream(target, source.Size());
     receiver.Write("!");
     sender.join();
     return wall.Seconds();

@@ -23,7 +23,7 @@ void TNMClient::Abort()
     if (!Connected())
         return;
     Cancel();
-    Disconnect();
+    ResetConnection();
 }
 
 std::string TNMClient::Exchange(const std::function<void()> &writeBody)
@@ -38,8 +38,10 @@ std::string TNMClient::Exchange(const std::function<void()> &writeBody)
         if (OnMessageSent)
             OnMessageSent(this);
         reply = Read(16);
+        if (reply.size() != kReply.size())
+            throw net::ESockError(kNoReply);
     } catch (...) {
-        Disconnect();
+        ResetConnection();
         throw;
     }
     Disconnect();
