@@ -152,20 +152,20 @@ NotifyLink::~NotifyLink() = default;
 
 void NotifyLink::Bind()
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(threadMutex_);
     if (!thread_)
         thread_ = CurrentThread();
 }
 
 bool NotifyLink::Bound() const
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(threadMutex_);
     return thread_ != nullptr;
 }
 
 ThreadRef NotifyLink::Thread() const
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(threadMutex_);
     return thread_;
 }
 

@@ -90,8 +90,11 @@ public:
     QObject *Context() const;
 
 private:
-    mutable std::recursive_mutex mutex_;
+    std::recursive_mutex mutex_; // held while a notification is delivered
     INotifyTarget *target_;
+    // Its own lock: the poller posts while it holds its lock, and a delivery
+    // (holding mutex_) may make a socket, which takes the poller's lock.
+    mutable std::mutex threadMutex_;
     ThreadRef thread_;
 };
 
