@@ -20,6 +20,7 @@ constexpr auto kShutdownWait = std::chrono::seconds(10);
 // A connection whose bytes arrived this recently is moving: never cut to
 // make room.
 constexpr std::int64_t kMovingNs = 1'000'000'000;
+constexpr int kAcceptsPerNotification = 64;
 
 std::int64_t NowNs()
 {
@@ -110,12 +111,20 @@ void TNMGeneralServer::HandleAccept()
 {
     {
         std::lock_guard lock(ServerLock());
-        try {
-            SetEventDone(true);
-            SockPtr accepted = Accept();
-            StartConnection(std::move(accepted), RemoteAddress());
-        } catch (...) {
-            // A failed accept or set-up starts no thread; nothing is reported.
+        // Every connection that waits is taken now, not one per round trip
+        // through the poller: a burst of connections never overflows the
+        // listen queue (whose overflow makes a client wait seconds for its
+        // SYN to be sent again).
+        for (int taken = 0; taken < kAcceptsPerNotification; ++taken) {
+            try {
+                SetEventDone(true);
+                SockPtr accepted = Accept();
+                StartConnection(std::move(accepted), RemoteAddress());
+            } catch (...) {
+                // A failed accept or set-up starts no thread; nothing is
+                // reported. Nothing (more) waiting ends the round too.
+                break;
+            }
         }
     }
     if (OnClientContact)

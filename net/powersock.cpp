@@ -755,9 +755,9 @@ void TPowersock::Listen()
     if (::bind(sock->fd(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
         listenError_ = WsaErrorFromErrno(errno);
     sock->Select(link_, FD_ACCEPT);
-    // A short queue, but long enough that connections arriving together
-    // while the accepting thread is busy are not dropped.
-    if (::listen(sock->fd(), 16) != 0 && listenError_ == 0)
+    // A queue long enough that connections arriving together while the
+    // accepting thread is busy are not dropped.
+    if (::listen(sock->fd(), 1024) != 0 && listenError_ == 0)
         listenError_ = WsaErrorFromErrno(errno);
     if (listenError_ == 0)
         sock->MarkListening();
