@@ -230,6 +230,7 @@ void TNMGeneralServer::StartConnection(SockPtr accepted, const sockaddr_in &peer
     // accepted socket: no half-made connection is left behind.
     std::unique_ptr<TNMGeneralServer> connection = NewInstance(this);
     connection->PumpWhileWaiting = false;
+    connection->UnwatchSocket();
     connection->IdleLimit = IdleLimit;
     connection->SetConnected(true);
     connection->OnConnect = OnConnect;

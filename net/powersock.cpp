@@ -102,6 +102,12 @@ void TPowersock::EnsureTimer()
     timer_->SetOnTimer([this](TThreadTimer *) { TimerTriggered(); });
 }
 
+void TPowersock::UnwatchSocket()
+{
+    if (const SockPtr sock = CurrentSock())
+        sock->Select(nullptr, 0);
+}
+
 void TPowersock::EnsureNotifications()
 {
     if (link_->Bound())
@@ -114,7 +120,9 @@ void TPowersock::EnsureNotifications()
 
 void TPowersock::Arm(const SockPtr &sock, int mask)
 {
-    if (sock && link_->Bound())
+    // A component that does not pump watches its socket itself: its close
+    // must not be acted on by another thread behind its back.
+    if (sock && PumpWhileWaiting && link_->Bound())
         sock->Select(link_, mask);
 }
 

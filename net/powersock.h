@@ -238,6 +238,9 @@ protected:
     // `peer`) and, when it pumps, directs its close notification here.
     void AdoptSocket(SockPtr accepted, const sockaddr_in &peer);
     SockPtr CurrentSock() const;
+    // Stops the notifications of the current socket (for a component that
+    // has just been told not to pump).
+    void UnwatchSocket();
     // The thread that receives this component's notifications (null if none).
     ThreadRef NotifyThread() const { return link_->Thread(); }
 

@@ -294,6 +294,10 @@ void TPowersock::SendFromFile(TFileStream &file)
         // through this process's memory.
         off_t at = static_cast<off_t>(offset);
         const std::size_t most = static_cast<std::size_t>(std::min<std::int64_t>(size - offset, 1 << 20));
+        // Before the last bytes leave, make sure the file is still what was
+        // announced: once they are out, the receiver stores the stream.
+        if (static_cast<std::int64_t>(most) == size - offset)
+            file.CheckUnchanged();
         const ssize_t k = ::sendfile(sock->fd(), file.Handle(), &at, most);
         if (k < 0) {
             const int err = errno;
