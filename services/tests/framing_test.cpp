@@ -64,8 +64,9 @@ TEST(MessageFraming, CompleteMalformedAndCutAnywhere)
                 EXPECT_NE(f.Error().find("is not a valid integer value"), std::string::npos) << c.name;
                 EXPECT_EQ(f.Wanted(), 0u) << c.name;
             }
-            if (c.state == TFrameState::Complete)
+            if (c.state == TFrameState::Complete) {
                 EXPECT_EQ(f.Feed("more"), 0u) << c.name;
+            }
         }
     }
 }
