@@ -577,12 +577,8 @@ void TPowersock::Connect()
     }
     sock->SetConnectAttempted();
     idleWaitedMs_ = 0;
-    Moved();
-    if (!PumpWhileWaiting) {
-        ConnectWithoutPump(sock);
-        return;
-    }
-    EnsureNotifications();
+    if (PumpWhileWaiting)
+        EnsureNotifications();
     if (::connect(sock->fd(), reinterpret_cast<const sockaddr *>(&target), sizeof target) != 0) {
         const int err = errno;
         if (ConnectErrorIsOutcome(err)) {
@@ -593,14 +589,17 @@ void TPowersock::Connect()
             CheckSocketError(WSAEWOULDBLOCK);
         }
     }
-    if (lastEventOK_)
+    if (lastEventOK_ && PumpWhileWaiting)
         sock->MarkConnecting();
 
     TimerOn();
     try {
+        // A pumping component learns the outcome from its notification
+        // (which sets Connected and raises OnConnect on the pump); one that
+        // does not pump reads it from the socket.
         while (!connected_ && !timedOut_ && !canceled_ && lastEventOK_) {
-            // The socket shows the outcome too; the notification that sets
-            // Connected follows on the pump.
+            if (!PumpWhileWaiting && ConnectOutcome(sock))
+                break;
             WaitSocket(sock, POLLOUT);
         }
     } catch (const EIdleError &) {
@@ -610,8 +609,14 @@ void TPowersock::Connect()
         throw;
     }
     TimerOff();
-    if (!timedOut_ && !canceled_ && lastEventOK_)
+    if (!timedOut_ && !canceled_ && lastEventOK_) {
+        if (!PumpWhileWaiting) {
+            connected_ = true;
+            if (OnConnect)
+                OnConnect(this);
+        }
         return;
+    }
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (timedOut_)
@@ -621,59 +626,21 @@ void TPowersock::Connect()
     throw ESockError("Connection Failed");
 }
 
-void TPowersock::ConnectWithoutPump(const SockPtr &sock)
+bool TPowersock::ConnectOutcome(const SockPtr &sock)
 {
-    sockaddr_in target = RemoteAddress();
-    bool failed = false;
-    if (::connect(sock->fd(), reinterpret_cast<const sockaddr *>(&target), sizeof target) != 0) {
-        const int err = errno;
-        if (ConnectErrorIsOutcome(err)) {
-            lastError_ = WsaErrorFromErrno(err);
-            failed = true;
-        } else if (err != EINPROGRESS && err != EAGAIN) {
-            WSASetLastError(WsaErrorFromErrno(err));
-            CheckSocketError(WSAEWOULDBLOCK);
-        }
+    pollfd p {sock->fd(), POLLOUT, 0};
+    if (::poll(&p, 1, 0) <= 0)
+        return false;
+    int err = 0;
+    socklen_t len = sizeof err;
+    ::getsockopt(sock->fd(), SOL_SOCKET, SO_ERROR, &err, &len);
+    if (err == 0 && !(p.revents & POLLOUT))
+        err = ECONNREFUSED;
+    if (err != 0) {
+        lastError_ = WsaErrorFromErrno(err);
+        lastEventOK_ = false;
     }
-    TimerOn();
-    try {
-        while (!failed && !timedOut_ && !canceled_) {
-            pollfd p {sock->fd(), POLLOUT, 0};
-            if (::poll(&p, 1, 0) > 0) {
-                int err = 0;
-                socklen_t len = sizeof err;
-                ::getsockopt(sock->fd(), SOL_SOCKET, SO_ERROR, &err, &len);
-                if (err == 0 && !(p.revents & POLLOUT))
-                    err = ECONNREFUSED;
-                if (err != 0) {
-                    lastError_ = WsaErrorFromErrno(err);
-                    failed = true;
-                }
-                break;
-            }
-            WaitSocket(sock, POLLOUT);
-        }
-    } catch (const EIdleError &) {
-        TimerOff();
-        if (OnConnectionFailed)
-            OnConnectionFailed(this);
-        throw;
-    }
-    TimerOff();
-    lastEventOK_ = !failed;
-    if (!failed && !timedOut_ && !canceled_) {
-        connected_ = true;
-        if (OnConnect)
-            OnConnect(this);
-        return;
-    }
-    if (OnConnectionFailed)
-        OnConnectionFailed(this);
-    if (timedOut_)
-        throw ESockError("Connection Timed out");
-    if (canceled_)
-        throw ESockError("Connection Canceled");
-    throw ESockError("Connection Failed");
+    return true;
 }
 
 void TPowersock::Disconnect()

@@ -265,11 +265,18 @@ private:
     void EnsureNotifications();
     void EnsureTimer();
     void CloseOrReset(bool reset);
-    void ConnectWithoutPump(const SockPtr &sock);
+    // Whether the connecting socket shows the outcome of its attempt (a
+    // failure clears LastEventOK).
+    bool ConnectOutcome(const SockPtr &sock);
     void ResolveWithoutPump();
     [[noreturn]] void ThrowIdle();
     bool DeadlinePassed() const;
     void SendFromFile(TFileStream &file);
+    // Sends count bytes unless cancelled; false when a send took nothing
+    // (the transfer then ends quietly). progress: counts them in BytesSent
+    // and raises OnPacketSent per send.
+    bool SendAll(const char *data, std::size_t count, bool progress);
+    void Sent(std::int64_t count);
     // One send or receive on sock; -1 with the thread's socket error set on
     // failure (10057 when there is no socket).
     static long SendSome(const SockPtr &sock, const char *data, std::size_t count);

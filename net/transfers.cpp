@@ -65,6 +65,37 @@ long TPowersock::RecvSome(const SockPtr &sock, char *buffer, std::size_t count, 
     return n;
 }
 
+bool TPowersock::SendAll(const char *data, std::size_t count, bool progress)
+{
+    std::size_t sent = 0;
+    while (sent < count && !canceled_) {
+        const SockPtr sock = CurrentSock();
+        const long k = SendSome(sock, data + sent, count - sent);
+        if (k == 0)
+            return false;
+        if (k < 0) {
+            CheckSocketError(WSAEWOULDBLOCK);
+            // The send buffer is full: wait until it drains.
+            WaitSocket(sock, POLLOUT | POLLRDHUP);
+            continue;
+        }
+        sent += static_cast<std::size_t>(k);
+        Moved();
+        if (progress)
+            Sent(k);
+    }
+    return true;
+}
+
+void TPowersock::Sent(std::int64_t count)
+{
+    bytesSent_ += count;
+    if (OnPacketSent)
+        OnPacketSent(this);
+    if (PumpWhileWaiting)
+        PumpNowAndThen();
+}
+
 void TPowersock::SendBuffer(const char *data, std::uint16_t count)
 {
     ReportStatus(4, "Sending Buffer");
@@ -77,21 +108,7 @@ void TPowersock::SendBuffer(const char *data, std::uint16_t count)
             if (total > 65535)
                 throw ERangeError();
         }
-        std::size_t rest = total;
-        while (rest > 0 && !canceled_) {
-            const SockPtr sock = CurrentSock();
-            const long k = SendSome(sock, data + (total - rest), rest);
-            if (k == 0)
-                break;
-            if (k < 0) {
-                CheckSocketError(WSAEWOULDBLOCK);
-                // The send buffer is full: wait until it drains.
-                WaitSocket(sock, POLLOUT | POLLRDHUP);
-                continue;
-            }
-            rest -= static_cast<std::size_t>(k);
-            Moved();
-        }
+        SendAll(data, total, false);
     }
     if (canceled_) {
         canceled_ = false;
@@ -249,25 +266,8 @@ void TPowersock::SendStream(TStream &stream)
                     chunk = static_cast<std::size_t>(
                         stream.Read(ioBuffer_.get(), left < kIOBufferSize ? left : kIOBufferSize));
                 }
-                std::size_t sent = 0;
-                while (sent < chunk && !canceled_) {
-                    const SockPtr sock = CurrentSock();
-                    const long k = SendSome(sock, buffer + sent, chunk - sent);
-                    if (k == 0)
-                        return;
-                    if (k < 0) {
-                        CheckSocketError(WSAEWOULDBLOCK);
-                        WaitSocket(sock, POLLOUT | POLLRDHUP);
-                        continue;
-                    }
-                    sent += static_cast<std::size_t>(k);
-                    bytesSent_ += k;
-                    Moved();
-                    if (OnPacketSent)
-                        OnPacketSent(this);
-                    if (PumpWhileWaiting)
-                        PumpNowAndThen();
-                }
+                if (!SendAll(buffer, chunk, true))
+                    return;
                 if (chunk == 0)
                     break;
             } while (stream.Position() < stream.Size() && !canceled_);
@@ -314,12 +314,8 @@ void TPowersock::SendFromFile(TFileStream &file)
         if (k == 0)
             file.ThrowChanged(); // the file ended before its size
         offset += k;
-        bytesSent_ += k;
         Moved();
-        if (OnPacketSent)
-            OnPacketSent(this);
-        if (PumpWhileWaiting)
-            PumpNowAndThen();
+        Sent(k);
     }
     file.SetPosition(offset);
     if (!canceled_)

@@ -161,16 +161,7 @@ TEST(NonPumpingWait, CancelWakesAConnectThatGetsNoAnswer)
 {
     // A listener that never accepts, its queue filled: the next SYN goes unanswered.
     RawListener listener(0);
-    std::vector<RawFd> fillers;
-    for (int i = 0; i < 8; ++i) {
-        RawFd f(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(listener.port()));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(f.get(), reinterpret_cast<sockaddr *>(&a), sizeof a);
-        fillers.push_back(std::move(f));
-    }
+    const std::vector<RawFd> fillers = test::FillAcceptQueue(listener);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     TPowersock sock;
     sock.PumpWhileWaiting = false;
