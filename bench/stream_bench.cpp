@@ -5,7 +5,9 @@
 // bench/stream_copy.sh.
 //
 //   stream_bench receive PORT FOLDER [cached|direct]   serve one stream into FOLDER/received.bin
-//   stream_bench send HOST PORT FILE                   send FILE, print the time to the reply
+//   stream_bench send HOST PORT FILE [sendfile|read]   send FILE, print the time to the reply
+//                                                      (read: through the I/O buffer instead
+//                                                      of sendfile, for comparison)
 
 #include "net/filestream.h"
 #include "services/nmstrm.h"
@@ -53,6 +55,21 @@ private:
     std::string final_;
 };
 
+// The file seen as a plain stream: the transfers then read it block by
+// block into their buffer instead of handing it to sendfile.
+class ReadThrough : public net::TStream {
+public:
+    explicit ReadThrough(net::TFileStream &file) : file_(file) {}
+    std::int64_t Size() const override { return file_.Size(); }
+    std::int64_t Position() const override { return file_.Position(); }
+    void SetPosition(std::int64_t p) override { file_.SetPosition(p); }
+    std::int64_t Read(void *buffer, std::int64_t count) override { return file_.Read(buffer, count); }
+    std::int64_t Write(const void *buffer, std::int64_t count) override { return file_.Write(buffer, count); }
+
+private:
+    net::TFileStream &file_;
+};
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -91,7 +108,7 @@ int main(int argc, char **argv)
                         static_cast<long long>(bytes.load()), Since(start), PeakResidentKiB() / 1024.0);
             return started ? 0 : 1;
         }
-        if (mode == "send" && argc == 5) {
+        if (mode == "send" && (argc == 5 || argc == 6)) {
             services::TNMStrm client;
             client.PumpWhileWaiting = false;
             client.Host = argv[2];
@@ -99,7 +116,9 @@ int main(int argc, char **argv)
             client.FromName = "BENCH";
             net::TFileStream stream(argv[4]);
             const auto start = std::chrono::steady_clock::now();
-            const std::string reply = client.PostStream(stream);
+            ReadThrough readThrough(stream);
+            const bool read = argc == 6 && std::string(argv[5]) == "read";
+            const std::string reply = read ? client.PostStream(readThrough) : client.PostStream(stream);
             std::printf("sender: %lld bytes sent and stored in %.2f s (%s), peak memory %.0f MiB\n",
                         static_cast<long long>(stream.Size()), Since(start),
                         reply == services::kReply ? "replied" : "NO REPLY", PeakResidentKiB() / 1024.0);

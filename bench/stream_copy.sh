@@ -31,15 +31,15 @@ netcat() { # where file -> prints ms from the start of the send to the end of th
   echo $(( $(cat "$work/nc.done") - t0 ))
 }
 
-dizaruz() { # where file mode -> prints ms; leaves the two sides' reports in $work/dz.*
-  local where=$1 src=$2 mode=$3
+dizaruz() { # where file mode [sendfile|read] -> prints ms; leaves the two sides' reports in $work/dz.*
+  local where=$1 src=$2 mode=$3 sending=${4:-sendfile}
   rm -f "$work/dz/received.bin"
   run_in "$where" "$beta" beta "$bin" receive 0 "$work/dz/" "$mode" > "$work/dz.recv" 2>&1 &
   local pid=$!
   for _ in $(seq 50); do grep -q '^listening' "$work/dz.recv" && break; sleep 0.1; done
   local port; port=$(awk '/^listening/ { print $2 }' "$work/dz.recv")
   local t0; t0=$(now)
-  run_in "$where" "$alpha" alpha "$bin" send "$(addr "$where")" "$port" "$src" > "$work/dz.send" 2>&1 || { echo "send failed: $(cat "$work/dz.send")" >&2; }
+  run_in "$where" "$alpha" alpha "$bin" send "$(addr "$where")" "$port" "$src" "$sending" > "$work/dz.send" 2>&1 || { echo "send failed: $(cat "$work/dz.send")" >&2; }
   local t1; t1=$(now)
   wait $pid
   cmp -s "$src" "$work/dz/received.bin" || echo "THE COPY DIFFERS" >&2
@@ -53,7 +53,7 @@ for mib in "${sizes[@]}"; do
   head -c "$((mib * 1048576))" /dev/urandom > "$src"
   cat "$src" > /dev/null
   for where in loopback link; do
-    : > "$work/nc.times"; : > "$work/dzc.times"; : > "$work/dzd.times"
+    : > "$work/nc.times"; : > "$work/dzc.times"; : > "$work/dzd.times"; : > "$work/dzr.times"
     rp=0; sp=0
     for _ in $(seq "$rounds"); do
       netcat "$where" "$src" >> "$work/nc.times"
@@ -61,7 +61,10 @@ for mib in "${sizes[@]}"; do
       dizaruz "$where" "$src" cached >> "$work/dzc.times"
       r=$(peak "$work/dz.recv"); s=$(peak "$work/dz.send")
       [ "${r:-0}" -gt "$rp" ] && rp=$r; [ "${s:-0}" -gt "$sp" ] && sp=$s
-      if [ "$mib" -le 1024 ]; then dizaruz "$where" "$src" direct >> "$work/dzd.times"; fi
+      if [ "$mib" -le 1024 ]; then
+        dizaruz "$where" "$src" direct >> "$work/dzd.times"
+        dizaruz "$where" "$src" cached read >> "$work/dzr.times"
+      fi
       rm -f "$work/dz/received.bin"
     done
     nc_ms=$(best < "$work/nc.times"); dz_ms=$(best < "$work/dzc.times")
@@ -70,9 +73,12 @@ for mib in "${sizes[@]}"; do
     if [ -s "$work/dzd.times" ]; then
       dd_ms=$(best < "$work/dzd.times")
       printf '; with O_DIRECT writes %s ms = %.2f x netcat' "$dd_ms" "$(awk -v a="$dd_ms" -v b="$nc_ms" 'BEGIN { print a / b }')"
+      dr_ms=$(best < "$work/dzr.times")
+      printf '; sent with reads instead of sendfile %s ms' "$dr_ms"
     fi
-    printf '\n  all rounds: netcat %s; dizaruz %s; O_DIRECT %s ms; peak memory: sender %s MiB, receiver %s MiB\n' \
-      "$(paste -sd' ' "$work/nc.times")" "$(paste -sd' ' "$work/dzc.times")" "$(paste -sd' ' "$work/dzd.times")" "$sp" "$rp"
+    printf '\n  all rounds: netcat %s; dizaruz %s; O_DIRECT %s; reads %s ms; peak memory: sender %s MiB, receiver %s MiB\n' \
+      "$(paste -sd' ' "$work/nc.times")" "$(paste -sd' ' "$work/dzc.times")" "$(paste -sd' ' "$work/dzd.times")" \
+      "$(paste -sd' ' "$work/dzr.times")" "$sp" "$rp"
   done
   rm -f "$src"
 done
