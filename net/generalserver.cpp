@@ -261,7 +261,9 @@ void TNMGeneralServer::WaitForClientClose()
             return;
         pollfd p {sock->fd(), POLLRDHUP, 0};
         if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))) {
-            clientClosed_ = true;
+            // A cancel shuts the receiving side down too: that is no close
+            // of the client's.
+            clientClosed_ = !Canceled();
             return;
         }
         WaitSocket(sock, POLLRDHUP);
