@@ -3,7 +3,7 @@
 // is handled while 200 of them are open. The server is a child process
 // running a plain Qt event loop, as the window's thread does.
 //
-// Usage: idle_bench [seconds per figure]   (default 5)
+// Usage: idle_bench [seconds per figure] [connection cap]   (defaults 5, the server's own)
 
 #include "benchutil.h"
 #include "net/tests/rawpeer.h"
@@ -38,7 +38,7 @@ std::int64_t NowUs()
 
 // The child: a message server on a Qt event loop; it writes the time at
 // which each message was handled into `up` and ends when `down` closes.
-int Serve(int up, int down)
+int Serve(int up, int down, int cap)
 {
     int argc = 1;
     char name[] = "idle-server";
@@ -46,6 +46,8 @@ int Serve(int up, int down)
     QCoreApplication app(argc, argv);
     services::TNMMSGServ server;
     server.Port = 0;
+    if (cap > 0)
+        server.MaxConnections = cap;
     server.OnMSG = [up](services::TNMMSGServ *, const std::string &, const std::string &) {
         const std::int64_t t = NowUs();
         [[maybe_unused]] auto n = ::write(up, &t, sizeof t);
@@ -64,7 +66,7 @@ struct Child {
     int up = -1, down = -1;
 };
 
-Child Start(const std::string &self)
+Child Start(const std::string &self, int cap)
 {
     int up[2], down[2];
     if (::pipe(up) != 0 || ::pipe(down) != 0)
@@ -74,8 +76,8 @@ Child Start(const std::string &self)
     if (c.pid == 0) {
         ::close(up[0]);
         ::close(down[1]);
-        const std::string u = std::to_string(up[1]), d = std::to_string(down[0]);
-        ::execl(self.c_str(), self.c_str(), "serve", u.c_str(), d.c_str(), nullptr);
+        const std::string u = std::to_string(up[1]), d = std::to_string(down[0]), limit = std::to_string(cap);
+        ::execl(self.c_str(), self.c_str(), "serve", u.c_str(), d.c_str(), limit.c_str(), nullptr);
         std::_Exit(3);
     }
     ::close(up[1]);
@@ -142,12 +144,14 @@ int main(int argc, char **argv)
     char exe[4096];
     const ssize_t len = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
     const std::string self(exe, len > 0 ? static_cast<std::size_t>(len) : 0);
-    if (argc > 3 && std::string(argv[1]) == "serve")
-        return Serve(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (argc > 4 && std::string(argv[1]) == "serve")
+        return Serve(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 5;
+    const int cap = argc > 2 ? std::atoi(argv[2]) : 0;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
     for (const int idleCount : {0, 200, 500}) {
-        Child child = Start(self);
+        Child child = Start(self, cap);
         std::vector<test::RawFd> idle;
         for (int i = 0; i < idleCount; ++i) {
             idle.push_back(test::RawConnect(child.port));
@@ -167,6 +171,7 @@ int main(int argc, char **argv)
             std::vector<double> handled, replied;
             for (int i = 0; i < 20; ++i) {
                 services::TNMMsg client;
+                client.PumpWhileWaiting = false;
                 client.Host = "127.0.0.1";
                 client.Port = child.port;
                 client.FromName = "BENCH";

@@ -598,9 +598,16 @@ void TPowersock::Connect()
         // (which sets Connected and raises OnConnect on the pump); one that
         // does not pump reads it from the socket.
         while (!connected_ && !timedOut_ && !canceled_ && lastEventOK_) {
-            if (!PumpWhileWaiting && ConnectOutcome(sock))
-                break;
-            WaitSocket(sock, POLLOUT);
+            if (!PumpWhileWaiting) {
+                if (ConnectOutcome(sock))
+                    break;
+                WaitSocket(sock, POLLOUT);
+            } else {
+                // Once the socket shows the outcome, only the notification
+                // is awaited: sleep on the thread's queue, not the socket.
+                pollfd p {sock->fd(), POLLOUT, 0};
+                WaitSocket(::poll(&p, 1, 0) > 0 ? SockPtr() : sock, POLLOUT);
+            }
         }
     } catch (const EIdleError &) {
         TimerOff();
