@@ -341,12 +341,12 @@ bool TPowersock::WaitSocket(const SockPtr &sock, short events)
         ThrowIdle();
     const std::int64_t start = NowNs();
     if (PumpWhileWaiting) {
-        Pump();
-        if (canceled_)
-            return false;
-        // The pump's slices notice a cancel; a peer's half-close must not
-        // wake a wait to send over and over.
+        // Sleep first, then pump: what the pump runs (a notification, a
+        // tick, a cancel) is seen by the caller at once. The pump's slices
+        // notice a cancel; a peer's half-close must not wake a wait to send
+        // over and over.
         WaitForActivity(fd, (events & POLLOUT) ? static_cast<short>(events & ~POLLRDHUP) : events, kPumpWaitMs);
+        Pump();
     } else {
         std::int64_t budgetMs = limited ? IdleLimit - idleWaitedMs_ : -1;
         if (deadlineOn_) {
