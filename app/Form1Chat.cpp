@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTextCursor>
+#include <QTimer>
 #include <QToolButton>
 
 #include <chrono>
@@ -233,6 +234,11 @@ void TForm1::NMMSGServ1MSG(const std::vector<TEffect> &effects)
             case Kind::Hosts:
                 NMMSGServ1->Host = e.text;
                 NMStrmServ1->Host = e.value;
+                break;
+            case Kind::Arriving:
+                // Shown while it comes in, ten times a second at most.
+                Timer_Progress->start();
+                ShowProgress();
                 break;
             case Kind::BatchEnded:
                 // Before FreeFlag says the batch is over.

@@ -142,7 +142,7 @@ void TForm1::Timer1Timer()
     meterForIncoming_ = false;
     const QPointer<TForm1> self(this);
     const quint64 run = run_;
-    step_ = dz::peer::RunStep(session_->Outbox(), session_->Streams(), path,
+    step_ = dz::peer::RunStep(session_->Outbox(), session_->Streams(), Core(), path,
                               [self, run, row](const std::string &error) {
                                   if (self)
                                       RunGuarded([&] { self->StepDone(run, row, error); });

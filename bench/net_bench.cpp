@@ -99,7 +99,7 @@ double ComponentCopy(TMemoryStream &source, TMemoryStream &target)
     sock->MarkConnected();
     receiver.AdoptSocket(sock, sockaddr_in {});
     receiver.SetConnected(true);
-    receiver.CaptureStream(target, static_cast<std::int32_t>(source.Size()));
+    receiver.CaptureStream(target, source.Size());
     receiver.Write("!");
     sender.join();
     return wall.Seconds();

@@ -17,6 +17,16 @@ std::recursive_mutex &ServerLock()
 namespace {
 std::atomic<std::uint64_t> acceptCounter{0};
 constexpr auto kShutdownWait = std::chrono::seconds(10);
+// A connection whose bytes arrived this recently is moving: never cut to
+// make room.
+constexpr std::int64_t kMovingNs = 1'000'000'000;
+constexpr int kAcceptsPerNotification = 64;
+
+std::int64_t NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 } // namespace
 
 struct TNMGeneralServer::State {
@@ -64,7 +74,8 @@ std::size_t TNMGeneralServer::ConnectionCount() const
     if (!state_)
         return 0;
     std::lock_guard lock(state_->mutex);
-    return state_->connections.size();
+    return static_cast<std::size_t>(std::count_if(state_->connections.begin(), state_->connections.end(),
+                                                   [](const TNMGeneralServer *c) { return !c->evicted_; }));
 }
 
 std::vector<std::uint64_t> TNMGeneralServer::LiveAcceptNumbers() const
@@ -74,7 +85,8 @@ std::vector<std::uint64_t> TNMGeneralServer::LiveAcceptNumbers() const
         return numbers;
     std::lock_guard lock(state_->mutex);
     for (const TNMGeneralServer *connection : state_->connections)
-        numbers.push_back(connection->acceptNumber_);
+        if (!connection->evicted_)
+            numbers.push_back(connection->acceptNumber_);
     return numbers;
 }
 
@@ -99,12 +111,20 @@ void TNMGeneralServer::HandleAccept()
 {
     {
         std::lock_guard lock(ServerLock());
-        try {
-            SetEventDone(true);
-            SockPtr accepted = Accept();
-            StartConnection(std::move(accepted), RemoteAddress());
-        } catch (...) {
-            // A failed accept or set-up starts no thread; nothing is reported.
+        // Every connection that waits is taken now, not one per round trip
+        // through the poller: a burst of connections never overflows the
+        // listen queue (whose overflow makes a client wait seconds for its
+        // SYN to be sent again).
+        for (int taken = 0; taken < kAcceptsPerNotification; ++taken) {
+            try {
+                SetEventDone(true);
+                SockPtr accepted = Accept();
+                StartConnection(std::move(accepted), RemoteAddress());
+            } catch (...) {
+                // A failed accept or set-up starts no thread; nothing is
+                // reported. Nothing (more) waiting ends the round too.
+                break;
+            }
         }
     }
     if (OnClientContact)
@@ -114,22 +134,55 @@ void TNMGeneralServer::HandleAccept()
 // Serves one connection object and frees it when its service ends.
 class TNMGeneralServer::ServeThread {
 public:
-    static void Start(std::unique_ptr<TNMGeneralServer> connection, std::shared_ptr<State> state)
+    static void Start(std::unique_ptr<TNMGeneralServer> connection, std::shared_ptr<State> state,
+                      TNotifyEvent onDisconnect, ThreadRef serverThread)
     {
-        std::thread([connection = std::move(connection), state = std::move(state)]() mutable {
+        std::thread([connection = std::move(connection), state = std::move(state), onDisconnect = std::move(onDisconnect),
+                     serverThread = std::move(serverThread)]() mutable {
             pthread_setname_np(pthread_self(), "dz-connection");
             try {
                 connection->ServeConnection();
             } catch (...) {
-                // A failed service ends silently; the connection closes below.
-            }
-            {
-                std::lock_guard lock(ServerLock());
-                {
-                    std::lock_guard listLock(state->mutex);
-                    auto &list = state->connections;
-                    list.erase(std::remove(list.begin(), list.end(), connection.get()), list.end());
+                // A failed service ends silently, and cuts the connection:
+                // a reset, so that no peer takes it for a complete exchange.
+                try {
+                    connection->ResetConnection();
+                } catch (...) {
                 }
+            }
+            auto unlist = [state](TNMGeneralServer *c) {
+                std::lock_guard listLock(state->mutex);
+                auto &list = state->connections;
+                list.erase(std::remove(list.begin(), list.end(), c), list.end());
+            };
+            if (connection->clientClosed_ && onDisconnect && serverThread) {
+                // The listening server's OnDisconnect runs on its own thread
+                // with the connection object as Sender, which lives until then.
+                auto shared = std::make_shared<std::unique_ptr<TNMGeneralServer>>(std::move(connection));
+                const bool posted = PostToThread(serverThread, [shared, state, onDisconnect, unlist] {
+                    bool serverAlive;
+                    {
+                        std::lock_guard listLock(state->mutex);
+                        serverAlive = state->server != nullptr;
+                    }
+                    if (serverAlive && *shared) {
+                        try {
+                            onDisconnect(shared->get());
+                        } catch (...) {
+                        }
+                    }
+                    std::lock_guard lock(ServerLock());
+                    unlist(shared->get());
+                    shared->reset();
+                });
+                if (!posted) {
+                    std::lock_guard lock(ServerLock());
+                    unlist(shared->get());
+                    shared->reset();
+                }
+            } else {
+                std::lock_guard lock(ServerLock());
+                unlist(connection.get());
                 connection.reset();
             }
             std::lock_guard listLock(state->mutex);
@@ -139,24 +192,59 @@ public:
     }
 };
 
+bool TNMGeneralServer::MakeRoom()
+{
+    auto &list = state_->connections;
+    const auto live = std::count_if(list.begin(), list.end(), [](const TNMGeneralServer *c) { return !c->evicted_; });
+    if (live < MaxConnections)
+        return true;
+    const std::int64_t now = NowNs();
+    TNMGeneralServer *victim = nullptr;
+    for (TNMGeneralServer *c : list) {
+        if (c->evicted_ || c->requestComplete_)
+            continue;
+        const std::int64_t received = c->LastReceivedNs();
+        if (received != 0 && now - received < kMovingNs)
+            continue;
+        if (!victim || c->acceptedNs_ < victim->acceptedNs_)
+            victim = c;
+    }
+    if (!victim)
+        return false;
+    victim->evicted_ = true;
+    victim->Cancel(); // its wait wakes, the service ends and resets
+    return true;
+}
+
 void TNMGeneralServer::StartConnection(SockPtr accepted, const sockaddr_in &peer)
 {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (!MakeRoom()) {
+            // Full of connections that may not be cut: refuse the newcomer.
+            accepted->Reset();
+            return;
+        }
+    }
     // Anything that fails here frees the connection object, and with it the
     // accepted socket: no half-made connection is left behind.
     std::unique_ptr<TNMGeneralServer> connection = NewInstance(this);
+    connection->PumpWhileWaiting = false;
+    connection->UnwatchSocket();
+    connection->IdleLimit = IdleLimit;
     connection->SetConnected(true);
     connection->OnConnect = OnConnect;
-    connection->OnDisconnect = OnDisconnect;
     connection->AdoptSocket(std::move(accepted), peer);
     connection->serverState_ = state_;
     connection->acceptNumber_ = ++acceptCounter;
+    connection->acceptedNs_ = NowNs();
     {
         std::lock_guard lock(state_->mutex);
         state_->connections.push_back(connection.get());
         ++state_->liveThreads;
     }
     try {
-        ServeThread::Start(std::move(connection), state_);
+        ServeThread::Start(std::move(connection), state_, OnDisconnect, NotifyThread());
     } catch (...) {
         std::lock_guard lock(state_->mutex);
         --state_->liveThreads;
@@ -172,10 +260,13 @@ void TNMGeneralServer::WaitForClientClose()
         if (!sock)
             return;
         pollfd p {sock->fd(), POLLRDHUP, 0};
-        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)))
+        if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL))) {
+            // A cancel shuts the receiving side down too: that is no close
+            // of the client's.
+            clientClosed_ = !Canceled();
             return;
-        Pump();
-        WaitForActivity(sock->fd(), POLLRDHUP, 2);
+        }
+        WaitSocket(sock, POLLRDHUP);
     }
 }
 

@@ -7,8 +7,17 @@
 //
 // Threads: accepting and making connection objects happen on the thread
 // that created the server (when it pumps); ServeConnection runs on the
-// connection's thread. ServerLock() is held while a connection object is
-// made and while one is freed, across all servers of the process.
+// connection's thread, which never pumps (PumpWhileWaiting false: every
+// wait blocks on the socket itself) and needs no event loop. ServerLock()
+// is held while a connection object is made and while one is freed,
+// across all servers of the process.
+//
+// Bounds: at most MaxConnections live connections per listening server
+// (when a newcomer finds them all taken, the one that has waited longest
+// without completing its request, and without bytes in the last second, is
+// cut; if none may be cut, the newcomer is); a connection on which nothing
+// moves for IdleLimit ms is cut. A connection whose service fails is cut
+// with a reset (SO_LINGER 0), never closed in order.
 
 #include "net/powersock.h"
 
@@ -34,6 +43,8 @@ public:
 
     // Raised after every accept notification, with the listening server as Sender.
     TNotifyEvent OnClientContact;
+    // Live connections this listening server serves at once.
+    int MaxConnections = 64;
 
     // Starts listening once the properties are set (Port, ReportLevel...).
     virtual void Loaded();
@@ -57,14 +68,19 @@ public:
     // The accept numbers of the live connections of a listening server (for
     // putting their work in accept order).
     std::vector<std::uint64_t> LiveAcceptNumbers() const;
+    // On a connection object: the service has the whole request (the cap
+    // never cuts such a connection).
+    bool RequestComplete() const { return requestComplete_; }
 
 protected:
+    // The service marks its request complete.
+    void MarkRequestComplete() { requestComplete_ = true; }
     // The class's own constructor, for connection objects.
     virtual std::unique_ptr<TNMGeneralServer> NewInstance(TNMGeneralServer *owner) = 0;
 
-    // Waits until the client has closed its end (the close notification
-    // cleared Connected, or the socket shows the close), or the connection
-    // is cancelled.
+    // Waits until the client has closed its end (the socket shows the
+    // close), or the connection is cancelled. Raises EIdleError when the
+    // client keeps it open past the idle limit.
     void WaitForClientClose();
 
 private:
@@ -73,12 +89,19 @@ private:
 
     void HandleAccept();
     void StartConnection(SockPtr accepted, const sockaddr_in &peer);
+    // With the list's lock held: makes room for one more connection, cutting
+    // one that may be cut. False when none may.
+    bool MakeRoom();
 
     // Shared with the connection threads, so a thread that outlives its
     // server's bounded wait still finds it.
     std::shared_ptr<State> state_;
     std::shared_ptr<State> serverState_; // on a connection object: its server's
     std::uint64_t acceptNumber_ = 0;
+    std::int64_t acceptedNs_ = 0;
+    std::atomic<bool> requestComplete_{false};
+    bool evicted_ = false;    // cut to make room (guarded by the list's lock)
+    bool clientClosed_ = false; // the service saw the client's close
 };
 
 } // namespace dz::net

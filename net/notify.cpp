@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QObject>
 #include <QSocketNotifier>
+#include <QThread>
 
 #include <deque>
 #include <cerrno>
@@ -100,9 +101,12 @@ struct ThreadDispatcherHolder {
     }
 };
 
+thread_local bool dispatcherMade = false;
+
 ThreadDispatcherHolder &CurrentDispatcher()
 {
     thread_local ThreadDispatcherHolder holder;
+    dispatcherMade = true;
     return holder;
 }
 
@@ -111,6 +115,17 @@ ThreadDispatcherHolder &CurrentDispatcher()
 ThreadRef CurrentThread()
 {
     return CurrentDispatcher().dispatcher;
+}
+
+bool CurrentThreadHasDispatcher()
+{
+    return dispatcherMade;
+}
+
+bool IsApplicationThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return app && app->thread() == QThread::currentThread();
 }
 
 bool IsCurrentThread(const ThreadRef &thread)
@@ -131,9 +146,28 @@ bool PostToThread(const ThreadRef &thread, std::function<void()> fn)
 
 // ---------------------------------------------------------------------------
 
-NotifyLink::NotifyLink(INotifyTarget *target) : target_(target), thread_(CurrentThread()) {}
+NotifyLink::NotifyLink(INotifyTarget *target) : target_(target) {}
 
 NotifyLink::~NotifyLink() = default;
+
+void NotifyLink::Bind()
+{
+    std::lock_guard lock(threadMutex_);
+    if (!thread_)
+        thread_ = CurrentThread();
+}
+
+bool NotifyLink::Bound() const
+{
+    std::lock_guard lock(threadMutex_);
+    return thread_ != nullptr;
+}
+
+ThreadRef NotifyLink::Thread() const
+{
+    std::lock_guard lock(threadMutex_);
+    return thread_;
+}
 
 void NotifyLink::Detach()
 {
@@ -155,8 +189,11 @@ void NotifyLink::Deliver(int message, int event, int error, std::uint64_t tag, s
 
 void NotifyLink::Post(int message, int event, int error, std::uint64_t tag, std::uint32_t address)
 {
+    const ThreadRef thread = Thread();
+    if (!thread)
+        return;
     std::weak_ptr<NotifyLink> weak = weak_from_this();
-    PostToThread(thread_, [weak, message, event, error, tag, address] {
+    PostToThread(thread, [weak, message, event, error, tag, address] {
         if (auto link = weak.lock())
             link->Deliver(message, event, error, tag, address);
     });
@@ -164,7 +201,8 @@ void NotifyLink::Post(int message, int event, int error, std::uint64_t tag, std:
 
 QObject *NotifyLink::Context() const
 {
-    return thread_->object;
+    const ThreadRef thread = Thread();
+    return thread ? thread->object : nullptr;
 }
 
 void WaitForActivity(int fd, short events, int timeoutMs)
@@ -229,10 +267,6 @@ public:
                 want = EPOLLIN;
             break;
         case Sock::State::Connected:
-            if (s->readArmed_ && (s->mask_ & FD_READ) && !s->eofSeen_)
-                want |= EPOLLIN;
-            if (s->oobArmed_ && (s->mask_ & FD_OOB) && !s->closePosted_)
-                want |= EPOLLPRI;
             if (!s->closePosted_ && (s->mask_ & FD_CLOSE))
                 want |= EPOLLRDHUP;
             break;
@@ -301,39 +335,11 @@ private:
             }
             break;
         case Sock::State::Connected: {
-            if ((revents & EPOLLPRI) && s->oobArmed_ && (s->mask_ & FD_OOB)) {
-                s->oobArmed_ = false;
-                Post(s, FD_OOB, 0);
-            }
-            bool ended = revents & (EPOLLRDHUP | EPOLLHUP | EPOLLERR);
-            int closeError = 0;
-            if ((revents & EPOLLIN) && !ended && s->readArmed_ && (s->mask_ & FD_READ)) {
-                // Readable and not closed: there is data, no need to look.
-                s->readArmed_ = false;
-                s->readArmedHint_ = false;
-                Post(s, FD_READ, 0);
-            } else if ((revents & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && s->readArmed_ &&
-                       (s->mask_ & FD_READ) && !s->eofSeen_) {
-                char byte;
-                const ssize_t n = ::recv(s->fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-                if (n > 0) {
-                    s->readArmed_ = false;
-                    s->readArmedHint_ = false;
-                    Post(s, FD_READ, 0);
-                } else if (n == 0) {
-                    s->eofSeen_ = true;
-                    ended = true;
-                } else if (errno != EAGAIN && errno != EINTR) {
-                    s->eofSeen_ = true;
-                    ended = true;
-                    closeError = errno;
-                }
-            }
+            const bool ended = revents & (EPOLLRDHUP | EPOLLHUP | EPOLLERR);
             if (ended && !s->closePosted_ && (s->mask_ & FD_CLOSE)) {
-                if (revents & EPOLLERR) {
-                    if (const int err = SocketError(s->fd_))
-                        closeError = err;
-                }
+                int closeError = 0;
+                if (revents & EPOLLERR)
+                    closeError = SocketError(s->fd_);
                 s->closePosted_ = true;
                 Post(s, FD_CLOSE, closeError);
             }
@@ -390,8 +396,7 @@ void Sock::Select(const std::shared_ptr<NotifyLink> &link, int mask)
     std::lock_guard lock(poller.mutex);
     link_ = link;
     mask_ = mask;
-    readArmed_ = oobArmed_ = acceptArmed_ = true;
-    readArmedHint_ = true;
+    acceptArmed_ = true;
     poller.Update(this);
 }
 
@@ -419,17 +424,6 @@ void Sock::MarkConnected()
     poller.Update(this);
 }
 
-void Sock::RearmRead()
-{
-    if (readArmedHint_.load(std::memory_order_relaxed))
-        return;
-    auto &poller = Poller::Instance();
-    std::lock_guard lock(poller.mutex);
-    readArmed_ = oobArmed_ = true;
-    readArmedHint_ = true;
-    poller.Update(this);
-}
-
 void Sock::RearmAccept()
 {
     auto &poller = Poller::Instance();
@@ -441,6 +435,13 @@ void Sock::RearmAccept()
 void Sock::Shutdown()
 {
     ::shutdown(fd_, SHUT_RDWR);
+}
+
+void Sock::Reset()
+{
+    const linger abortive {1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+    ::shutdown(fd_, SHUT_RD);
 }
 
 } // namespace dz::net

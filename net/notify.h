@@ -4,11 +4,13 @@
 // created the component, handled only when that thread pumps
 // (QCoreApplication::processEvents).
 //
-// One process-wide poller thread watches every socket with epoll and keeps
-// the notification model of an asynchronous Windows socket: one data-to-read
-// event until the next receive, one close event per connection, one
-// incoming-connection event until the next accept, and the outcome of a
-// connection attempt with its error number.
+// One process-wide poller thread watches the sockets of components that pump
+// with epoll and keeps the notification model of an asynchronous Windows
+// socket for what the components act on: one close event per connection,
+// one incoming-connection event until the next accept, and the outcome of a
+// connection attempt with its error number. Data to read is not notified:
+// a blocking transfer watches its socket itself, so a connection costs
+// nothing while bytes trickle in.
 
 #include <atomic>
 #include <cstdint>
@@ -30,6 +32,8 @@ enum SocketEvent : int {
     FD_CLOSE = 32,
 };
 constexpr int kAllEvents = FD_READ | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE; // 61
+// What a connecting or connected socket is watched for.
+constexpr int kConnectionEvents = FD_CONNECT | FD_CLOSE;
 constexpr int kSocketMessage = 1125;
 constexpr int kLookupMessage = 1126;
 
@@ -51,6 +55,10 @@ protected:
 struct ThreadDispatcher;
 using ThreadRef = std::shared_ptr<ThreadDispatcher>;
 ThreadRef CurrentThread();
+// Whether the calling thread has a dispatcher already (CurrentThread makes one).
+bool CurrentThreadHasDispatcher();
+// Whether the calling thread is the one that made the Qt application object.
+bool IsApplicationThread();
 bool IsCurrentThread(const ThreadRef &thread);
 // Queues fn for the thread; false (and fn dropped) when the thread has ended.
 bool PostToThread(const ThreadRef &thread, std::function<void()> fn);
@@ -60,13 +68,19 @@ bool PostToThread(const ThreadRef &thread, std::function<void()> fn);
 // dropped. Detach waits for a delivery in progress on another thread.
 class NotifyLink : public std::enable_shared_from_this<NotifyLink> {
 public:
-    // Binds the link to the calling thread, which receives its notifications.
-    // Always owned by a shared_ptr (notifications in flight hold weak ones).
+    // Unbound: nothing is delivered until Bind. Always owned by a shared_ptr
+    // (notifications in flight hold weak ones).
     explicit NotifyLink(INotifyTarget *target);
     ~NotifyLink();
     NotifyLink(const NotifyLink &) = delete;
     NotifyLink &operator=(const NotifyLink &) = delete;
 
+    // Binds the link to the calling thread, which then receives its
+    // notifications; nothing if it is bound already.
+    void Bind();
+    bool Bound() const;
+    // The thread the link is bound to (null while unbound).
+    ThreadRef Thread() const;
     void Detach();
     // Runs on the owner thread.
     void Deliver(int message, int event, int error, std::uint64_t tag, std::uint32_t address);
@@ -76,8 +90,11 @@ public:
     QObject *Context() const;
 
 private:
-    std::recursive_mutex mutex_;
+    std::recursive_mutex mutex_; // held while a notification is delivered
     INotifyTarget *target_;
+    // Its own lock: the poller posts while it holds its lock, and a delivery
+    // (holding mutex_) may make a socket, which takes the poller's lock.
+    mutable std::mutex threadMutex_;
     ThreadRef thread_;
 };
 
@@ -108,8 +125,7 @@ public:
     void MarkConnecting();
     void MarkListening();
     void MarkConnected();
-    // A receive or an accept re-enables the events that wait for it.
-    void RearmRead();
+    // An accept re-enables the incoming-connection event.
     void RearmAccept();
     // Whether a connection attempt was made on this socket.
     bool ConnectAttempted() const { return connectAttempted_; }
@@ -117,6 +133,10 @@ public:
     // Ends the connection for every user of the socket; the descriptor stays
     // valid until the last reference goes.
     void Shutdown();
+    // Makes the final close abortive (SO_LINGER 0: a reset) and wakes every
+    // wait on the socket without sending anything (shutdown of the
+    // receiving side). The reset goes out when the last reference goes.
+    void Reset();
 
 private:
     friend class Poller;
@@ -128,14 +148,10 @@ private:
     std::shared_ptr<NotifyLink> link_;
     int mask_ = 0;
     State state_ = State::Fresh;
-    bool readArmed_ = true;
-    bool oobArmed_ = true;
     bool acceptArmed_ = true;
     bool closePosted_ = false;
-    bool eofSeen_ = false;
     std::uint32_t interest_ = 0;
     bool inEpoll_ = false;
-    std::atomic<bool> readArmedHint_{true};
     std::atomic<bool> connectAttempted_{false};
 };
 

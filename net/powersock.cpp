@@ -7,7 +7,10 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,21 +23,43 @@ std::atomic<int> socketLibraryUsers{0};
 // thread ends it early.
 constexpr int kPauseMs = 2;
 
+// The longest a pumping wait sleeps between two pumps.
+constexpr int kPumpWaitMs = 2;
+
 bool ConnectErrorIsOutcome(int err)
 {
     // Failures that an asynchronous connect reports later as its outcome.
     return err == ECONNREFUSED || err == ENETUNREACH || err == EHOSTUNREACH || err == ETIMEDOUT;
 }
 
+std::int64_t NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 } // namespace
+
+void TCancelHandle::Cancel()
+{
+    std::lock_guard lock(mutex_);
+    if (owner_)
+        owner_->Cancel();
+}
 
 TPowersock::TPowersock()
     : ioBuffer_(std::make_unique<char[]>(kIOBufferSize)),
-      link_(std::make_shared<NotifyLink>(static_cast<INotifyTarget *>(this))),
-      timer_(std::make_unique<TThreadTimer>())
+      link_(std::make_shared<NotifyLink>(static_cast<INotifyTarget *>(this)))
 {
-    timer_->SetEnabled(false);
-    timer_->SetOnTimer([this](TThreadTimer *) { TimerTriggered(); });
+    cancelHandle_->owner_ = this;
+    // A component made on the window's thread (or one that already has a
+    // dispatcher) gets its notifications and clock there, as the design
+    // has it. One made on a worker thread gets neither unless it pumps:
+    // such a thread needs no event loop at all.
+    if (CurrentThreadHasDispatcher() || IsApplicationThread()) {
+        link_->Bind();
+        EnsureTimer();
+    }
     InitSocket();
 }
 
@@ -59,9 +84,46 @@ void TPowersock::BeginDestroy()
 {
     if (componentDestroying_.exchange(true))
         return;
+    {
+        std::lock_guard lock(cancelHandle_->mutex_);
+        cancelHandle_->owner_ = nullptr;
+    }
     link_->Detach();
     if (timer_)
         timer_->SetOnTimer(nullptr);
+}
+
+void TPowersock::EnsureTimer()
+{
+    if (timer_)
+        return;
+    timer_ = std::make_unique<TThreadTimer>();
+    timer_->SetEnabled(false);
+    timer_->SetOnTimer([this](TThreadTimer *) { TimerTriggered(); });
+}
+
+void TPowersock::UnwatchSocket()
+{
+    if (const SockPtr sock = CurrentSock())
+        sock->Select(nullptr, 0);
+}
+
+void TPowersock::EnsureNotifications()
+{
+    if (link_->Bound())
+        return;
+    link_->Bind();
+    EnsureTimer();
+    if (const SockPtr sock = CurrentSock())
+        sock->Select(link_, kConnectionEvents);
+}
+
+void TPowersock::Arm(const SockPtr &sock, int mask)
+{
+    // A component that does not pump watches its socket itself: its close
+    // must not be acted on by another thread behind its back.
+    if (sock && PumpWhileWaiting && link_->Bound())
+        sock->Select(link_, mask);
 }
 
 int TPowersock::SocketLibraryUsers()
@@ -93,7 +155,7 @@ void TPowersock::InitSocket()
         // connection. Later sockets close gracefully.
         const linger lingerOption {1, 0};
         ::setsockopt(sock->fd(), SOL_SOCKET, SO_LINGER, &lingerOption, sizeof lingerOption);
-        sock->Select(link_, kAllEvents);
+        Arm(sock, kConnectionEvents);
         std::lock_guard lock(stateMutex_);
         sock_ = std::move(sock);
     } catch (...) {
@@ -230,6 +292,16 @@ void TPowersock::TimerOn()
     timedOut_ = false;
     if (TimeOut < 0)
         throw ERangeError();
+    if (!PumpWhileWaiting) {
+        // A clock that runs with the same interval runs on, as a timer would.
+        if (!deadlineOn_ || deadlineInterval_ != TimeOut) {
+            deadlineInterval_ = TimeOut;
+            deadlineOn_ = TimeOut > 0;
+            deadlineNs_ = NowNs() + static_cast<std::int64_t>(TimeOut) * 1'000'000;
+        }
+        return;
+    }
+    EnsureNotifications();
     timer_->SetInterval(static_cast<unsigned>(TimeOut));
     timer_->SetEnabled(true);
 }
@@ -237,8 +309,95 @@ void TPowersock::TimerOn()
 void TPowersock::TimerOff()
 {
     ReportStatus(8, "Timer Off");
+    deadlineOn_ = false;
     if (timer_)
         timer_->SetEnabled(false);
+}
+
+bool TPowersock::DeadlinePassed() const
+{
+    return deadlineOn_ && NowNs() >= deadlineNs_;
+}
+
+void TPowersock::Moved(bool received)
+{
+    idleWaitedMs_ = 0;
+    if (received)
+        lastReceivedNs_.store(NowNs(), std::memory_order_relaxed);
+}
+
+void TPowersock::ThrowIdle()
+{
+    const std::string limit = IdleLimit % 1000 == 0 ? std::to_string(IdleLimit / 1000) + " seconds"
+                                                    : std::to_string(IdleLimit) + " ms";
+    throw EIdleError("Connection idle for " + limit + ": nothing was sent or received");
+}
+
+bool TPowersock::WaitSocket(const SockPtr &sock, short events)
+{
+    const int fd = sock ? sock->fd() : -1;
+    const bool limited = IdleLimit > 0;
+    if (limited && idleWaitedMs_ >= IdleLimit)
+        ThrowIdle();
+    const std::int64_t start = NowNs();
+    if (PumpWhileWaiting) {
+        // Sleep first, then pump: what the pump runs (a notification, a
+        // tick, a cancel) is seen by the caller at once. The pump's slices
+        // notice a cancel; a peer's half-close must not wake a wait to send
+        // over and over.
+        WaitForActivity(fd, (events & POLLOUT) ? static_cast<short>(events & ~POLLRDHUP) : events, kPumpWaitMs);
+        Pump();
+    } else {
+        std::int64_t budgetMs = limited ? IdleLimit - idleWaitedMs_ : -1;
+        if (deadlineOn_) {
+            const std::int64_t left = (deadlineNs_ - start + 999'999) / 1'000'000;
+            budgetMs = budgetMs < 0 ? std::max<std::int64_t>(left, 0) : std::clamp<std::int64_t>(left, 0, budgetMs);
+        }
+        {
+            std::lock_guard lock(stateMutex_);
+            waitingSock_ = sock;
+        }
+        // Cancel sets the flag before it looks for a waiting socket, so
+        // either it sees this one or this wait sees the flag. It shuts the
+        // receiving side down, which shows as POLLRDHUP.
+        short want = events;
+        while (!canceled_ && fd >= 0) {
+            const std::int64_t spent = (NowNs() - start) / 1'000'000;
+            std::int64_t slice = budgetMs < 0 ? -1 : std::max<std::int64_t>(budgetMs - spent, 0);
+            const bool halfClosed = (events & POLLRDHUP) && !(want & POLLRDHUP);
+            if (halfClosed)
+                slice = slice < 0 ? 50 : std::min<std::int64_t>(slice, 50);
+            pollfd p {fd, want, 0};
+            const int rc = ::poll(&p, 1, static_cast<int>(slice));
+            if (rc < 0 && errno == EINTR)
+                continue;
+            if (rc == 0) {
+                if (halfClosed && (budgetMs < 0 || (NowNs() - start) / 1'000'000 < budgetMs))
+                    continue;
+                break;
+            }
+            // A peer that has closed its sending side while this side waits to
+            // send: only a cancel is left to notice, in short slices.
+            if (rc > 0 && (events & POLLOUT) && (p.revents & POLLRDHUP) &&
+                !(p.revents & (POLLOUT | POLLERR | POLLHUP))) {
+                want = static_cast<short>(want & ~POLLRDHUP);
+                continue;
+            }
+            break;
+        }
+        {
+            std::lock_guard lock(stateMutex_);
+            waitingSock_.reset();
+        }
+        if (DeadlinePassed() && !canceled_)
+            TimerTriggered();
+    }
+    idleWaitedMs_ += (NowNs() - start) / 1'000'000;
+    if (canceled_)
+        return false;
+    if (limited && idleWaitedMs_ >= IdleLimit)
+        ThrowIdle();
+    return true;
 }
 
 void TPowersock::TimerTriggered()
@@ -260,6 +419,9 @@ void TPowersock::Cancel()
 {
     ReportStatus(8, "Canceling");
     canceled_ = true;
+    std::lock_guard lock(stateMutex_);
+    if (waitingSock_)
+        ::shutdown(waitingSock_->fd(), SHUT_RD);
 }
 
 void TPowersock::ResolveHost()
@@ -276,6 +438,11 @@ void TPowersock::ResolveHost()
         std::lock_guard lock(stateMutex_);
         remote_.sin_addr.s_addr = 0;
     }
+    if (!PumpWhileWaiting) {
+        ResolveWithoutPump();
+        return;
+    }
+    EnsureNotifications();
     TimerOn();
     eventDone_ = false;
     const std::uint64_t tag = ++lookupTag_;
@@ -315,6 +482,38 @@ void TPowersock::ResolveHost()
     {
         std::lock_guard lock(stateMutex_);
         remote_.sin_addr.s_addr = lookupAddress_;
+    }
+    if (OnHostResolved)
+        OnHostResolved(this);
+}
+
+void TPowersock::ResolveWithoutPump()
+{
+    TimerOn();
+    addrinfo hints {};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo *found = nullptr;
+    const int rc = ::getaddrinfo(Host.c_str(), nullptr, &hints, &found);
+    std::uint32_t address = 0;
+    if (rc == 0 && found)
+        address = reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr.s_addr;
+    if (found)
+        ::freeaddrinfo(found);
+    const bool late = DeadlinePassed();
+    TimerOff();
+    if (late) {
+        timedOut_ = true;
+        throw ESockError("Host Lookup Timed Out");
+    }
+    if (canceled_)
+        throw ESockError("Host Lookup Canceled");
+    lastEventOK_ = rc == 0 && address != 0;
+    if (!lastEventOK_)
+        throw ESockError("Host Lookup Failed");
+    {
+        std::lock_guard lock(stateMutex_);
+        remote_.sin_addr.s_addr = address;
     }
     if (OnHostResolved)
         OnHostResolved(this);
@@ -368,7 +567,7 @@ void TPowersock::Connect()
         SockPtr fresh = NewSocket(0);
         if (!fresh)
             throw ESockError("Connection Failed");
-        fresh->Select(link_, kAllEvents);
+        Arm(fresh, kConnectionEvents);
         {
             std::lock_guard lock(stateMutex_);
             sock_ = fresh;
@@ -377,6 +576,9 @@ void TPowersock::Connect()
         sock = std::move(fresh);
     }
     sock->SetConnectAttempted();
+    idleWaitedMs_ = 0;
+    if (PumpWhileWaiting)
+        EnsureNotifications();
     if (::connect(sock->fd(), reinterpret_cast<const sockaddr *>(&target), sizeof target) != 0) {
         const int err = errno;
         if (ConnectErrorIsOutcome(err)) {
@@ -387,17 +589,41 @@ void TPowersock::Connect()
             CheckSocketError(WSAEWOULDBLOCK);
         }
     }
-    if (lastEventOK_)
+    if (lastEventOK_ && PumpWhileWaiting)
         sock->MarkConnecting();
 
     TimerOn();
-    while (!connected_ && !timedOut_ && !canceled_ && lastEventOK_) {
-        WaitForActivity(-1, 0, kPauseMs);
-        Pump();
+    try {
+        // A pumping component learns the outcome from its notification
+        // (which sets Connected and raises OnConnect on the pump); one that
+        // does not pump reads it from the socket.
+        while (!connected_ && !timedOut_ && !canceled_ && lastEventOK_) {
+            if (!PumpWhileWaiting) {
+                if (ConnectOutcome(sock))
+                    break;
+                WaitSocket(sock, POLLOUT);
+            } else {
+                // Once the socket shows the outcome, only the notification
+                // is awaited: sleep on the thread's queue, not the socket.
+                pollfd p {sock->fd(), POLLOUT, 0};
+                WaitSocket(::poll(&p, 1, 0) > 0 ? SockPtr() : sock, POLLOUT);
+            }
+        }
+    } catch (const EIdleError &) {
+        TimerOff();
+        if (OnConnectionFailed)
+            OnConnectionFailed(this);
+        throw;
     }
     TimerOff();
-    if (!timedOut_ && !canceled_ && lastEventOK_)
+    if (!timedOut_ && !canceled_ && lastEventOK_) {
+        if (!PumpWhileWaiting) {
+            connected_ = true;
+            if (OnConnect)
+                OnConnect(this);
+        }
         return;
+    }
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (timedOut_)
@@ -405,6 +631,23 @@ void TPowersock::Connect()
     if (canceled_)
         throw ESockError("Connection Canceled");
     throw ESockError("Connection Failed");
+}
+
+bool TPowersock::ConnectOutcome(const SockPtr &sock)
+{
+    pollfd p {sock->fd(), POLLOUT, 0};
+    if (::poll(&p, 1, 0) <= 0)
+        return false;
+    int err = 0;
+    socklen_t len = sizeof err;
+    ::getsockopt(sock->fd(), SOL_SOCKET, SO_ERROR, &err, &len);
+    if (err == 0 && !(p.revents & POLLOUT))
+        err = ECONNREFUSED;
+    if (err != 0) {
+        lastError_ = WsaErrorFromErrno(err);
+        lastEventOK_ = false;
+    }
+    return true;
 }
 
 void TPowersock::Disconnect()
@@ -416,6 +659,17 @@ void TPowersock::Disconnect()
 void TPowersock::CloseSocket()
 {
     ReportStatus(4, "Request Close Socket");
+    CloseOrReset(false);
+}
+
+void TPowersock::ResetConnection()
+{
+    ReportStatus(8, "Reset Connection");
+    CloseOrReset(true);
+}
+
+void TPowersock::CloseOrReset(bool reset)
+{
     connected_ = false;
     SockPtr old;
     {
@@ -427,7 +681,10 @@ void TPowersock::CloseSocket()
     // A transfer on another thread may still hold the socket: end the
     // connection for it now; the descriptor goes when its last user does,
     // so it can never be reused under that transfer.
-    old->Shutdown();
+    if (reset)
+        old->Reset();
+    else
+        old->Shutdown();
     old.reset();
     if (!componentDestroying_ && OnDisconnect)
         OnDisconnect(this);
@@ -436,7 +693,7 @@ void TPowersock::CloseSocket()
     SockPtr fresh = NewSocket(0);
     if (!fresh)
         return;
-    fresh->Select(link_, kAllEvents);
+    Arm(fresh, kConnectionEvents);
     std::lock_guard lock(stateMutex_);
     sock_ = std::move(fresh);
 }
@@ -450,7 +707,8 @@ void TPowersock::AdoptSocket(SockPtr accepted, const sockaddr_in &peer)
         sock_ = accepted;
         remote_ = peer;
     }
-    accepted->Select(link_, kAllEvents);
+    Moved();
+    Arm(accepted, kConnectionEvents);
 }
 
 void TPowersock::Listen()
@@ -467,6 +725,7 @@ void TPowersock::Listen()
         remote_ = local;
     }
     eventDone_ = false;
+    EnsureNotifications();
     const SockPtr sock = CurrentSock();
     if (!sock)
         return;
@@ -478,9 +737,9 @@ void TPowersock::Listen()
     if (::bind(sock->fd(), reinterpret_cast<const sockaddr *>(&local), sizeof local) != 0)
         listenError_ = WsaErrorFromErrno(errno);
     sock->Select(link_, FD_ACCEPT);
-    // A short queue, but long enough that connections arriving together
-    // while the accepting thread is busy are not dropped.
-    if (::listen(sock->fd(), 16) != 0 && listenError_ == 0)
+    // A queue long enough that connections arriving together while the
+    // accepting thread is busy are not dropped.
+    if (::listen(sock->fd(), 1024) != 0 && listenError_ == 0)
         listenError_ = WsaErrorFromErrno(errno);
     if (listenError_ == 0)
         sock->MarkListening();
@@ -516,7 +775,6 @@ SockPtr TPowersock::Accept()
     }
     auto accepted = std::make_shared<Sock>(fd);
     accepted->MarkConnected();
-    accepted->Select(link_, kAllEvents);
     {
         std::lock_guard lock(stateMutex_);
         remote_ = peer;

@@ -1,16 +1,29 @@
 #pragma once
-// TPowersock: one IPv4 TCP socket offering blocking operations over an
-// asynchronous, non-blocking socket. Each blocking call loops until its flag
-// or its data is there and pumps the calling thread's event queue on every
-// pass, so notifications, timer ticks and the user interface keep being
-// served while it waits. A wait with nothing to do sleeps (briefly, on the
-// socket or the thread's notifications) instead of spinning.
+// TPowersock: one IPv4 TCP socket offering blocking operations over a
+// non-blocking socket, in one of two ways of waiting:
 //
-// Threads: notifications (OnConnect, OnDisconnect, the accept handler, the
-// time-out clock) run on the thread that created the component, when it
-// pumps. Blocking operations run on the calling thread; one component's
+// - PumpWhileWaiting true (the default; the window's thread): each blocking
+//   call loops until its flag or its data is there and pumps the calling
+//   thread's event queue on every pass, so notifications, timer ticks and
+//   the user interface keep being served while it waits. Connection made,
+//   connection closed and incoming connections are notified on the thread
+//   that created the component, when it pumps.
+// - PumpWhileWaiting false (connection objects, worker threads): every wait
+//   blocks in poll(2) on the socket itself, never pumps and needs no event
+//   loop, event dispatcher or extra descriptor on its thread. Host look-ups
+//   are a synchronous getaddrinfo, the time-out clock is a deadline of the
+//   wait, and OnConnect runs on the connecting thread. Cancel or Abort from
+//   another thread wakes such a wait within milliseconds (by shutting down
+//   the socket's receiving side).
+//
+// In both ways a connection on which no byte has moved for IdleLimit
+// milliseconds (counting only time spent waiting on the socket) ends the
+// waiting operation with EIdleError.
+//
+// Threads: blocking operations run on the calling thread; one component's
 // blocking operations must not overlap, except that Cancel and Abort may be
-// called from anywhere while another operation waits.
+// called from anywhere while another operation waits. Counters and Cancel
+// are safe from any thread.
 
 #include "net/notify.h"
 #include "net/stream.h"
@@ -37,6 +50,13 @@ class EAbortError : public ESockError {
 public:
     using ESockError::ESockError;
 };
+// No byte moved on the connection for IdleLimit milliseconds of waiting.
+// Its text: "Connection idle for <n> seconds (<n> ms when not whole):
+// nothing was sent or received".
+class EIdleError : public ESockError {
+public:
+    using ESockError::ESockError;
+};
 // A value outside its range (a port above 65535, a text too long for the
 // transfer buffer, a negative time-out...).
 class ERangeError : public Exception {
@@ -45,12 +65,26 @@ public:
 };
 
 class TPowersock;
+class TFileStream;
 using TNotifyEvent = std::function<void(TPowersock *Sender)>;
 using THandlerEvent = std::function<void(bool &Handled)>;
 using TOnHostResolved = std::function<void(TPowersock *Sender)>;
 using TOnStatus = std::function<void(TPowersock *Sender, const std::string &Status)>;
 
 using SockPtr = std::shared_ptr<Sock>;
+
+// Cancels one component's blocking operation from any thread, also after
+// the component has gone (then it does nothing). Obtained with
+// TPowersock::CancelHandle().
+class TCancelHandle {
+public:
+    void Cancel();
+
+private:
+    friend class TPowersock;
+    std::mutex mutex_;
+    TPowersock *owner_ = nullptr;
+};
 
 constexpr int kIOBufferSize = 65536;
 constexpr std::uint16_t kNoSocket = 0xFFFF;
@@ -69,6 +103,13 @@ public:
     std::int32_t Port = 0;
     std::int32_t TimeOut = 0; // milliseconds, 0 = no time-out
     std::int32_t ReportLevel = 0;
+    // How a blocking call waits (see the top of this file). Set it before
+    // the first operation, on the thread that will use the component.
+    bool PumpWhileWaiting = true;
+    // Milliseconds of waiting with no byte moved after which the waiting
+    // operation ends with EIdleError; 0 or less: no limit. Not TimeOut, which
+    // bounds a whole operation: a transfer that keeps moving is never cut.
+    std::int32_t IdleLimit = 60000;
     TNotifyEvent OnDisconnect;
     TNotifyEvent OnConnect;
     THandlerEvent OnInvalidHost;
@@ -84,8 +125,12 @@ public:
     // "Host Lookup Canceled", "Connection Timed out", "Connection Canceled"
     // or "Connection Failed" (the refused/unreachable number is in LastError).
     virtual void Connect();
-    // Closes the connection; a fresh socket takes its place at once.
+    // Closes the connection in order; a fresh socket takes its place at once.
     virtual void Disconnect();
+    // Cuts the connection: an abortive close (SO_LINGER 0), so the peer sees
+    // a reset, never an orderly end. Wakes a transfer waiting on the socket
+    // on another thread; a fresh socket takes its place. Any thread.
+    void ResetConnection();
     // Accepts the pending connection of a listening component (the caller
     // sets EventDone first). Raises "Accepting Canceled",
     // "Error creating Data Connection".
@@ -96,8 +141,12 @@ public:
     virtual void Abort();
 
     void CloseSocket();
-    // Sets Canceled: the running (or the next) blocking operation ends.
+    // Sets Canceled: the running (or the next) blocking operation ends. Any
+    // thread; wakes a non-pumping wait at once (its socket's receiving side
+    // is shut down, so the connection is good for no more reading).
     void Cancel();
+    // A handle that cancels this component's operations and outlives it.
+    std::shared_ptr<TCancelHandle> CancelHandle() const { return cancelHandle_; }
     // Binds to all local addresses and Port and listens. A failure raises
     // nothing (the component then never sees a connection); its reason is
     // kept in ListenError.
@@ -122,15 +171,23 @@ public:
     void Write(const std::string &text);   // up to the first zero byte; 65,536 bytes or more: ERangeError
     void Writeln(const std::string &text); // text + CR LF
     // Exactly n bytes, or "" when the peer has closed before n bytes came.
+    // Bytes are taken as they arrive: a cancelled Read loses what it took.
     std::string Read(std::uint16_t n);
+    // Waits until at least one byte is there and takes up to most bytes into
+    // buffer; 0 when the peer has closed. Canceled: EAbortError "Socket send
+    // aborted".
+    std::size_t ReadSome(char *buffer, std::size_t most);
     // One line through its line feed (CR LF kept); "" when the peer closes
     // first. A line longer than the transfer buffer raises ESockError.
     std::string ReadLn();
-    // The stream's bytes from position 0 to its end, in blocks of at most 64 KiB.
+    // The stream's bytes from position 0 to its end, in blocks of at most
+    // 64 KiB (a memory stream from where it holds them, a TFileStream
+    // straight from the file). A TFileStream that cannot be read to the
+    // end, or changes size meanwhile, raises EFileError (see filestream.h).
     void SendStream(TStream &stream);
     // Appends what arrives until the stream holds at least size bytes or the
     // peer closes; everything waiting is taken, even beyond size.
-    void CaptureStream(TStream &stream, std::int32_t size);
+    void CaptureStream(TStream &stream, std::int64_t size);
 
     // State.
     bool Connected() const { return connected_; }
@@ -140,14 +197,19 @@ public:
     bool LastEventOK() const { return lastEventOK_; }
     std::int32_t LastError() const { return lastError_; }
     std::string LastStatus() const;
-    std::int32_t BytesSent() const { return bytesSent_; }
-    std::int32_t BytesTotal() const { return bytesTotal_; }
-    std::int32_t BytesRecvd() const { return bytesRecvd_; }
+    // Progress counters, readable from any thread while a transfer runs.
+    std::int64_t BytesSent() const { return bytesSent_; }
+    std::int64_t BytesTotal() const { return bytesTotal_; }
+    std::int64_t BytesRecvd() const { return bytesRecvd_; }
     std::string LastReply() const { return lastReply_; }
     std::int16_t ReplyNumber() const { return replyNumber_; }
     sockaddr_in RemoteAddress() const;
-    // A connection object's peer: its IPv4 address, network order.
+    // The peer's IPv4 address in network order: the one connected to, or on
+    // a connection object the client's. Any thread.
     std::uint32_t PeerAddress() const { return RemoteAddress().sin_addr.s_addr; }
+    // When a byte last arrived on the connection (steady clock,
+    // nanoseconds; 0 when none has). Any thread.
+    std::int64_t LastReceivedNs() const { return lastReceivedNs_; }
     std::uint16_t SocketHandle() const;
     // The local port of the socket (after Listen on Port 0: the one chosen).
     std::uint16_t LocalPort() const;
@@ -169,27 +231,56 @@ protected:
 
     void SetConnected(bool value) { connected_ = value; }
     void SetEventDone(bool value) { eventDone_ = value; }
-    void SetBytesTotal(std::int32_t value) { bytesTotal_ = value; }
-    void SetBytesRecvd(std::int32_t value) { bytesRecvd_ = value; }
-    // Replaces this component's socket by an accepted one and directs its
-    // events here.
+    void SetBytesTotal(std::int64_t value) { bytesTotal_ = value; }
+    void SetBytesRecvd(std::int64_t value) { bytesRecvd_ = value; }
+    void AddBytesRecvd(std::int64_t value) { bytesRecvd_ += value; }
+    // Replaces this component's socket by an accepted one (from the peer at
+    // `peer`) and, when it pumps, directs its close notification here.
     void AdoptSocket(SockPtr accepted, const sockaddr_in &peer);
     SockPtr CurrentSock() const;
+    // Stops the notifications of the current socket (for a component that
+    // has just been told not to pump).
+    void UnwatchSocket();
+    // The thread that receives this component's notifications (null if none).
+    ThreadRef NotifyThread() const { return link_->Thread(); }
 
     // Called on every incoming-connection notification (listening servers).
     std::function<void(TPowersock *Sender)> AcceptHandler;
 
+    // Waits until the socket shows one of events (poll flags), pumping or
+    // not as PumpWhileWaiting says. False when the wait ended because of
+    // Canceled (also by the time-out clock). Raises EIdleError when the idle
+    // limit runs out. Every wait of the component goes through here.
+    bool WaitSocket(const SockPtr &sock, short events);
+    // Bytes moved (arrived, when received): the idle count starts again.
+    void Moved(bool received = false);
+
 private:
     void InitSocket();
     SockPtr NewSocket(int protocol);
+    // Directs the socket's notifications (mask) to this component when it
+    // pumps; a non-pumping component has none.
+    void Arm(const SockPtr &sock, int mask);
+    // Binds the notifications to the calling thread if nothing has yet.
+    void EnsureNotifications();
+    void EnsureTimer();
+    void CloseOrReset(bool reset);
+    // Whether the connecting socket shows the outcome of its attempt (a
+    // failure clears LastEventOK).
+    bool ConnectOutcome(const SockPtr &sock);
+    void ResolveWithoutPump();
+    [[noreturn]] void ThrowIdle();
+    bool DeadlinePassed() const;
+    void SendFromFile(TFileStream &file);
+    // Sends count bytes unless cancelled; false when a send took nothing
+    // (the transfer then ends quietly). progress: counts them in BytesSent
+    // and raises OnPacketSent per send.
+    bool SendAll(const char *data, std::size_t count, bool progress);
+    void Sent(std::int64_t count);
     // One send or receive on sock; -1 with the thread's socket error set on
     // failure (10057 when there is no socket).
     static long SendSome(const SockPtr &sock, const char *data, std::size_t count);
-    // rearm false: the caller is a bulk receive that re-enables the
-    // data-to-read notification once, when it ends, instead of after every
-    // block (a notification per block would cost a round trip through the
-    // poller and the owner thread for nothing).
-    static long RecvSome(const SockPtr &sock, char *buffer, std::size_t count, bool peek, bool rearm = true);
+    static long RecvSome(const SockPtr &sock, char *buffer, std::size_t count, bool peek);
 
     // Pumps when a millisecond has passed since the last pump: a transfer
     // that is moving data keeps the thread responsive without paying for a
@@ -199,11 +290,20 @@ private:
     std::unique_ptr<char[]> ioBuffer_;
     std::int64_t lastPumpNs_ = 0;
     std::shared_ptr<NotifyLink> link_;
-    std::unique_ptr<TThreadTimer> timer_;
+    std::unique_ptr<TThreadTimer> timer_; // made on first use in the pumping way
+    std::shared_ptr<TCancelHandle> cancelHandle_ = std::make_shared<TCancelHandle>();
 
-    std::atomic<std::int32_t> bytesSent_{0};
-    std::atomic<std::int32_t> bytesTotal_{0};
-    std::atomic<std::int32_t> bytesRecvd_{0};
+    // The idle count: milliseconds waited since a byte last moved.
+    std::int64_t idleWaitedMs_ = 0;
+    std::atomic<std::int64_t> lastReceivedNs_{0};
+    // The time-out clock of a non-pumping wait.
+    bool deadlineOn_ = false;
+    std::int32_t deadlineInterval_ = 0;
+    std::int64_t deadlineNs_ = 0;
+
+    std::atomic<std::int64_t> bytesSent_{0};
+    std::atomic<std::int64_t> bytesTotal_{0};
+    std::atomic<std::int64_t> bytesRecvd_{0};
     std::atomic<bool> canceled_{false};
     std::atomic<bool> destroying_{false};
     std::atomic<bool> componentDestroying_{false};
@@ -214,8 +314,9 @@ private:
     std::atomic<bool> connected_{false};
     std::atomic<std::int32_t> listenError_{0};
 
-    mutable std::mutex stateMutex_; // sock_, remote_, lastStatus_
+    mutable std::mutex stateMutex_; // sock_, remote_, lastStatus_, waitingSock_
     SockPtr sock_;
+    SockPtr waitingSock_; // the socket a non-pumping wait blocks on
     sockaddr_in remote_ {};
     std::string lastStatus_;
 

@@ -2,35 +2,21 @@
 
 #include "powersock.h"
 
+#include "net/filestream.h"
 #include "net/sockerrors.h"
 
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
+#include <csignal>
 #include <poll.h>
+#include <pthread.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 
 namespace dz::net {
 namespace {
-
-// Longest sleep of a transfer waiting for its socket: short enough that
-// Cancel and the pump stay responsive, long enough to cost next to nothing.
-constexpr int kWaitMs = 2;
-
-int FdOf(const SockPtr &sock)
-{
-    return sock ? sock->fd() : -1;
-}
-
-// True when the peer has closed its side (or the connection has failed).
-bool PeerClosed(const SockPtr &sock)
-{
-    if (!sock)
-        return true;
-    pollfd p {sock->fd(), POLLRDHUP, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR));
-}
 
 // Runs TimerOff when a transfer ends, also by an exception.
 struct TimerGuard {
@@ -69,19 +55,47 @@ long TPowersock::SendSome(const SockPtr &sock, const char *data, std::size_t cou
     return n;
 }
 
-long TPowersock::RecvSome(const SockPtr &sock, char *buffer, std::size_t count, bool peek, bool rearm)
+long TPowersock::RecvSome(const SockPtr &sock, char *buffer, std::size_t count, bool peek)
 {
     if (!sock) {
         WSASetLastError(WSAENOTCONN);
         return -1;
     }
     const ssize_t n = ::recv(sock->fd(), buffer, count, (peek ? MSG_PEEK : 0) | MSG_DONTWAIT);
-    const int err = errno;
-    if (rearm)
-        sock->RearmRead();
     if (n < 0)
-        WSASetLastError(WsaErrorFromErrno(err));
+        WSASetLastError(WsaErrorFromErrno(errno));
     return n;
+}
+
+bool TPowersock::SendAll(const char *data, std::size_t count, bool progress)
+{
+    std::size_t sent = 0;
+    while (sent < count && !canceled_) {
+        const SockPtr sock = CurrentSock();
+        const long k = SendSome(sock, data + sent, count - sent);
+        if (k == 0)
+            return false;
+        if (k < 0) {
+            CheckSocketError(WSAEWOULDBLOCK);
+            // The send buffer is full: wait until it drains.
+            WaitSocket(sock, POLLOUT | POLLRDHUP);
+            continue;
+        }
+        sent += static_cast<std::size_t>(k);
+        Moved();
+        if (progress)
+            Sent(k);
+    }
+    return true;
+}
+
+void TPowersock::Sent(std::int64_t count)
+{
+    bytesSent_ += count;
+    if (OnPacketSent)
+        OnPacketSent(this);
+    if (PumpWhileWaiting)
+        PumpNowAndThen();
 }
 
 void TPowersock::SendBuffer(const char *data, std::uint16_t count)
@@ -96,22 +110,7 @@ void TPowersock::SendBuffer(const char *data, std::uint16_t count)
             if (total > 65535)
                 throw ERangeError();
         }
-        std::size_t rest = total;
-        while (rest > 0 && !canceled_) {
-            const SockPtr sock = CurrentSock();
-            const long k = SendSome(sock, data + (total - rest), rest);
-            if (k == 0)
-                break;
-            if (k < 0) {
-                CheckSocketError(WSAEWOULDBLOCK);
-                // The send buffer is full: sleep until it drains, and keep
-                // the time-out clock ticking.
-                WaitForActivity(FdOf(sock), POLLOUT, kWaitMs);
-                Pump();
-                continue;
-            }
-            rest -= static_cast<std::size_t>(k);
-        }
+        SendAll(data, total, false);
     }
     if (canceled_) {
         canceled_ = false;
@@ -135,41 +134,38 @@ void TPowersock::Writeln(const std::string &text)
     Write(text + "\r\n");
 }
 
+std::size_t TPowersock::ReadSome(char *buffer, std::size_t most)
+{
+    while (!canceled_) {
+        const SockPtr sock = CurrentSock();
+        const long k = RecvSome(sock, buffer, most, false);
+        if (k >= 0) {
+            if (k > 0)
+                Moved(true);
+            return static_cast<std::size_t>(k);
+        }
+        CheckSocketError(WSAEWOULDBLOCK);
+        WaitSocket(sock, POLLIN | POLLRDHUP);
+    }
+    canceled_ = false;
+    throw EAbortError("Socket send aborted");
+}
+
 std::string TPowersock::Read(std::uint16_t n)
 {
     ReportStatus(8, "Read( " + std::to_string(n) + " )");
     if (n == 0)
         return {};
-    long lastSeen = -1;
-    SockPtr sock;
-    for (;;) {
-        sock = CurrentSock();
-        const long k = RecvSome(sock, ioBuffer_.get(), kIOBufferSize, true);
-        if (k >= n)
-            break;
-        if (k == 0)
-            return {};
-        if (k < 0)
-            CheckSocketError(WSAEWOULDBLOCK);
-        // Fewer than n bytes and the peer has gone: no more can come.
-        if (k > 0 && PeerClosed(sock))
-            return {};
-        Pump();
-        if (canceled_)
-            break;
-        if (k > 0 && k == lastSeen)
-            WaitForActivity(-1, 0, 1); // part of the data is here: the socket stays readable
-        else
-            WaitForActivity(FdOf(sock), POLLIN | POLLRDHUP, kWaitMs);
-        lastSeen = k;
-    }
-    if (canceled_) {
-        canceled_ = false;
-        throw EAbortError("Socket send aborted");
-    }
+    // The bytes are taken as they come: waiting for all n to be there
+    // would wake the thread on every byte of a slow sender.
     std::string result(n, '\0');
-    const long got = RecvSome(sock, result.data(), n, false);
-    result.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    std::size_t got = 0;
+    while (got < n) {
+        const std::size_t k = ReadSome(result.data() + got, n - got);
+        if (k == 0)
+            return {}; // the peer closed before n bytes came
+        got += k;
+    }
     return result;
 }
 
@@ -182,9 +178,8 @@ std::string TPowersock::ReadLn()
     std::string result;
     std::size_t taken = 0;
     std::size_t lineEnd = 0;
-    bool found = false;
     SockPtr sock;
-    for (;;) {
+    while (!canceled_) {
         if (taken >= static_cast<std::size_t>(kIOBufferSize))
             throw ESockError("Socket readln line too long");
         sock = CurrentSock();
@@ -201,32 +196,27 @@ std::string TPowersock::ReadLn()
             const void *lf = std::memchr(buffer + taken, '\n', static_cast<std::size_t>(k));
             if (lf) {
                 lineEnd = static_cast<std::size_t>(static_cast<const char *>(lf) - buffer);
-                found = true;
-                break;
+                result.resize(lineEnd + 1);
+                const long got = RecvSome(sock, result.data() + taken, lineEnd + 1 - taken, false);
+                result.resize(taken + static_cast<std::size_t>(got > 0 ? got : 0));
+                Moved(true);
+                return result;
             }
+            // No line end yet: take what is there, so the next wait sleeps
+            // until more comes.
             result.resize(valid);
             const long got = RecvSome(sock, result.data() + taken, static_cast<std::size_t>(k), false);
-            if (got > 0)
+            if (got > 0) {
                 taken += static_cast<std::size_t>(got);
+                Moved(true);
+            }
             result.resize(taken);
+            continue;
         }
-        Pump();
-        if (canceled_)
-            break;
-        WaitForActivity(FdOf(sock), POLLIN | POLLRDHUP, kWaitMs);
+        WaitSocket(sock, POLLIN | POLLRDHUP);
     }
-    if (canceled_ && !found) {
-        canceled_ = false;
-        throw EAbortError("Socket readln aborted");
-    }
-    if (canceled_) {
-        canceled_ = false;
-        throw EAbortError("Socket readln aborted");
-    }
-    result.resize(lineEnd + 1);
-    const long got = RecvSome(sock, result.data() + taken, lineEnd + 1 - taken, false);
-    result.resize(taken + static_cast<std::size_t>(got > 0 ? got : 0));
-    return result;
+    canceled_ = false;
+    throw EAbortError("Socket readln aborted");
 }
 
 std::string TPowersock::Transaction(const std::string &command)
@@ -258,43 +248,32 @@ void TPowersock::SendStream(TStream &stream)
     stream.SetPosition(0);
     if (!canceled_) {
         bytesSent_ = 0;
-        bytesTotal_ = static_cast<std::int32_t>(stream.Size());
-        // A memory stream is sent from where it holds its bytes; any other
-        // stream is copied block by block through the I/O buffer.
-        auto *memory = dynamic_cast<TMemoryStream *>(&stream);
-        do {
-            const char *buffer = ioBuffer_.get();
-            std::size_t chunk = 0;
-            if (memory) {
-                const std::span<const char> run = memory->ReadableRun(kIOBufferSize);
-                buffer = run.data();
-                chunk = run.size();
-                memory->Skip(static_cast<std::int64_t>(chunk));
-            } else {
-                const std::int64_t left = stream.Size() - stream.Position();
-                chunk = static_cast<std::size_t>(stream.Read(ioBuffer_.get(), left < kIOBufferSize ? left : kIOBufferSize));
-            }
-            std::size_t sent = 0;
-            while (sent < chunk && !canceled_) {
-                const SockPtr sock = CurrentSock();
-                const long k = SendSome(sock, buffer + sent, chunk - sent);
-                if (k == 0)
-                    return;
-                if (k < 0) {
-                    CheckSocketError(WSAEWOULDBLOCK);
-                    Pump();
-                    WaitForActivity(FdOf(sock), POLLOUT, kWaitMs);
-                    continue;
+        bytesTotal_ = stream.Size();
+        if (auto *file = dynamic_cast<TFileStream *>(&stream)) {
+            SendFromFile(*file);
+        } else {
+            // A memory stream is sent from where it holds its bytes; any
+            // other stream is copied block by block through the I/O buffer.
+            auto *memory = dynamic_cast<TMemoryStream *>(&stream);
+            do {
+                const char *buffer = ioBuffer_.get();
+                std::size_t chunk = 0;
+                if (memory) {
+                    const std::span<const char> run = memory->ReadableRun(kIOBufferSize);
+                    buffer = run.data();
+                    chunk = run.size();
+                    memory->Skip(static_cast<std::int64_t>(chunk));
+                } else {
+                    const std::int64_t left = stream.Size() - stream.Position();
+                    chunk = static_cast<std::size_t>(
+                        stream.Read(ioBuffer_.get(), left < kIOBufferSize ? left : kIOBufferSize));
                 }
-                sent += static_cast<std::size_t>(k);
-                bytesSent_ += static_cast<std::int32_t>(k);
-                if (OnPacketSent)
-                    OnPacketSent(this);
-                PumpNowAndThen();
-            }
-            if (chunk == 0)
-                break;
-        } while (stream.Position() < stream.Size() && !canceled_);
+                if (!SendAll(buffer, chunk, true))
+                    return;
+                if (chunk == 0)
+                    break;
+            } while (stream.Position() < stream.Size() && !canceled_);
+        }
     }
     if (canceled_) {
         canceled_ = false;
@@ -302,21 +281,97 @@ void TPowersock::SendStream(TStream &stream)
     }
 }
 
-void TPowersock::CaptureStream(TStream &stream, std::int32_t size)
+namespace {
+
+// sendfile has no MSG_NOSIGNAL: while it runs, SIGPIPE is blocked on this
+// thread, and one that a send into a closed connection raised is taken back
+// (the failure shows as EPIPE). The process's handling of the signal is not
+// touched.
+class NoSigpipe {
+public:
+    NoSigpipe()
+    {
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        sigset_t pending;
+        sigpending(&pending);
+        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe, &old_);
+    }
+    ~NoSigpipe()
+    {
+        if (!wasPending_) {
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            const timespec now {0, 0};
+            while (sigtimedwait(&pipe, nullptr, &now) == SIGPIPE) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+    }
+    NoSigpipe(const NoSigpipe &) = delete;
+    NoSigpipe &operator=(const NoSigpipe &) = delete;
+
+private:
+    sigset_t old_ {};
+    bool wasPending_ = false;
+};
+
+} // namespace
+
+void TPowersock::SendFromFile(TFileStream &file)
+{
+    const NoSigpipe noSigpipe;
+    const std::int64_t size = file.Size();
+    std::int64_t offset = 0;
+    while (offset < size && !canceled_) {
+        const SockPtr sock = CurrentSock();
+        if (!sock) {
+            WSASetLastError(WSAENOTCONN);
+            CheckSocketError(WSAEWOULDBLOCK);
+            return;
+        }
+        // The file goes from the page cache to the socket without passing
+        // through this process's memory.
+        off_t at = static_cast<off_t>(offset);
+        const std::size_t most = static_cast<std::size_t>(std::min<std::int64_t>(size - offset, 1 << 20));
+        // Before the last bytes leave, make sure the file is still what was
+        // announced: once they are out, the receiver stores the stream.
+        if (static_cast<std::int64_t>(most) == size - offset)
+            file.CheckUnchanged();
+        const ssize_t k = ::sendfile(sock->fd(), file.Handle(), &at, most);
+        if (k < 0) {
+            const int err = errno;
+            if (err == EAGAIN || err == EINTR) {
+                WaitSocket(sock, POLLOUT | POLLRDHUP);
+                continue;
+            }
+            if (err == EINVAL || err == EIO || err == EISDIR || err == EOVERFLOW)
+                file.ThrowUnreadable();
+            WSASetLastError(WsaErrorFromErrno(err));
+            CheckSocketError(WSAEWOULDBLOCK);
+            continue;
+        }
+        if (k == 0)
+            file.ThrowChanged(); // the file ended before its size
+        offset += k;
+        Moved();
+        Sent(k);
+    }
+    file.SetPosition(offset);
+    if (!canceled_)
+        file.CheckUnchanged();
+}
+
+void TPowersock::CaptureStream(TStream &stream, std::int64_t size)
 {
     ReportStatus(8, "Capture Stream");
     bytesRecvd_ = 0;
     TimerOn();
     TimerGuard guard {*this};
     char *buffer = ioBuffer_.get();
-    struct Rearm {
-        TPowersock &self;
-        ~Rearm()
-        {
-            if (const SockPtr sock = self.CurrentSock())
-                sock->RearmRead();
-        }
-    } rearm {*this};
     // A memory stream that is being filled at its end receives straight
     // into its own blocks; anything else through the I/O buffer.
     auto *memory = dynamic_cast<TMemoryStream *>(&stream);
@@ -324,7 +379,7 @@ void TPowersock::CaptureStream(TStream &stream, std::int32_t size)
         const SockPtr sock = CurrentSock();
         const std::span<char> room = memory ? memory->AppendRoom(kIOBufferSize) : std::span<char>();
         const bool direct = !room.empty();
-        const long k = RecvSome(sock, direct ? room.data() : buffer, direct ? room.size() : kIOBufferSize, false, false);
+        const long k = RecvSome(sock, direct ? room.data() : buffer, direct ? room.size() : kIOBufferSize, false);
         if (k == 0)
             break;
         if (k > 0) {
@@ -332,18 +387,19 @@ void TPowersock::CaptureStream(TStream &stream, std::int32_t size)
                 memory->Appended(static_cast<std::size_t>(k));
             else
                 stream.Write(buffer, k);
-            bytesRecvd_ += static_cast<std::int32_t>(k);
+            bytesRecvd_ += k;
+            Moved(true);
             if (OnPacketRecvd)
                 OnPacketRecvd(this);
             TimerOn();
-            PumpNowAndThen();
+            if (PumpWhileWaiting)
+                PumpNowAndThen();
         } else {
             lastError_ = WSAGetLastError();
             if (lastError_ == WSAENOTCONN)
                 break;
             CheckSocketError(WSAEWOULDBLOCK);
-            Pump();
-            WaitForActivity(FdOf(sock), POLLIN | POLLRDHUP, kWaitMs);
+            WaitSocket(sock, POLLIN | POLLRDHUP);
         }
     }
     if (canceled_) {

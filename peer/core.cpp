@@ -96,6 +96,8 @@ std::string TEffect::Describe() const
         return "Notice " + text;
     case Kind::BatchEnded:
         return "BatchEnded " + text;
+    case Kind::Arriving:
+        return "Arriving";
     }
     return "?";
 }
@@ -425,6 +427,12 @@ TOutcome TPeerCore::NotStored(const std::string &notice)
     if (!notice.empty())
         outcome.effects = {Text(Kind::Notice, notice)};
     return Finish(std::move(outcome));
+}
+
+TOutcome TPeerCore::Arriving()
+{
+    std::lock_guard lock(mutex_);
+    return Finish({{}, {TEffect {Kind::Arriving}}});
 }
 
 THosts TPeerCore::Hosts() const

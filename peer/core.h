@@ -42,6 +42,7 @@ struct TEffect {
                        // (the clients take theirs from the core when they send)
         Notice,        // a failure of work received from the peer (UTF-8 `text`), shown without stopping later work
         BatchEnded,    // the peer `text` ended a batch this copy received (before FreeFlag says so)
+        Arriving,      // a file from the peer has begun to arrive
     };
     Kind kind;
     std::string text;
@@ -160,6 +161,8 @@ public:
     TOutcome Stored(const std::string &sFrom, const std::string &name);
     // A stream was not stored; notice: what the user is told ("" for nothing).
     TOutcome NotStored(const std::string &notice);
+    // A stream from the peer has begun to arrive (the window starts showing it).
+    TOutcome Arriving();
 
     // --- State, for the senders and for tests ---------------------------
     THosts Hosts() const;

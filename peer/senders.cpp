@@ -1,5 +1,6 @@
 #include "senders.h"
 
+#include "net/filestream.h"
 #include "net/stream.h"
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
@@ -14,30 +15,6 @@
 
 namespace dz::peer {
 namespace {
-
-// Reads the whole file (a UTF-8 path) into an empty memory stream, straight
-// into its blocks. Raises "Cannot open file <path>".
-void LoadFile(const std::string &path, dz::net::TMemoryStream &stream)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw dz::EFileError("Cannot open file " + path);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    for (;;) {
-        const std::span<char> room = stream.AppendRoom(static_cast<std::size_t>(dz::net::TMemoryStream::kBlockSize));
-        const ssize_t n = ::read(fd, room.data(), room.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ::close(fd);
-            throw dz::EFileError("Cannot open file " + path);
-        }
-        if (n == 0)
-            break;
-        stream.Appended(static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-}
 
 std::string TextOf(const std::exception_ptr &error)
 {
@@ -114,6 +91,8 @@ TOutbox::TOutbox(TPeerCore &core, std::uint16_t port) : TSenderBase("dz-outbox")
         client_ = std::make_unique<services::TNMMsg>();
         client_->Port = port;
         client_->ReportLevel = 0;
+        // This thread has no event loop: the client waits on its socket.
+        client_->PumpWhileWaiting = false;
         client_->OnInvalidHost = [this](bool &Handled) { RepairHost(core_, client_->Host, Handled); };
     });
 }
@@ -140,8 +119,7 @@ void TOutbox::Post(std::vector<TOutgoing> batch, TDone done)
                 const THosts hosts = core_.Hosts();
                 client_->Host = hosts.msgHost;
                 client_->FromName = hosts.msgFrom;
-                if (client_->PostText(core_.Render(message)).empty())
-                    throw dz::Exception("The other computer closed the connection without an answer");
+                client_->PostText(core_.Render(message));
                 core_.NoteResolved(hosts.msgHost, client_->RemoteAddress().sin_addr.s_addr);
             } catch (...) {
                 error = TextOf(std::current_exception());
@@ -170,6 +148,7 @@ TStreamSender::TStreamSender(TPeerCore &core, std::uint16_t port) : TSenderBase(
         client_ = std::make_unique<services::TNMStrm>();
         client_->Port = port;
         client_->ReportLevel = 0;
+        client_->PumpWhileWaiting = false;
         client_->OnInvalidHost = [this](bool &Handled) { RepairHost(core_, client_->Host, Handled); };
         // A cancel that came while the client was between two operations
         // still stops the transfer at its next send.
@@ -186,29 +165,60 @@ TStreamSender::~TStreamSender()
     cancel_ = true;
     worker_.DropPending();
     CutInFlight([this] { client_->Cancel(); client_->Abort(); }, std::chrono::seconds(5));
-    worker_.Call([this] { client_.reset(); });
+    worker_.Call([this] {
+        file_.reset();
+        client_.reset();
+    });
     alive_.reset();
 }
 
-void TStreamSender::Send(const std::string &path, TDone done)
+void TStreamSender::Open(const std::string &path,
+                         std::function<void(const std::string &error, std::int64_t size)> opened)
 {
-    worker_.Post([this, path, done = std::move(done)] {
+    worker_.Post([this, path, opened = std::move(opened)] {
         std::string error;
-        cancel_ = false;
+        std::int64_t size = 0;
+        cancel_ = false; // a new file: a cancel of the last one is spent
         try {
-            dz::net::TMemoryStream stream;
-            LoadFile(path, stream);
+            file_ = std::make_unique<net::TFileStream>(path);
+            size = file_->Size();
+        } catch (...) {
+            file_.reset();
+            error = TextOf(std::current_exception());
+        }
+        std::weak_ptr<bool> alive = alive_;
+        dz::net::PostToThread(owner_, [alive, opened, error, size] {
+            if (alive.lock())
+                opened(error, size);
+        });
+    });
+}
+
+void TStreamSender::Close()
+{
+    worker_.Post([this] { file_.reset(); });
+}
+
+void TStreamSender::Send(TDone done)
+{
+    worker_.Post([this, done = std::move(done)] {
+        std::string error;
+        try {
+            if (!file_)
+                throw dz::Exception("No file to send");
             if (cancel_)
                 throw dz::Exception("Canceled");
             const THosts hosts = core_.Hosts();
             client_->Host = hosts.strmHost;
             client_->FromName = hosts.strmFrom;
-            if (client_->PostStream(stream).empty())
-                throw dz::Exception("The other computer did not store the file: it closed the connection "
-                                    "without an answer");
+            // The reply means "stored": a receiver that cannot store the
+            // file resets the connection, and that is an error here.
+            client_->PostStream(*file_);
         } catch (...) {
             error = TextOf(std::current_exception());
         }
+        file_.reset();
+        cancel_ = false;
         Report(done, error);
     });
 }

@@ -27,6 +27,9 @@
 #include <string>
 #include <vector>
 
+namespace dz::net {
+class TFileStream;
+} // namespace dz::net
 namespace dz::services {
 class TNMMsg;
 class TNMStrm;
@@ -100,8 +103,14 @@ public:
     // NMStrm1; Host and FromName come from the core at each send.
     services::TNMStrm &Client() { return *client_; }
 
-    // Sends the file at path (UTF-8); done on the owner thread.
-    void Send(const std::string &path, TDone done);
+    // Opens the file at path (UTF-8) for the next Send; opened runs on the
+    // owner thread with "" and the file's size (fixed now), or the error.
+    void Open(const std::string &path, std::function<void(const std::string &error, std::int64_t size)> opened);
+    // Sends the file opened last, from the file as the transfer goes; done
+    // on the owner thread. The file is closed afterwards.
+    void Send(TDone done);
+    // Lets go of an opened file that will not be sent.
+    void Close();
     // Cuts the file in flight (the peer keeps nothing of it).
     void Cancel();
     // Progress of the file in flight: bytes sent and the file's size.
@@ -111,6 +120,7 @@ public:
 private:
     TPeerCore &core_;
     std::unique_ptr<services::TNMStrm> client_;
+    std::unique_ptr<net::TFileStream> file_; // the sender's thread only
 };
 
 } // namespace dz::peer

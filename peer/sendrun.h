@@ -43,10 +43,17 @@ private:
     std::atomic<bool> canceled_{false};
 };
 
-// One step: "File_Start|" + name, the file's contents, "File_End|" + name,
-// each only after the previous one went through. done runs on the owner
-// thread with "" when all three went, else with the first failure's text
-// ("Canceled" after a cancel).
-std::shared_ptr<TStepControl> RunStep(TOutbox &outbox, TStreamSender &streams, const std::string &path, TDone done);
+// Why a file of size bytes may not go to a peer with caps ("" when it may):
+// the size field carries at most 9,999,999,999, and an original copy takes
+// at most 2,147,483,647. name: the file's name, for the text (UTF-8).
+std::string RefusedSize(const std::string &name, std::int64_t size, const TCapabilities &caps);
+
+// One step: the file is opened (its size fixed, and refused when too large
+// for the peer), then "File_Start|" + name, the file's contents, and
+// "File_End|" + name, each only after the previous one went through. done
+// runs on the owner thread with "" when all went, else with the first
+// failure's text ("Canceled" after a cancel).
+std::shared_ptr<TStepControl> RunStep(TOutbox &outbox, TStreamSender &streams, const TPeerCore &core,
+                                      const std::string &path, TDone done);
 
 } // namespace dz::peer

@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ namespace dz::net {
 class TStream;
 } // namespace dz::net
 namespace dz::services {
+class IStreamSink;
 class TNMMSGServ;
 class TNMStrmServ;
 } // namespace dz::services
@@ -86,7 +88,11 @@ public:
     static std::string DroppedNotice(const std::string &sFrom, const std::string &announced);
 
 private:
-    void StoreStream(std::uint32_t from, const std::string &sFrom, dz::net::TStream &strm);
+    class TIncomingFile;
+    // On a stream's connection thread, when its name and size have come:
+    // where its bytes go, or nothing to refuse it.
+    std::unique_ptr<services::IStreamSink> StartStream(services::TNMStrmServ &connection, const std::string &sFrom,
+                                                       std::int64_t size);
 
     TSessionConfig config_;
     TApply apply_;
@@ -96,6 +102,9 @@ private:
     std::unique_ptr<TStreamSender> streams_;
     std::unique_ptr<services::TNMMSGServ> msgServer_;
     std::unique_ptr<services::TNMStrmServ> strmServer_;
+    // The file coming in (the newest, when a stranger's overlaps the peer's).
+    mutable std::mutex incomingMutex_;
+    TIncomingFile *incoming_ = nullptr;
 };
 
 } // namespace dz::peer

@@ -23,7 +23,7 @@ void TNMClient::Abort()
     if (!Connected())
         return;
     Cancel();
-    Disconnect();
+    ResetConnection();
 }
 
 std::string TNMClient::Exchange(const std::function<void()> &writeBody)
@@ -37,9 +37,20 @@ std::string TNMClient::Exchange(const std::function<void()> &writeBody)
         writeBody();
         if (OnMessageSent)
             OnMessageSent(this);
-        reply = Read(16);
+        try {
+            reply = Read(16);
+        } catch (const net::EAbortError &) {
+            throw;
+        } catch (const net::ESockError &) {
+            // The peer's close was handled on the pump while the reply was
+            // awaited: that too is a close without a reply.
+            if (Connected())
+                throw;
+        }
+        if (reply.size() != kReply.size())
+            throw net::ESockError(kNoReply);
     } catch (...) {
-        Disconnect();
+        ResetConnection();
         throw;
     }
     Disconnect();

@@ -19,14 +19,17 @@ public:
     std::string FromName;            // the sender's name that goes with every exchange
     net::TNotifyEvent OnMessageSent; // after the body is written, before the reply is read
 
-    // Cancels the exchange in progress and disconnects (when connected).
+    // Cancels the exchange in progress and cuts the connection with a reset
+    // (when connected). Any thread.
     void Abort() override;
 
 protected:
-    // Connects to Host:Port, writes the counted FromName, runs writeBody,
-    // reads the 16-byte reply and disconnects on every path once connected.
-    // Returns the reply, or "" when the server closed without one. A name
-    // over 9999 bytes is refused before connecting.
+    // Connects to Host:Port, writes the counted FromName, runs writeBody and
+    // reads the 16-byte reply. After the reply the connection is closed in
+    // order; on every failure after connecting (an error, a cancel, the idle
+    // limit) it is reset, so the server never takes a cut exchange for a
+    // complete one. A server that closes without a reply raises ESockError
+    // kNoReply. A name over 9999 bytes is refused before connecting.
     std::string Exchange(const std::function<void()> &writeBody);
 
 private:

@@ -27,22 +27,24 @@ std::unique_ptr<net::TNMGeneralServer> TNMMSGServ::NewInstance(TNMGeneralServer 
 
 void TNMMSGServ::ServeConnection()
 {
-    const std::string sFrom = ReadCounted(*this, StrToInt(Read(4)));
-    const std::string sMsg = ReadCounted(*this, StrToInt(Read(4)));
-    std::function<void()> afterReply;
-    if (auto *server = static_cast<TNMMSGServ *>(Server())) {
-        const TMSGRequestEvent request = server->OnRequest;
-        if (request)
-            afterReply = request(this, sFrom, sMsg);
+    TMessageFraming framing;
+    ReadFraming(*this, framing);
+    MarkRequestComplete();
+    auto *server = static_cast<TNMMSGServ *>(Server());
+    TRequestEvent onRequest;
+    TMSGEvent onMsg;
+    if (server) {
+        onRequest = server->OnRequest;
+        onMsg = server->OnMSG;
     }
+    std::function<void()> afterReply;
+    if (onRequest)
+        afterReply = onRequest(this, framing.From(), framing.Msg());
     Write(kReply);
     if (afterReply)
         afterReply();
-    if (auto *server = static_cast<TNMMSGServ *>(Server())) {
-        const TMSGEvent handler = server->OnMSG;
-        if (handler)
-            handler(this, sFrom, sMsg);
-    }
+    if (onMsg)
+        onMsg(this, framing.From(), framing.Msg());
     WaitForClientClose();
 }
 

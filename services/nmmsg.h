@@ -16,20 +16,23 @@ using net::TPowersock;
 class TNMMsg : public TNMClient {
 public:
     // Connects to Host:Port, sends FromName and the text, reads the 16-byte
-    // reply and disconnects (on every path once connected). Returns the
-    // reply, or "" when the server closed without one. Blocks the calling
-    // thread and pumps its events. Calls from several threads are served one
-    // at a time. A name or text over 9999 bytes (or holding a zero byte) is
-    // refused with ESockError before connecting.
+    // reply and returns it; then closes the connection. Every failure after
+    // connecting resets the connection; a server that closes without a
+    // reply raises ESockError kNoReply ("Connection closed by the peer
+    // without a reply"), the idle limit EIdleError. Blocks the calling
+    // thread (pumping its events when PumpWhileWaiting). Calls from several
+    // threads are served one at a time. A name or text over 9999 bytes (or
+    // holding a zero byte) is refused with ESockError before connecting.
     std::string PostText(const std::string &text);
 };
 
 class TNMMSGServ;
 // Sender: the connection object that served the message (not the listening server).
 using TMSGEvent = std::function<void(TNMMSGServ *Sender, const std::string &sFrom, const std::string &sMsg)>;
-// The same, raised just before the reply is written; what it returns (if
-// anything) runs once the reply has been written, and not when that fails.
-using TMSGRequestEvent =
+// Raised with the whole message just before the reply is written; the
+// function it returns (if any) runs once the reply has been written, and
+// not when that write fails.
+using TRequestEvent =
     std::function<std::function<void()>(TNMMSGServ *Sender, const std::string &sFrom, const std::string &sMsg)>;
 
 class TNMMSGServ : public net::TNMGeneralServer {
@@ -37,13 +40,14 @@ public:
     explicit TNMMSGServ(TNMGeneralServer *owner = nullptr); // Port 6711
     ~TNMMSGServ() override;
 
-    // Raised on the connection's thread after the reply has been sent. Set
-    // it on the listening server before Loaded; connection objects look it
-    // up there.
+    // Raised on the connection's thread once the whole message has been
+    // read, before the reply (see TRequestEvent). Sender->PeerAddress() tells
+    // where it came from. Set it on the listening server before Loaded;
+    // connection objects look it up there.
+    TRequestEvent OnRequest;
+    // Raised on the connection's thread after the reply has been sent (and
+    // after OnRequest's function). Set it like OnRequest.
     TMSGEvent OnMSG;
-    // Raised on the connection's thread when the whole message has arrived,
-    // before the reply. Set it on the listening server before Loaded.
-    TMSGRequestEvent OnRequest;
 
     void ServeConnection() override;
 

@@ -1,24 +1,70 @@
 #include "nmstrm.h"
 
+#include "util/filesink.h"
 #include "wire.h"
 
-#include <climits>
+#include <cinttypes>
 #include <cstdio>
-#include <exception>
 
 namespace dz::services {
 
+namespace {
+
+// Without OnStreamStart the body is kept in memory, received straight into
+// the stream's own blocks.
+class TMemorySink : public IStreamSink {
+public:
+    explicit TMemorySink(net::TMemoryStream &stream) : stream_(stream) {}
+    std::span<char> Room() override { return stream_.AppendRoom(static_cast<std::size_t>(net::TMemoryStream::kBlockSize)); }
+    void Filled(std::size_t n) override { stream_.Appended(n); }
+    void Commit() override {}
+    void Abandon() noexcept override { stream_.Clear(); }
+
+private:
+    net::TMemoryStream &stream_;
+};
+
+} // namespace
+
 std::string TNMStrm::PostStream(net::TStream &stream)
 {
-    if (stream.Size() > INT_MAX)
-        throw net::ESockError("Stream too large to send: " + std::to_string(stream.Size()) +
-                              " bytes, at most 2147483647");
+    const std::int64_t size = stream.Size();
+    if (size > kMaxStreamSize)
+        throw net::ESockError("Stream too large to send: " + std::to_string(size) + " bytes, at most " +
+                              std::to_string(kMaxStreamSize));
     return Exchange([&] {
-        char size[16];
-        std::snprintf(size, sizeof size, "%10d", static_cast<int>(stream.Size()));
-        Write(size);
+        char field[32];
+        std::snprintf(field, sizeof field, "%10" PRId64, size);
+        Write(field);
         SendStream(stream);
     });
+}
+
+TFileStreamSink::TFileStreamSink(const std::string &folder, std::function<std::string()> finalPath)
+    : file_(std::make_unique<TFileSink>(folder)), finalPath_(std::move(finalPath))
+{
+}
+
+TFileStreamSink::~TFileStreamSink() = default;
+
+std::span<char> TFileStreamSink::Room()
+{
+    return file_->Room();
+}
+
+void TFileStreamSink::Filled(std::size_t n)
+{
+    file_->Filled(n);
+}
+
+void TFileStreamSink::Commit()
+{
+    file_->Commit(finalPath_());
+}
+
+void TFileStreamSink::Abandon() noexcept
+{
+    file_->Abandon();
 }
 
 TNMStrmServ::TNMStrmServ(TNMGeneralServer *owner) : TNMGeneralServer(owner)
@@ -38,50 +84,56 @@ std::unique_ptr<net::TNMGeneralServer> TNMStrmServ::NewInstance(TNMGeneralServer
 
 void TNMStrmServ::ServeConnection()
 {
+    TStreamFraming framing;
+    ReadFraming(*this, framing);
+    SetBytesRecvd(0);
+    SetBytesTotal(framing.Size());
+    auto *server = static_cast<TNMStrmServ *>(Server());
+    TStrmStartEvent onStart;
+    TStrmEvent onMsg;
+    if (server) {
+        onStart = server->OnStreamStart;
+        onMsg = server->OnMSG;
+    }
+    // The stream grows with the bytes that arrive, never with the size the
+    // peer announces.
+    net::TMemoryStream strm;
+    std::unique_ptr<IStreamSink> sink;
+    if (onStart) {
+        sink = onStart(this, framing.From(), framing.Size());
+        if (!sink)
+            throw net::ESockError("Stream refused");
+    } else {
+        sink = std::make_unique<TMemorySink>(strm);
+    }
     try {
-        // The stream grows with the bytes that arrive, never with the size
-        // the peer announces.
-        net::TMemoryStream strm;
-        const std::string sFrom = ReadCounted(*this, StrToInt(Read(4)));
-        const int size = StrToInt(Read(10));
-        SetBytesRecvd(0);
-        SetBytesTotal(size);
-        std::exception_ptr captureError;
-        if (size > 0) {
-            try {
-                CaptureStream(strm, size);
-            } catch (...) {
-                captureError = std::current_exception();
-            }
+        while (framing.BodyLeft() > 0) {
+            const std::span<char> room = sink->Room();
+            const auto most = static_cast<std::size_t>(
+                std::min<std::int64_t>(framing.BodyLeft(), static_cast<std::int64_t>(room.size())));
+            const std::size_t got = ReadSome(room.data(), most);
+            if (got == 0)
+                throw net::ESockError("Stream cut short: " + std::to_string(framing.Size() - framing.BodyLeft()) +
+                                      " of " + std::to_string(framing.Size()) + " bytes");
+            framing.BodyArrived(got);
+            AddBytesRecvd(static_cast<std::int64_t>(got));
+            sink->Filled(got);
         }
-        auto *server = static_cast<TNMStrmServ *>(Server());
-        const TStrmEvent store = server ? server->OnStore : TStrmEvent();
-        if (store && !captureError && strm.Size() >= size) {
-            strm.SetPosition(0);
-            try {
-                store(this, sFrom, strm);
-            } catch (...) {
-                // Not stored: no reply, and the connection ends here.
-                Disconnect();
-                throw;
-            }
-        }
-        Write(kReply);
-        if (captureError)
-            std::rethrow_exception(captureError);
-        // A transfer cut short must never become a shorter file.
-        if (strm.Size() < size)
-            throw net::ESockError("Stream cut short: " + std::to_string(strm.Size()) + " of " +
-                                  std::to_string(size) + " bytes");
-        strm.SetPosition(0);
-        if (auto *server = static_cast<TNMStrmServ *>(Server())) {
-            const TStrmEvent handler = server->OnMSG;
-            if (handler)
-                handler(this, sFrom, strm);
-        }
+        // Storing may take a while with nothing moving: the cap must not
+        // cut it now.
+        MarkRequestComplete();
+        if (Canceled())
+            throw net::EAbortError("Socket capture aborted");
+        sink->Commit();
     } catch (...) {
-        WaitForClientClose();
+        // The connection thread resets the connection: no reply.
+        sink->Abandon();
         throw;
+    }
+    Write(kReply);
+    if (!onStart && onMsg) {
+        strm.SetPosition(0);
+        onMsg(this, framing.From(), strm);
     }
     WaitForClientClose();
 }

@@ -2,40 +2,107 @@
 // The stream service: the whole contents of one stream with its sender's
 // name per TCP connection, acknowledged by the 16-byte reply.
 //
-// Wire format: "%.4d" length + sender name (one write), the size in
-// "%10d" (a second write), then the bytes; the server answers "OK" + 14
-// spaces; the client closes.
+// Wire format: "%.4d" length + sender name (one write), the size in ten
+// characters right-aligned ("%10d" up to 2,147,483,647, the same form up to
+// 9,999,999,999) in a second write, then the bytes; the server answers
+// "OK" + 14 spaces; the client closes.
 
 #include "net/generalserver.h"
 #include "net/stream.h"
 #include "services/client.h"
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+
+namespace dz {
+class TFileSink;
+}
+
 namespace dz::services {
+
+// The largest size the ten-character field can carry.
+constexpr std::int64_t kMaxStreamSize = 9'999'999'999LL;
 
 class TNMStrm : public TNMClient {
 public:
     // Connects to Host:Port, sends FromName, the size and the stream from
-    // its first byte (whatever its position), reads the reply and
-    // disconnects (on every path once connected). BytesSent counts up to
-    // BytesTotal; OnPacketSent reports each send. Returns the reply, or ""
-    // when the server closed without one. The caller keeps the stream.
-    // Blocks and pumps; calls from several threads are served one at a time.
+    // its first byte (whatever its position), reads the reply and closes
+    // the connection. A net::TFileStream is sent from its file as the
+    // transfer goes. BytesSent counts up to BytesTotal; OnPacketSent reports
+    // each send. Every failure after connecting (an error, a cancel, the
+    // idle limit, a file that cannot be read to the end) resets the
+    // connection, so a receiver keeps nothing of a cut stream; a server that
+    // closes without a reply raises ESockError kNoReply. A stream over
+    // 9,999,999,999 bytes is refused with ESockError before connecting. The
+    // caller keeps the stream. Blocks (pumping when PumpWhileWaiting); calls
+    // from several threads are served one at a time.
     std::string PostStream(net::TStream &stream);
+};
+
+// Where the stream server puts a body as it arrives.
+class IStreamSink {
+public:
+    virtual ~IStreamSink() = default;
+    // Where the next body bytes go (non-empty); the server receives
+    // straight into it.
+    virtual std::span<char> Room() = 0;
+    // n bytes were received into Room(); may write to disk; throws to refuse.
+    virtual void Filled(std::size_t n) = 0;
+    // The whole body arrived: store it; throws = not stored.
+    virtual void Commit() = 0;
+    // Cut, refused or failed: remove whatever was written.
+    virtual void Abandon() noexcept = 0;
+};
+
+// A sink that writes the body into a temporary file (dz::TFileSink) in
+// folder and, at Commit, stores it under the path that finalPath() returns
+// then (called on the connection thread; it may throw to refuse).
+class TFileStreamSink : public IStreamSink {
+public:
+    // Raises dz::EFileError "Cannot create file <path>".
+    TFileStreamSink(const std::string &folder, std::function<std::string()> finalPath);
+    ~TFileStreamSink() override;
+    std::span<char> Room() override;
+    void Filled(std::size_t n) override;
+    void Commit() override;
+    void Abandon() noexcept override;
+
+private:
+    std::unique_ptr<TFileSink> file_;
+    std::function<std::string()> finalPath_;
 };
 
 class TNMStrmServ;
 // Sender: the connection object of the transfer. strm holds exactly the
 // bytes received, at position 0, and is freed when the handler returns.
 using TStrmEvent = std::function<void(TNMStrmServ *Sender, const std::string &sFrom, net::TStream &strm)>;
+// Raised once the name and size have arrived (size: 0 for zero or less);
+// returns where the body goes, or null to refuse the stream.
+using TStrmStartEvent =
+    std::function<std::unique_ptr<IStreamSink>(TNMStrmServ *Sender, const std::string &sFrom, std::int64_t size)>;
 
 class TNMStrmServ : public net::TNMGeneralServer {
 public:
     explicit TNMStrmServ(TNMGeneralServer *owner = nullptr); // Port 6711
     ~TNMStrmServ() override;
 
-    // Raised on the connection's thread after the reply has been sent, only
-    // for a stream that arrived whole. Set it on the listening server
-    // before Loaded.
+    // Streaming receive, raised on the connection's thread. When set, the
+    // body goes straight into the sink it returns (never more than the
+    // sink's room in memory); once all of it has arrived, Commit() runs and
+    // only then is the reply written. A refused stream (null sink), a cut
+    // one (the client closes or fails before all bytes), a Filled or Commit
+    // that throws, a cancel or the idle limit: Abandon(), then a reset and
+    // no reply. OnMSG is not raised for such a server. Sender->BytesTotal()
+    // and BytesRecvd() show progress from any thread; Sender->CancelHandle()
+    // lets another thread cancel this one stream, also after it has ended.
+    // Set it on the listening server before Loaded.
+    TStrmStartEvent OnStreamStart;
+    // Without OnStreamStart: the whole stream is received into memory, the
+    // reply is written, and OnMSG is raised on the connection's thread,
+    // only for a stream that arrived whole (a cut one is reset, unreplied).
+    // Set it on the listening server before Loaded.
     TStrmEvent OnMSG;
     // Raised on the connection's thread once a whole stream has arrived,
     // before the reply: the reply then means "stored". An exception it

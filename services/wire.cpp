@@ -1,5 +1,6 @@
 #include "wire.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace dz::services {
@@ -20,35 +21,26 @@ void CheckCountedText(const std::string &what, const std::string &text)
         throw net::ESockError(what + " holds a zero byte and cannot be sent");
 }
 
-std::string ReadCounted(net::TPowersock &sock, int n)
+void ReadFraming(net::TPowersock &sock, TCountedFraming &framing)
 {
-    if (n <= 0)
-        return {};
-    std::string body = sock.Read(static_cast<std::uint16_t>(n));
-    if (body.size() != static_cast<std::size_t>(n))
-        throw net::ESockError("Connection closed in the middle of a field");
-    return body;
+    char *buffer = sock.IOBuffer();
+    while (framing.State() == TFrameState::NeedMore && !framing.InBody()) {
+        const std::size_t want = std::min<std::size_t>(framing.Wanted(), net::kIOBufferSize);
+        const std::size_t got = sock.ReadSome(buffer, want);
+        if (got == 0)
+            throw net::ESockError("Connection closed in the middle of a field");
+        framing.Feed({buffer, got});
+    }
+    if (framing.State() == TFrameState::Malformed)
+        throw EConvertError(framing.Error());
 }
 
 int StrToInt(const std::string &field)
 {
-    std::size_t i = 0;
-    while (i < field.size() && field[i] == ' ')
-        ++i;
-    bool negative = false;
-    if (i < field.size() && (field[i] == '+' || field[i] == '-'))
-        negative = field[i++] == '-';
-    const std::size_t digitsStart = i;
-    long long value = 0;
-    for (; i < field.size(); ++i) {
-        const char c = field[i];
-        if (c < '0' || c > '9' || value > 10'000'000'000LL)
-            break;
-        value = value * 10 + (c - '0');
-    }
-    if (i == digitsStart || i != field.size() || value > 2147483648LL || (!negative && value > 2147483647LL))
+    const std::int64_t value = StrToInt64(field);
+    if (value > 2147483647LL || value < -2147483648LL)
         throw EConvertError("'" + field + "' is not a valid integer value");
-    return static_cast<int>(negative ? -value : value);
+    return static_cast<int>(value);
 }
 
 } // namespace dz::services

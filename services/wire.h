@@ -2,6 +2,7 @@
 // Pieces of the wire formats shared by the message and stream services.
 
 #include "net/powersock.h"
+#include "services/framing.h"
 #include "util/errors.h"
 
 #include <string>
@@ -11,14 +12,11 @@ namespace dz::services {
 // The acknowledgement of both servers: O, K and 14 spaces.
 inline const std::string kReply = "OK              ";
 
+// What a client raises when the server closes without a reply.
+inline const std::string kNoReply = "Connection closed by the peer without a reply";
+
 // A counted text holds at most this many bytes (four decimal digits).
 constexpr std::size_t kMaxCountedText = 9999;
-
-// A field that is not a number.
-class EConvertError : public Exception {
-public:
-    using Exception::Exception;
-};
 
 // "%.4d" of the text's length, then the text.
 std::string CountedText(const std::string &text);
@@ -28,9 +26,11 @@ std::string CountedText(const std::string &text);
 // `what` names the text in the message ("Sender name", "Text").
 void CheckCountedText(const std::string &what, const std::string &text);
 
-// The body of a counted field: exactly n bytes (none for n <= 0). A client
-// that closes in the middle raises ESockError.
-std::string ReadCounted(net::TPowersock &sock, int n);
+// Feeds framing with what arrives on sock (never a byte beyond the
+// request, up to the header's end for a stream) until it is complete,
+// malformed, or in a stream's body. Malformed: EConvertError; the client
+// closing first: ESockError "Connection closed in the middle of a field".
+void ReadFraming(net::TPowersock &sock, TCountedFraming &framing);
 
 // Leading blanks skipped, an optional sign, then only digits; anything else
 // (also an empty field) raises EConvertError.

@@ -142,6 +142,59 @@ private:
     std::thread thread_;
 };
 
+// A stream-service server made of plain sockets, on its own thread: takes
+// each stream whole (name, size, body), records it, and answers.
+class TRawStrmPeer {
+public:
+    struct TStream {
+        std::string from;
+        std::string body;
+    };
+    TRawStrmPeer()
+    {
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~TRawStrmPeer()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    int port() const { return listener_.port(); }
+    std::vector<TStream> streams() const
+    {
+        std::lock_guard lock(mutex_);
+        return streams_;
+    }
+
+private:
+    void Run()
+    {
+        const auto end = Clock::now() + std::chrono::seconds(60);
+        while (!stop_ && Clock::now() < end) {
+            dz::test::RawFd fd = listener_.Accept(50);
+            if (!fd.valid())
+                continue;
+            TStream s;
+            const std::string len = fd.Recv(4);
+            s.from = fd.Recv(static_cast<std::size_t>(std::atoi(len.c_str())));
+            const std::string size = fd.Recv(10);
+            s.body = fd.Recv(static_cast<std::size_t>(std::atoll(size.c_str())));
+            {
+                std::lock_guard lock(mutex_);
+                streams_.push_back(s);
+            }
+            fd.Send(kReply);
+            fd.WaitClosed(2000);
+        }
+    }
+
+    dz::test::RawListener listener_;
+    mutable std::mutex mutex_;
+    std::vector<TStream> streams_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 // Pumps until the raw connection has the window's 16-byte reply.
 inline std::string PumpForReply(const dz::test::RawFd &fd, int timeoutMs = 5000)
 {

@@ -165,16 +165,7 @@ TEST_F(PowersockTest, ConnectTimesOutAgainstAFullAcceptQueue)
 {
     // A listener that never accepts, its queue filled by plain connections.
     RawListener listener(0);
-    std::vector<RawFd> fillers;
-    for (int i = 0; i < 8; ++i) {
-        RawFd f(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
-        sockaddr_in a {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<std::uint16_t>(listener.port()));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::connect(f.get(), reinterpret_cast<sockaddr *>(&a), sizeof a);
-        fillers.push_back(std::move(f));
-    }
+    const std::vector<RawFd> fillers = test::FillAcceptQueue(listener);
     PumpUntil([] { return false; }, 100);
 
     TPowersock sock;

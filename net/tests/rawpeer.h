@@ -10,6 +10,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace dz::test {
 
@@ -163,6 +164,24 @@ inline RawFd RawConnectFrom(int port, const char *source)
         ::connect(fd.get(), reinterpret_cast<sockaddr *>(&a), sizeof a) != 0)
         return RawFd();
     return fd;
+}
+
+// Fills the accept queue of a listener that never accepts (backlog 0) with
+// connections that are never finished, so the next connection attempt gets
+// no answer.
+inline std::vector<RawFd> FillAcceptQueue(const RawListener &listener)
+{
+    std::vector<RawFd> fillers;
+    for (int i = 0; i < 8; ++i) {
+        RawFd f(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+        sockaddr_in a {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(listener.port()));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(f.get(), reinterpret_cast<sockaddr *>(&a), sizeof a);
+        fillers.push_back(std::move(f));
+    }
+    return fillers;
 }
 
 // A port on loopback that nothing listens on (bound, then released).

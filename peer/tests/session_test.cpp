@@ -199,7 +199,8 @@ TEST_F(SessionTest, TwoSessionsIntroduceThemselvesAndCarryAFile)
     std::ofstream(src, std::ios::binary) << "contents";
     a.session->Send(a.session->Core().StartRun());
     std::string stepError = "pending";
-    dz::peer::RunStep(a.session->Outbox(), a.session->Streams(), src, [&](const std::string &e) { stepError = e; });
+    dz::peer::RunStep(a.session->Outbox(), a.session->Streams(), a.session->Core(), src,
+                      [&](const std::string &e) { stepError = e; });
     ASSERT_TRUE(PumpUntil([&] { return stepError != "pending"; }, 10000));
     EXPECT_EQ(stepError, "");
     a.session->Send(a.session->Core().EndRun(true));
@@ -255,14 +256,18 @@ TEST_F(SessionTest, AFailedMessageDropsTheRestOfItsBatchOnly)
 TEST_F(SessionTest, StreamsAreStoredUnderThePendingNameOrReported)
 {
     TSide b("127.0.0.2", Folder("b"));
-    auto stream = [&](const std::string &bytes) {
+    // The reply means "stored": a stream that cannot be is reset.
+    auto stream = [&](const std::string &bytes, bool stored = true) {
         dz::services::TNMStrm client;
         client.Host = "127.0.0.1";
         client.Port = b.StrmPort();
         client.FromName = "PEER";
         dz::net::TMemoryStream s;
         s.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-        EXPECT_EQ(client.PostStream(s), kReply);
+        if (stored)
+            EXPECT_EQ(client.PostStream(s), kReply);
+        else
+            EXPECT_THROW(client.PostStream(s), dz::net::ESockError);
         // What the core decided was queued before the reply went.
         EXPECT_TRUE(PumpUntil([&] { return b.session->Work().PendingCount() == 0; }));
     };
@@ -278,15 +283,16 @@ TEST_F(SessionTest, StreamsAreStoredUnderThePendingNameOrReported)
     EXPECT_EQ(b.session->Core().Pending(), "");
 
     // Without a pending name nothing is stored or listed; the user is told.
+    EXPECT_TRUE(b.Shows("Arriving")) << "the window learns a file comes in";
     const std::size_t rows = b.shown.size();
-    stream("orphan");
-    ASSERT_EQ(b.shown.size(), rows + 2);
-    EXPECT_EQ(b.shown[rows], "Notice " + TPeerSession::DroppedNotice("PEER", ""));
+    stream("orphan", false);
+    ASSERT_EQ(b.shown.size(), rows + 4);
+    EXPECT_EQ(b.shown[rows + 2], "Notice " + TPeerSession::DroppedNotice("PEER", ""));
 
     // A folder that refuses new files: the user is told, nothing is listed.
     b.session->Core().SetReceiveFolder("/proc/");
     message("File_Start|nowhere.txt");
-    stream("lost");
+    stream("lost", false);
     EXPECT_TRUE(b.Shows("Notice Cannot create file /proc/nowhere.txt"));
     EXPECT_FALSE(b.Shows("Received PEER|nowhere.txt"));
     EXPECT_EQ(b.session->Core().Pending(), "nowhere.txt");

@@ -27,7 +27,7 @@ std::string RandomBytes(std::size_t n, unsigned seed)
 struct Received {
     std::string from, bytes;
     std::int64_t position;
-    std::int32_t bytesTotal, bytesRecvd;
+    std::int64_t bytesTotal, bytesRecvd;
 };
 
 class StreamServer {

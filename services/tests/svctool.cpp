@@ -4,9 +4,16 @@
 //   svctool serve-msg PORT COUNT            print "from|text" per message, end after COUNT
 //   svctool post-msg HOST PORT FROM TEXT    print the reply
 //   svctool serve-strm PORT OUTFILE         store one stream, print "from|size"
-//   svctool post-strm HOST PORT FROM INFILE print the reply
+//   svctool post-strm HOST PORT FROM INFILE print the reply (the file is sent from the disk)
+//   svctool watch-strm PORT IDLE_MS SECONDS serve streams (kept nowhere) with that idle
+//                                           limit; print "live N" whenever the number of
+//                                           live connections changes
+//   svctool post-trickle HOST PORT SIZE     announce SIZE bytes, then send 1 KiB every
+//                                           100 ms until killed
+// PORT 0 listens on a port the system picks; "listening PORT" tells which.
 
 #include "services/nmmsg.h"
+#include "net/filestream.h"
 #include "services/nmstrm.h"
 #include "util/files.h"
 
@@ -16,6 +23,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <thread>
 
 using namespace dz;
 
@@ -51,7 +59,7 @@ bool StartListening(Server &server, int port)
                      server.LookupErrorText(static_cast<std::uint16_t>(server.ListenError())).c_str());
         return false;
     }
-    std::printf("listening %d\n", port);
+    std::printf("listening %d\n", static_cast<int>(server.LocalPort()));
     std::fflush(stdout);
     return true;
 }
@@ -100,6 +108,39 @@ int main(int argc, char **argv)
                 return got;
             }) ? 0 : 1;
         }
+        if (mode == "watch-strm" && argc == 5) {
+            services::TNMStrmServ server;
+            server.IdleLimit = std::atoi(argv[3]);
+            server.OnMSG = [](services::TNMStrmServ *, const std::string &, net::TStream &) {};
+            if (!StartListening(server, std::atoi(argv[2])))
+                return 2;
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[4]));
+            std::size_t shown = 0;
+            while (std::chrono::steady_clock::now() < end) {
+                net::Pump();
+                net::WaitForActivity(-1, 0, 20);
+                if (const std::size_t live = server.ConnectionCount(); live != shown) {
+                    shown = live;
+                    std::printf("live %zu\n", live);
+                    std::fflush(stdout);
+                }
+            }
+            return 0;
+        }
+        if (mode == "post-trickle" && argc == 5) {
+            net::TPowersock sock;
+            sock.PumpWhileWaiting = false;
+            sock.Host = argv[2];
+            sock.Port = std::atoi(argv[3]);
+            sock.Connect();
+            char size[32];
+            std::snprintf(size, sizeof size, "%10lld", std::atoll(argv[4]));
+            sock.Write(std::string("0007trickle") + size);
+            for (;;) {
+                sock.Write(std::string(1024, 't'));
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        }
         if ((mode == "post-msg" || mode == "post-strm") && argc == 6) {
             std::string reply;
             if (mode == "post-msg") {
@@ -113,9 +154,7 @@ int main(int argc, char **argv)
                 client.Host = argv[2];
                 client.Port = std::atoi(argv[3]);
                 client.FromName = argv[4];
-                const std::string bytes = ReadFileBytes(argv[5]);
-                net::TMemoryStream stream;
-                stream.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+                net::TFileStream stream(argv[5]);
                 reply = client.PostStream(stream);
             }
             std::printf("reply [%s]\n", reply.c_str());

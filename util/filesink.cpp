@@ -1,0 +1,187 @@
+#include "filesink.h"
+
+#include "util/errors.h"
+#include "util/files.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dz {
+namespace {
+
+// Writeback is started after this many new bytes.
+constexpr std::int64_t kFlowStep = 32 << 20;
+constexpr std::size_t kDirectAlign = 4096;
+
+bool IsLeftoverName(const char *name)
+{
+    // ".dizaruz-" + six characters of mkstemp + ".part"
+    const std::size_t prefix = std::strlen(TFileSink::kPrefix), suffix = std::strlen(TFileSink::kSuffix);
+    const std::size_t n = std::strlen(name);
+    return n == prefix + 6 + suffix && std::strncmp(name, TFileSink::kPrefix, prefix) == 0 &&
+           std::strcmp(name + prefix + 6, TFileSink::kSuffix) == 0;
+}
+
+} // namespace
+
+void TFileSink::Buffer::operator()(char *p) const
+{
+    ::munmap(p, kBufferSize);
+}
+
+TFileSink::TFileSink(const std::string &folderPath, Mode mode)
+{
+    std::string folder = folderPath;
+    if (!folder.empty() && folder.back() != '/')
+        folder += '/';
+    tempPath_ = folder + kPrefix + "XXXXXX" + kSuffix;
+    fsTempPath_ = folder + kPrefix + "XXXXXX" + kSuffix;
+    fd_ = ::mkostemps(fsTempPath_.data(), static_cast<int>(std::strlen(kSuffix)), O_CLOEXEC);
+    if (fd_ < 0)
+        throw EFileError("Cannot create file " + tempPath_);
+    // The six characters mkostemps chose, in the program's form of the path.
+    const std::size_t at = tempPath_.size() - std::strlen(kSuffix) - 6;
+    tempPath_.replace(at, 6, fsTempPath_.substr(fsTempPath_.size() - std::strlen(kSuffix) - 6, 6));
+    // The permissions an ordinary new file would get.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
+    void *block = ::mmap(nullptr, kBufferSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (block == MAP_FAILED) {
+        Abandon();
+        throw EFileError("Cannot create file " + tempPath_);
+    }
+    buffer_.reset(static_cast<char *>(block));
+    if (mode == Mode::Direct) {
+        const int flags = ::fcntl(fd_, F_GETFL);
+        direct_ = ::fcntl(fd_, F_SETFL, flags | O_DIRECT) == 0;
+    }
+}
+
+TFileSink::~TFileSink()
+{
+    Abandon();
+}
+
+std::span<char> TFileSink::Room()
+{
+    return {buffer_.get() + used_, kBufferSize - used_};
+}
+
+void TFileSink::Filled(std::size_t n)
+{
+    used_ += std::min(n, kBufferSize - used_);
+    if (used_ == kBufferSize && !WriteOut(false))
+        Fail(tempPath_);
+}
+
+bool TFileSink::WriteOut(bool final)
+{
+    if (fd_ < 0)
+        return false;
+    if (direct_ && (used_ % kDirectAlign) != 0) {
+        // The last piece need not be a whole block: it goes through the cache.
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0)
+            return false;
+        direct_ = false;
+    }
+    std::size_t done = 0;
+    while (done < used_) {
+        const ssize_t n = ::pwrite(fd_, buffer_.get() + done, used_ - done, written_ + static_cast<std::int64_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    written_ += static_cast<std::int64_t>(used_);
+    used_ = 0;
+    if (!direct_)
+        Flow(final);
+    return true;
+}
+
+void TFileSink::Flow(bool final)
+{
+    if (!final && written_ - flowStarted_ < kFlowStep)
+        return;
+    // Wait for the previous step to reach the disk and drop it from the
+    // cache, then start writing back this one: the disk works while the
+    // next bytes arrive, and the cache never fills with this file.
+    if (flowStarted_ > flowDone_) {
+        ::sync_file_range(fd_, flowDone_, flowStarted_ - flowDone_,
+                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        ::posix_fadvise(fd_, flowDone_, flowStarted_ - flowDone_, POSIX_FADV_DONTNEED);
+        flowDone_ = flowStarted_;
+    }
+    if (written_ > flowStarted_) {
+        ::sync_file_range(fd_, flowStarted_, written_ - flowStarted_, SYNC_FILE_RANGE_WRITE);
+        flowStarted_ = written_;
+    }
+}
+
+void TFileSink::Commit(const std::string &finalPath, Replace replace)
+{
+    if (committed_ || fd_ < 0)
+        throw EFileError("Cannot create file " + finalPath);
+    if (!WriteOut(true) || ::fsync(fd_) != 0)
+        Fail(tempPath_);
+    if (!direct_ && written_ > flowDone_)
+        ::posix_fadvise(fd_, flowDone_, written_ - flowDone_, POSIX_FADV_DONTNEED);
+    if (::close(fd_) != 0) {
+        fd_ = -1;
+        Fail(tempPath_);
+    }
+    fd_ = -1;
+    // In one step, so the final name never holds a part of the file.
+    const unsigned flags = replace == Replace::No ? RENAME_NOREPLACE : 0;
+    if (::renameat2(AT_FDCWD, fsTempPath_.c_str(), AT_FDCWD, finalPath.c_str(), flags) != 0)
+        throw EFileError("Cannot create file " + finalPath);
+    committed_ = true;
+}
+
+void TFileSink::Abandon() noexcept
+{
+    if (committed_)
+        return;
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!fsTempPath_.empty())
+        ::unlink(fsTempPath_.c_str());
+    fsTempPath_.clear();
+}
+
+void TFileSink::Fail(const std::string &path)
+{
+    throw EFileError("Cannot create file " + path);
+}
+
+int TFileSink::RemoveLeftovers(const std::string &folder)
+{
+    const std::string fsFolder = folder;
+    DIR *dir = ::opendir(fsFolder.c_str());
+    if (!dir)
+        return 0;
+    int removed = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        if (!IsLeftoverName(entry->d_name))
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+} // namespace dz

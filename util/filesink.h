@@ -1,0 +1,86 @@
+#pragma once
+// A file written as its bytes arrive: into a temporary file in the target
+// folder, under a name that marks it as unfinished, stored under its final
+// name only once it is complete and on the disk.
+//
+// The bytes are received straight into a page-aligned buffer of a few MiB
+// (Room/Filled) and written from there straight to the disk whenever it
+// fills; the disk is flushed as the file grows, so the final flush takes a
+// moment. Not thread-safe: one thread writes one file.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace dz {
+
+class TFileSink {
+public:
+    // How the bytes reach the disk: through the page cache with writeback
+    // started every few tens of MiB and the written pages dropped (Cached),
+    // or past the cache (Direct, O_DIRECT where the file system allows it).
+    enum class Mode { Cached, Direct };
+
+    // Creates "<folder>.dizaruz-XXXXXX.part" (folder: a UTF-8 path that
+    // ends with '/'). Raises EFileError "Cannot create file <that path>".
+    explicit TFileSink(const std::string &folder, Mode mode = Mode::Cached);
+    // Removes the temporary file unless it was committed.
+    ~TFileSink();
+    TFileSink(const TFileSink &) = delete;
+    TFileSink &operator=(const TFileSink &) = delete;
+
+    // Where the next bytes go: the free end of the buffer, never empty.
+    std::span<char> Room();
+    // n bytes were put into Room(); a full buffer is written to the disk.
+    // Raises EFileError "Cannot create file <temporary path>" (disk full,
+    // write error); the caller then abandons.
+    void Filled(std::size_t n);
+    // Writes the rest, flushes the file to the disk and renames it to
+    // finalPath (a UTF-8 path) in one step: over a file of that name only
+    // with Replace::Yes. Raises EFileError "Cannot create file <finalPath>"
+    // (or the temporary path for a write that fails); the temporary file is
+    // left for Abandon.
+    enum class Replace { No, Yes };
+    void Commit(const std::string &finalPath, Replace replace = Replace::No);
+    // Removes the temporary file; nothing after Commit. Idempotent.
+    void Abandon() noexcept;
+
+    // The temporary file (a UTF-8 path).
+    const std::string &TempPath() const { return tempPath_; }
+    // Bytes handed over so far (buffered or written).
+    std::int64_t Size() const { return written_ + static_cast<std::int64_t>(used_); }
+
+    // Removes the temporary files that sinks leave behind in folder (a
+    // crash, say), and nothing else. Returns how many it removed.
+    static int RemoveLeftovers(const std::string &folder);
+
+    static constexpr std::size_t kBufferSize = 4u << 20;
+    static constexpr const char *kPrefix = ".dizaruz-";
+    static constexpr const char *kSuffix = ".part";
+
+private:
+    // Writes the buffer's used part; false on failure.
+    bool WriteOut(bool final);
+    // Starts writeback of what was written since the last call and waits
+    // for the call before that, dropping its pages from the cache.
+    void Flow(bool final);
+    [[noreturn]] void Fail(const std::string &path);
+
+    struct Buffer {
+        void operator()(char *p) const;
+    };
+    std::unique_ptr<char, Buffer> buffer_;
+    std::size_t used_ = 0;
+    std::int64_t written_ = 0;
+    std::int64_t flowStarted_ = 0; // writeback started up to here
+    std::int64_t flowDone_ = 0;    // on the disk and dropped up to here
+    std::string tempPath_;
+    std::string fsTempPath_;
+    int fd_ = -1;
+    bool direct_ = false;
+    bool committed_ = false;
+};
+
+} // namespace dz
