@@ -305,6 +305,9 @@ private:
     qint64 runBytesDone_ = 0;
     void ShowProgress();
     void EndRunDisplay();
+    // Schedules the run's next step: after a tick of Timer1, or at once
+    // when the peer takes batches without the tick.
+    void NextTick();
 };
 
 // The local files among dropped URLs, as UTF-8 paths, in their order.

@@ -6,9 +6,11 @@
 #include "Clock.h"
 #include "Controls.h"
 #include "Guard.h"
+#include "peer/receive.h"
 #include "peer/session.h"
 #include "services/nmmsg.h"
 #include "util/codepage.h"
+#include "util/filesink.h"
 #include "util/system.h"
 #include "util/text.h"
 
@@ -33,6 +35,8 @@ void TForm1::FormCreate()
         if (folder.empty())
             folder = defaultFolder;
         ShowReceiveFolder(folder);
+        // Files a crash left half received; nothing else is touched.
+        dz::TFileSink::RemoveLeftovers(dz::peer::ReceiveFolderFor(folder, defaultFolder));
 
         TN1->setCurrentIndex(0);
 

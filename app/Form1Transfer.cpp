@@ -106,15 +106,39 @@ void TForm1::SB_sendClick()
             return dz::ReportError(error);
         }
         SetItemIndex(self->ListF_send, -1);
-        self->Timer1->start();
+        self->NextTick();
+    });
+}
+
+void TForm1::NextTick()
+{
+    // A copy of ours keeps the order of what it receives itself: the next
+    // step follows at once (the window serves its events in between). An
+    // original copy needs a second between a file and the next
+    // announcement.
+    if (!Core().PeerCapabilities().noTick) {
+        Timer1->start();
+        return;
+    }
+    const QPointer<TForm1> self(this);
+    const quint64 run = run_;
+    QTimer::singleShot(0, this, [self, run] {
+        if (self && self->run_ == run && self->runGoing_)
+            RunGuarded([&] { self->Timer1Timer(); });
     });
 }
 
 void TForm1::Timer1Timer()
 {
     Timer1->stop();
-    const int p = ItemIndex(ListF_send);
-    const dz::peer::TNextStep next = dz::peer::NextStep(ListF_send->count(), p, RowChecked(ListF_send, p + 1));
+    int p = ItemIndex(ListF_send);
+    dz::peer::TNextStep next = dz::peer::NextStep(ListF_send->count(), p, RowChecked(ListF_send, p + 1));
+    // Unchecked rows cost a tick each only with an original copy.
+    while (next.kind == dz::peer::TNextStep::Kind::Skip && Core().PeerCapabilities().noTick) {
+        SetItemIndex(ListF_send, next.row);
+        p = next.row;
+        next = dz::peer::NextStep(ListF_send->count(), p, RowChecked(ListF_send, p + 1));
+    }
     switch (next.kind) {
     case dz::peer::TNextStep::Kind::End:
         session_->Send(Core().EndRun(true), [](const std::string &error) {
@@ -181,7 +205,7 @@ void TForm1::StepDone(quint64 run, quint64 row, const std::string &error)
         SaveListFile(ListF_send);
     }
     ShowProgress();
-    Timer1->start();
+    NextTick();
 }
 
 void TForm1::CancelRun()

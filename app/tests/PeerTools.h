@@ -64,6 +64,7 @@ inline const std::string kReply = "OK" + std::string(14, ' ');
 struct TMessage {
     std::string from;
     std::string text;
+    Clock::time_point when; // when it had arrived whole
 };
 
 // Reads one framed message from a raw connection (bounded); false if it
@@ -124,6 +125,7 @@ private:
             TMessage m;
             if (!ReadFramed(fd, m))
                 continue;
+            m.when = Clock::now();
             {
                 std::lock_guard lock(mutex_);
                 messages_.push_back(m);
