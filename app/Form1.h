@@ -304,6 +304,7 @@ private:
     qint64 runBytes_ = 0;
     qint64 runBytesDone_ = 0;
     void ShowProgress();
+    void ShowMeter(const std::string &name);
     void EndRunDisplay();
     // Schedules the run's next step: after a tick of Timer1, or at once
     // when the peer takes batches without the tick.

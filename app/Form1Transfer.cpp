@@ -177,15 +177,18 @@ void TForm1::StepDone(quint64 run, quint64 row, const std::string &error)
 {
     if (run != run_)
         return; // a step of a run that was stopped or started afresh
-    stepRow_ = 0;
     step_.reset();
     if (fileMeter_) {
         if (error.empty()) {
+            // The file is there: the display reaches its end before it goes.
+            fileMeter_->Sample(fileMeter_->Total(), std::chrono::steady_clock::now());
+            ShowProgress();
             ++runFilesDone_;
             runBytesDone_ += fileMeter_->Total();
         }
         fileMeter_.reset();
     }
+    stepRow_ = 0;
     if (!error.empty()) {
         // The run ends at its row: the row stays, checked, for a later run,
         // which the user can start at once. The peer hears that the batch
@@ -245,16 +248,33 @@ void TForm1::Timer_ProgressTimer()
     ShowProgress();
 }
 
+void TForm1::ShowMeter(const std::string &name)
+{
+    const QString of = BytesText(fileMeter_->Done()) + QStringLiteral(" из ") + BytesText(fileMeter_->Total());
+    ProgressBar_File->setValue(
+        fileMeter_->Total() > 0 ? static_cast<int>(fileMeter_->Done() * 1000 / fileMeter_->Total()) : 1000);
+    ProgressBar_File->setFormat(of);
+    ProgressBar_File->setAccessibleDescription(QString::fromStdString(name) + QStringLiteral(": ") + of);
+    ProgressBar_File->setToolTip(ProgressBar_File->accessibleDescription());
+    QString speed;
+    if (const auto bps = fileMeter_->BytesPerSecond())
+        speed = BytesText(static_cast<qint64>(*bps)) + QStringLiteral("/с");
+    if (const auto left = fileMeter_->TimeLeft())
+        speed += QStringLiteral(" · ") + DurationText(*left);
+    Label_Speed->setText(speed);
+    Panel_Progress->show();
+}
+
 void TForm1::ShowProgress()
 {
     const auto now = std::chrono::steady_clock::now();
     // The file on its way out, else the one coming in.
     std::optional<std::string> name;
     if (fileMeter_ && !meterForIncoming_ && stepRow_ != 0) {
-        const qint64 total = session_->Streams().BytesTotal();
-        if (total > 0 && total != fileMeter_->Total() && session_->Streams().BytesSent() == 0)
-            fileMeter_->Start(total, now);
-        fileMeter_->Sample(session_->Streams().BytesSent(), now);
+        // The size was fixed when the file was opened; the counters belong
+        // to this file only while it is being sent.
+        if (session_->Streams().Sending())
+            fileMeter_->Sample(session_->Streams().BytesSent(), now);
         name = RowUtf8(ListF_send, RowNumbered(ListF_send, stepRow_));
     } else if (const dz::peer::TIncoming in = session_->Incoming(); in.active) {
         if (!fileMeter_ || !meterForIncoming_ || fileMeter_->Total() != in.total) {
@@ -268,25 +288,10 @@ void TForm1::ShowProgress()
         fileMeter_.reset();
         meterForIncoming_ = false;
     }
-
-    if (fileMeter_ && name) {
-        const QString of = BytesText(fileMeter_->Done()) + QStringLiteral(" из ") + BytesText(fileMeter_->Total());
-        ProgressBar_File->setValue(fileMeter_->Total() > 0
-                                       ? static_cast<int>(fileMeter_->Done() * 1000 / fileMeter_->Total())
-                                       : 1000);
-        ProgressBar_File->setFormat(of);
-        ProgressBar_File->setAccessibleDescription(QString::fromStdString(*name) + QStringLiteral(": ") + of);
-        ProgressBar_File->setToolTip(ProgressBar_File->accessibleDescription());
-        QString speed;
-        if (const auto bps = fileMeter_->BytesPerSecond())
-            speed = BytesText(static_cast<qint64>(*bps)) + QStringLiteral("/с");
-        if (const auto left = fileMeter_->TimeLeft())
-            speed += QStringLiteral(" · ") + DurationText(*left);
-        Label_Speed->setText(speed);
-        Panel_Progress->show();
-    } else {
+    if (fileMeter_ && name)
+        ShowMeter(*name);
+    else
         Panel_Progress->hide();
-    }
 
     if (runGoing_) {
         const qint64 inFlight = fileMeter_ && !meterForIncoming_ ? fileMeter_->Done() : 0;
@@ -302,6 +307,11 @@ void TForm1::ShowProgress()
 
 void TForm1::NMStrmServ1MSG(const std::string &sFrom, const std::string &name)
 {
+    // The file is stored: its display reaches the end before it goes.
+    if (fileMeter_ && meterForIncoming_) {
+        fileMeter_->Sample(fileMeter_->Total(), std::chrono::steady_clock::now());
+        ShowMeter(dz::Cp1251ToUtf8(name));
+    }
     const QDateTime now = clock_->now();
     const QString when = QLocale::system().toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
                          TimeOfDayText(now.time());

@@ -213,10 +213,12 @@ void TStreamSender::Send(TDone done)
             client_->FromName = hosts.strmFrom;
             // The reply means "stored": a receiver that cannot store the
             // file resets the connection, and that is an error here.
+            sending_ = true;
             client_->PostStream(*file_);
         } catch (...) {
             error = TextOf(std::current_exception());
         }
+        sending_ = false;
         file_.reset();
         cancel_ = false;
         Report(done, error);

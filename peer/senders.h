@@ -113,7 +113,9 @@ public:
     void Close();
     // Cuts the file in flight (the peer keeps nothing of it).
     void Cancel();
-    // Progress of the file in flight: bytes sent and the file's size.
+    // Progress of the file in flight: bytes sent and the file's size (only
+    // meaningful while Sending()).
+    bool Sending() const { return sending_; }
     std::int64_t BytesSent() const;
     std::int64_t BytesTotal() const;
 
@@ -121,6 +123,7 @@ private:
     TPeerCore &core_;
     std::unique_ptr<services::TNMStrm> client_;
     std::unique_ptr<net::TFileStream> file_; // the sender's thread only
+    std::atomic<bool> sending_{false};
 };
 
 } // namespace dz::peer
