@@ -136,12 +136,16 @@ void TForm1::SpeedButton2Click()
 void TForm1::FormCloseQuery(bool &CanClose)
 {
     CanClose = true;
+    // A send run ends here: the file on its way is cut (the peer keeps
+    // nothing of it), and "Send_End" goes before the goodbye.
+    CancelRun();
     const std::string name = TrimBox(Edit_RemoteComputerName);
     const std::string ip = TrimBox(Edit_RemoteComputerIP);
     const dz::peer::TOutcome goodbye = Core().Goodbye(name, ip);
     if (goodbye.send.empty())
         return;
-    // The goodbye is the last thing this copy says: wait for it, briefly.
+    // The goodbye is the last thing this copy says: wait for it (and a
+    // "Send_End" before it), briefly.
     // The window goes on serving its events meanwhile (another window of
     // this process may be the peer, and its accepts run on this thread).
     auto error = std::make_shared<std::string>();
@@ -160,9 +164,9 @@ void TForm1::FormCloseQuery(bool &CanClose)
         *error = "The goodbye could not be delivered: the other computer does not answer";
     }
     if (!error->empty())
-        // Told, but the window still closes: an unreachable peer must not
-        // keep it open.
-        dz::ReportError(*error);
+        // Told, but in a notice that waits for nobody: an unreachable peer
+        // must keep neither the window nor the process.
+        dialogs_->notice(this, AppCaption(), QString::fromStdString(*error));
 }
 
 void TForm1::NMMsg1InvalidHost(bool &Handled)

@@ -104,6 +104,9 @@ TEST_F(StreamingTest, TheSenderStopsARunAndThePeerKeepsNothing)
     ASSERT_TRUE(PumpUntil([&] { return strmPeer.started() && a->Session().Streams().BytesSent() > 0; }, 10000));
     EXPECT_TRUE(PumpUntil([&] { return !a->Panel_Progress->isHidden(); }));
     EXPECT_FALSE(a->Label_RunProgress->isHidden());
+    // The window lives meanwhile: the peer's chat line shows at once.
+    Deliver(*a, "MSG|still here?", "BETA");
+    EXPECT_EQ(MemoLines(a->Memo_Mess).size(), 1u);
     QTest::keyClick(a->ListF_send, Qt::Key_Escape); // the user stops it
     ASSERT_TRUE(PumpUntil([&] { return strmPeer.ended() && msgPeer.count() == 3; }, 10000));
     EXPECT_TRUE(strmPeer.reset()) << "cut with a reset, not an orderly close";
@@ -116,6 +119,46 @@ TEST_F(StreamingTest, TheSenderStopsARunAndThePeerKeepsNothing)
     for (const TAsked &m : dialogs->messages)
         ADD_FAILURE() << "a cancel is not an error: " << m.text.toStdString();
     EXPECT_TRUE(a->Panel_Progress->isHidden());
+}
+
+// Closing in the middle of a send: the file is cut, the peer hears
+// "Send_End" and the goodbye, and the window is gone within two seconds,
+// also when the peer has vanished and answers nothing.
+TEST_F(StreamingTest, ClosingMidTransferCutsTheFileAndEndsQuickly)
+{
+    for (const bool peerGone : {false, true}) {
+        TRawMsgPeer msgPeer;
+        TStallingStrmPeer strmPeer;
+        dz::test::RawListener deaf(0);
+        auto a = MakeWindow("a", "127.0.0.1", "192.168.0.1");
+        a->Core().SetAllHosts("127.0.0.1");
+        a->NMMsg1->Port = static_cast<quint16>(msgPeer.port());
+        a->NMStrm1->Port = static_cast<quint16>(strmPeer.port());
+        Sparse(Src("big.bin"), 256 << 20);
+        a->ListF_send->clear();
+        AddRowUtf8(a->ListF_send, Src("big.bin"), true, true);
+        a->Edit_RemoteComputerName->setText(QStringLiteral("127.0.0.1"));
+        a->Edit_RemoteComputerIP->setText(QStringLiteral("127.0.0.1"));
+        a->SB_sendClick();
+        ASSERT_TRUE(PumpUntil([&] { return strmPeer.started(); }, 10000));
+        std::vector<dz::test::RawFd> fillers;
+        if (peerGone) {
+            // From now on the message port answers nobody.
+            fillers = dz::test::FillAcceptQueue(deaf);
+            a->NMMsg1->Port = static_cast<quint16>(deaf.port());
+        }
+        a->show();
+        const auto start = Clock::now();
+        EXPECT_TRUE(a->close());
+        a.reset();
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        EXPECT_LT(took, 2000) << (peerGone ? "peer gone" : "peer there");
+        EXPECT_TRUE(PumpUntil([&] { return strmPeer.ended(); }));
+        EXPECT_TRUE(strmPeer.reset());
+        if (!peerGone)
+            EXPECT_EQ(msgPeer.texts(), (std::vector<std::string>{"Send_Start", "File_Start|big.bin", "Send_End",
+                                                                 "By=127.0.0.1|192.168.0.1"}));
+    }
 }
 
 TEST_F(StreamingTest, TheReceiverRefusesTheFileComingIn)
