@@ -19,6 +19,7 @@
 #include <QWidget>
 #include <QtGlobal>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -247,6 +248,12 @@ public:
     void SB_CancelClick();
     // Shows how the transfer under way gets on (Timer_Progress).
     void Timer_ProgressTimer();
+    // What showing the progress has cost so far: updates, and their time.
+    struct TProgressCost {
+        quint64 updates = 0;
+        std::chrono::nanoseconds spent {0};
+    };
+    const TProgressCost &ProgressCost() const { return progressCost_; }
 
     // --- Environment ----------------------------------------------------
     const std::string &ProgramFolder() const { return files_.programFolder(); }
@@ -299,6 +306,7 @@ private:
     // and the send run's checked rows.
     std::unique_ptr<dz::peer::TProgressMeter> fileMeter_;
     bool meterForIncoming_ = false;
+    TProgressCost progressCost_;
     int runFiles_ = 0;
     int runFilesDone_ = 0;
     qint64 runBytes_ = 0;

@@ -245,7 +245,10 @@ void TForm1::SB_CancelClick()
 
 void TForm1::Timer_ProgressTimer()
 {
+    const auto start = std::chrono::steady_clock::now();
     ShowProgress();
+    ++progressCost_.updates;
+    progressCost_.spent += std::chrono::steady_clock::now() - start;
 }
 
 void TForm1::ShowMeter(const std::string &name)

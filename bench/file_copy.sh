@@ -1,86 +1,115 @@
 #!/usr/bin/env bash
-# A file copy between two copies of the window on two hosts (network
-# namespaces joined by a veth pair, the real ports), against cp of the same
-# file and netcat over the same link; the peak memory of each copy; and the
-# cost per row of a run of many small files. Needs root.
-# Each contender runs ROUNDS times and its best time counts: on a shared
-# virtual machine the cost of memory and disk swings widely between runs.
-# Usage: bench/file_copy.sh DRIVER [MiB] [small-files] [rounds]   (defaults 1024, 100, 3)
+# File copies between two copies of the window on two hosts (network
+# namespaces joined by a veth pair, the real ports), each measured against a
+# yardstick in the same run, since this machine is shared and noisy:
+#
+#   1. one large file each way, against netcat into a file flushed with sync;
+#      the peak memory of each side; what the progress display cost;
+#   2. one file three times as large: the peak memory of each side;
+#   3. many small files, against cp of the same files followed by sync;
+#   4. ten files of a tenth of the large size, against the one large file.
+#
+# Each contender runs ROUNDS times and its best time counts. Needs root.
+# Usage: bench/file_copy.sh DRIVER [MiB] [small-files] [rounds]   (defaults 1024, 1000, 2)
 set -u
 driver=$(realpath "$1")
 mib=${2:-1024}
-small=${3:-100}
-rounds=${4:-3}
+small=${3:-1000}
+rounds=${4:-2}
 best() { sort -n | head -n 1; }
 source "$(dirname "$0")/../services/tests/netns.sh"
 now() { date +%s%3N; }
 field() { awk -v s="$2" '$1 == "at" && $2 == s { print $'"$3"'; exit }' "$1"; }
-peak() { awk '$1 == "peak-kib" { print $2 }' "$1"; }
+value() { awk -v k="$2" '$1 == k { print $2; exit }' "$1"; }
 
-mkdir -p "$work/src" "$work/cp" "$work/nc" "$work/in" "$work/a" "$work/b"
+mkdir -p "$work/src" "$work/nc" "$work/cp"
 head -c "$((mib * 1048576))" /dev/urandom > "$work/src/big.bin"
 cat "$work/src/big.bin" > /dev/null # warm for every contender
+unset DISPLAY
 
-for r in $(seq "$rounds"); do
-  t0=$(now); cp "$work/src/big.bin" "$work/cp/big.bin"; t1=$(now)
-  sync -d "$work/cp/big.bin"; t2=$(now)
-  echo "$((t1 - t0)) $((t2 - t0))" >> "$work/cp.times"
-  rm -f "$work/cp/big.bin"
-done
-cp_ms=$(awk '{ print $1 }' "$work/cp.times" | best)
-cpsync_ms=$(awk '{ print $2 }' "$work/cp.times" | best)
+# copy FROM TO FILES...: the copy named FROM sends the files to TO (by name);
+# leaves the run's figures in $work/from.err and $work/to.err.
+copy() {
+  local from=$1 to=$2; shift 2
+  local n=$#
+  local adds=()
+  for f in "$@"; do adds+=(add "$f"); done
+  local ns_from=$alpha ns_to=$beta
+  [ "$from" = beta ] && { ns_from=$beta; ns_to=$alpha; }
+  rm -rf "$work/in" "$work/from" "$work/to"; mkdir -p "$work/in" "$work/from" "$work/to"
+  on "$ns_to" "$to" "$driver" "$work/to/" timeout 900 folder "$work/in" wait-peer wait-files "$n" wait-received "$n" \
+    > /dev/null 2> "$work/to.err" &
+  local to_pid=$!
+  sleep 1
+  on "$ns_from" "$from" "$driver" "$work/from/" timeout 900 connect "$to" wait-peer "${adds[@]}" send wait-sent \
+    > /dev/null 2> "$work/from.err" || { echo "$from failed: $(tail -n 5 "$work/from.err") / $to: $(tail -n 5 "$work/to.err")"; exit 1; }
+  wait $to_pid || { echo "$to failed: $(tail -n 5 "$work/to.err")"; exit 1; }
+}
+# Click to the last file stored, in ms.
+took() { echo $(( $(field "$work/to.err" wait-files 4) - $(field "$work/from.err" send 3) )); }
 
+echo "== 1. $mib MiB, each way, against netcat into a flushed file"
 for r in $(seq "$rounds"); do
-  on "$beta" beta sh -c "nc -l 10.213.0.2 5999 > '$work/nc/big.bin'" &
+  on "$beta" beta sh -c "nc -l 10.213.0.2 5999 > '$work/nc/big.bin' && sync '$work/nc/big.bin'" &
   nc_pid=$!
   sleep 0.5
   t0=$(now); on "$alpha" alpha nc -N 10.213.0.2 5999 < "$work/src/big.bin"; wait $nc_pid; t1=$(now)
   echo "$((t1 - t0))" >> "$work/nc.times"
   rm -f "$work/nc/big.bin"
+  for dir in "alpha beta" "beta alpha"; do
+    set -- $dir
+    copy "$1" "$2" "$work/src/big.bin"
+    cmp -s "$work/src/big.bin" "$work/in/big.bin" || { echo "the copy differs"; exit 1; }
+    echo "$(took)" >> "$work/$1.times"
+    echo "$(value "$work/from.err" peak-kib) $(value "$work/to.err" peak-kib)" >> "$work/$1.peaks"
+    echo "$(value "$work/from.err" progress-us) $(value "$work/from.err" progress-updates) $(took)" >> "$work/progress"
+  done
 done
 nc_ms=$(best < "$work/nc.times")
-
-copy() { # files... : alpha sends them to beta; prints the run's times
-  local n=$#
-  local adds=()
-  for f in "$@"; do adds+=(add "$f"); done
-  rm -rf "$work/in" "$work/a" "$work/b"; mkdir -p "$work/in" "$work/a" "$work/b"
-  on "$beta" beta "$driver" "$work/b/" timeout 600 folder "$work/in" wait-peer wait-files "$n" wait-received "$n" \
-    > /dev/null 2> "$work/beta.err" &
-  local beta_pid=$!
-  sleep 1
-  on "$alpha" alpha "$driver" "$work/a/" timeout 600 connect beta wait-peer "${adds[@]}" send wait-sent \
-    > /dev/null 2> "$work/alpha.err" || { echo "alpha failed: $(tail -n 5 "$work/alpha.err") / beta: $(tail -n 5 "$work/beta.err")"; exit 1; }
-  wait $beta_pid || { echo "beta failed: $(tail -n 5 "$work/beta.err")"; exit 1; }
-}
-
-unset DISPLAY
-for r in $(seq "$rounds"); do
-  copy "$work/src/big.bin"
-  cmp -s "$work/src/big.bin" "$work/in/big.bin" || { echo "the copy differs"; exit 1; }
-  clicked=$(field "$work/alpha.err" send 3)
-  stored=$(field "$work/beta.err" wait-files 4)
-  # The run waits one tick (1000 ms) before its first row.
-  echo "$((stored - clicked - 1000))" >> "$work/dz.times"
-  peak "$work/alpha.err" >> "$work/alpha.peaks"
-  peak "$work/beta.err" >> "$work/beta.peaks"
+for from in alpha beta; do
+  ms=$(best < "$work/$from.times")
+  to=beta; [ "$from" = beta ] && to=alpha
+  awk -v d="$ms" -v n="$nc_ms" -v f="$from" -v t="$to" -v all="$(paste -sd' ' "$work/$from.times")" 'BEGIN {
+    printf "  %s -> %s: %d ms (rounds: %s), %.2f x netcat (%d ms)\n", f, t, d, all, d / n, n }'
 done
-dz_ms=$(best < "$work/dz.times")
-echo "best of $rounds rounds (all rounds: dizaruz $(paste -sd' ' "$work/dz.times"), cp $(awk '{ print $1 }' "$work/cp.times" | paste -sd' '), netcat $(paste -sd' ' "$work/nc.times") ms)"
-echo "file copy of $mib MiB over the link:"
-echo "  dizaruz  ${dz_ms} ms (click to file stored, less the 1000 ms tick before the row)"
-echo "  cp       ${cp_ms} ms, with the copy flushed to disk ${cpsync_ms} ms (dizaruz flushes)"
-echo "  netcat   ${nc_ms} ms"
-awk -v d="$dz_ms" -v c="$cp_ms" -v s="$cpsync_ms" -v n="$nc_ms" 'BEGIN {
-  printf "  ratios   %.2f x cp, %.2f x cp with flush, %.2f x netcat\n", d / c, d / s, d / n }'
-awk -v a="$(sort -n "$work/alpha.peaks" | tail -n 1)" -v b="$(sort -n "$work/beta.peaks" | tail -n 1)" -v m="$mib" 'BEGIN {
-  printf "  peak memory: sender %.0f MiB, receiver %.0f MiB (%.2f x the file)\n", a / 1024, b / 1024, b / 1024 / m }'
-rm -f "$work/src/big.bin"
+awk '{ a = a > $1 ? a : $1; b = b > $2 ? b : $2 } END {
+  printf "  peak memory: sender %.0f MiB, receiver %.0f MiB\n", a / 1024, b / 1024 }' "$work/alpha.peaks" "$work/beta.peaks"
+awk '{ us += $1; n += $2; ms += $3 } END {
+  printf "  progress display: %d updates, %.0f us each, %.3f %% of the copy time\n", n, us / n, us / 10 / ms }' "$work/progress"
+rm -f "$work/in/big.bin"
 
+echo "== 2. $((mib * 3)) MiB: memory does not grow with the file"
+head -c "$((mib * 3 * 1048576))" /dev/urandom > "$work/src/huge.bin"
+copy alpha beta "$work/src/huge.bin"
+cmp -s "$work/src/huge.bin" "$work/in/huge.bin" || { echo "the copy differs"; exit 1; }
+awk -v a="$(value "$work/from.err" peak-kib)" -v b="$(value "$work/to.err" peak-kib)" -v t="$(took)" 'BEGIN {
+  printf "  %d ms; peak memory: sender %.0f MiB, receiver %.0f MiB\n", t, a / 1024, b / 1024 }'
+rm -f "$work/src/huge.bin" "$work/in/huge.bin"
+
+echo "== 3. $small files of 10 KB, against cp of the same files and sync"
+mkdir -p "$work/small"
 files=()
-for i in $(seq "$small"); do head -c 10240 /dev/urandom > "$work/src/small$i.bin"; files+=("$work/src/small$i.bin"); done
-copy "${files[@]}"
-[ "$(ls "$work/in" | wc -l)" -eq "$small" ] || { echo "small files missing"; exit 1; }
-run=$(( $(field "$work/alpha.err" wait-sent 4) - $(field "$work/alpha.err" send 3) ))
-awk -v r="$run" -v n="$small" 'BEGIN {
-  printf "%d files of 10 KB: run %.1f s, %.1f ms per row beyond the 1000 ms tick\n", n, r / 1000, (r - (n + 1) * 1000) / n }'
+for i in $(seq "$small"); do head -c 10240 /dev/urandom > "$work/small/f$i.bin"; files+=("$work/small/f$i.bin"); done
+for r in $(seq "$rounds"); do
+  rm -rf "$work/cp"; mkdir -p "$work/cp"
+  t0=$(now); cp "${files[@]}" "$work/cp/" && sync -f "$work/cp"; t1=$(now)
+  echo "$((t1 - t0))" >> "$work/cpsmall.times"
+  copy alpha beta "${files[@]}"
+  [ "$(ls "$work/in" | wc -l)" -eq "$small" ] || { echo "small files missing"; exit 1; }
+  echo "$(took)" >> "$work/small.times"
+done
+awk -v d="$(best < "$work/small.times")" -v c="$(best < "$work/cpsmall.times")" -v n="$small" 'BEGIN {
+  printf "  dizaruz %.1f s (%.1f ms a file), cp and sync %.2f s\n", d / 1000, d / n, c / 1000 }'
+
+echo "== 4. ten files of $((mib / 10)) MiB against one of $mib MiB"
+parts=()
+for i in $(seq 10); do
+  head -c "$((mib * 1048576 / 10))" "$work/src/big.bin" > "$work/src/part$i.bin"
+  parts+=("$work/src/part$i.bin")
+done
+for r in $(seq "$rounds"); do
+  copy alpha beta "${parts[@]}"
+  echo "$(took)" >> "$work/parts.times"
+done
+awk -v p="$(best < "$work/parts.times")" -v o="$(best < "$work/alpha.times")" 'BEGIN {
+  printf "  ten files %d ms, one file %d ms (%.2f x)\n", p, o, p / o }'

@@ -214,6 +214,9 @@ int main(int argc, char **argv)
     for (int row = 0; row < form.ListF_recv->count(); ++row)
         std::printf("recv %s\n", dz::Cp1251ToUtf8(RowText(form.ListF_recv, row)).c_str());
     std::fprintf(stderr, "peak-kib %ld\n", PeakKib());
+    std::fprintf(stderr, "progress-updates %llu\nprogress-us %lld\n",
+                 static_cast<unsigned long long>(form.ProgressCost().updates),
+                 static_cast<long long>(form.ProgressCost().spent.count() / 1000));
     for (const auto &m : dialogs->messages)
         std::fprintf(stderr, "message: %s\n", m.text.toUtf8().constData());
     return status;

@@ -428,8 +428,9 @@ TEST(CoreTest, MessagesFromTwoThreadsAtOnce)
     ASSERT_FALSE(published.empty());
     EXPECT_EQ(published.back(), core.FreeFlag() ? "FreeFlag=1" : "FreeFlag=0");
     for (std::size_t i = 1; i < published.size(); ++i)
-        if (published[i] == "FreeFlag=0")
+        if (published[i] == "FreeFlag=0") {
             EXPECT_EQ(published[i - 1], "FreeFlag=1") << "Send_Start counts only on a free copy";
+        }
 }
 
 } // namespace

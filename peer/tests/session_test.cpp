@@ -308,12 +308,14 @@ TEST_F(SessionTest, AStrangersStreamIsRefusedWithoutAWord)
     ASSERT_TRUE(PumpUntil([&] { return b.session->Work().PendingCount() == 0; }));
     const std::size_t shown = b.shown.size();
     std::string reply = "pending";
+    std::atomic<bool> answered{false};
     std::thread stranger([&] {
         RawFd fd = dz::test::RawConnectFrom(b.StrmPort(), "127.0.0.9");
         fd.Send("0004EVIL         4evil");
         reply = fd.Recv(16, 10000);
+        answered = true;
     });
-    PumpUntil([&] { return reply != "pending"; }, 12000);
+    PumpUntil([&] { return answered.load(); }, 12000);
     stranger.join();
     EXPECT_EQ(reply, "");
     EXPECT_FALSE(std::filesystem::exists(Folder("b") + "planted.txt"));
