@@ -13,6 +13,8 @@
 #include "util/codepage.h"
 
 #include <QCoreApplication>
+#include <QLineEdit>
+#include <QToolButton>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -82,36 +84,30 @@ inline bool ReadFramed(const dz::test::RawFd &fd, TMessage &m, int timeoutMs = 5
     return counted(m.from) && counted(m.text);
 }
 
-// A message-service server made of plain sockets, on its own thread:
-// records every message, then answers. beforeReply runs between reading a
-// message and answering it (on the peer's thread).
-class TRawMsgPeer {
+// A server made of plain sockets, on its own thread, for one service:
+// reads each request with read (false: nothing to record), records it,
+// runs beforeReply (on the peer's thread), then answers.
+template <typename TRequest>
+class TRawPeer {
 public:
-    std::function<void(const TMessage &)> beforeReply;
+    std::function<void(const TRequest &)> beforeReply;
 
-    TRawMsgPeer()
+    explicit TRawPeer(std::function<bool(const dz::test::RawFd &, TRequest &)> read) : read_(std::move(read))
     {
         thread_ = std::thread([this] { Run(); });
     }
-    ~TRawMsgPeer()
+    ~TRawPeer()
     {
         stop_ = true;
         thread_.join();
     }
     int port() const { return listener_.port(); }
-    std::vector<TMessage> messages() const
+    std::vector<TRequest> requests() const
     {
         std::lock_guard lock(mutex_);
-        return messages_;
+        return requests_;
     }
-    std::size_t count() const { return messages().size(); }
-    std::vector<std::string> texts() const
-    {
-        std::vector<std::string> out;
-        for (const TMessage &m : messages())
-            out.push_back(m.text);
-        return out;
-    }
+    std::size_t count() const { return requests().size(); }
 
 private:
     void Run()
@@ -120,81 +116,65 @@ private:
         const auto end = Clock::now() + std::chrono::seconds(60);
         while (!stop_ && Clock::now() < end) {
             dz::test::RawFd fd = listener_.Accept(50);
-            if (!fd.valid())
+            TRequest request;
+            if (!fd.valid() || !read_(fd, request))
                 continue;
-            TMessage m;
-            if (!ReadFramed(fd, m))
-                continue;
-            m.when = Clock::now();
             {
                 std::lock_guard lock(mutex_);
-                messages_.push_back(m);
+                requests_.push_back(request);
             }
             if (beforeReply)
-                beforeReply(m);
+                beforeReply(request);
             fd.Send(kReply);
             fd.WaitClosed(2000);
         }
     }
 
+    std::function<bool(const dz::test::RawFd &, TRequest &)> read_;
     dz::test::RawListener listener_;
     mutable std::mutex mutex_;
-    std::vector<TMessage> messages_;
+    std::vector<TRequest> requests_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
 
-// A stream-service server made of plain sockets, on its own thread: takes
-// each stream whole (name, size, body), records it, and answers.
-class TRawStrmPeer {
+// The message service's: records every message.
+class TRawMsgPeer : public TRawPeer<TMessage> {
 public:
-    struct TStream {
-        std::string from;
-        std::string body;
-    };
+    TRawMsgPeer()
+        : TRawPeer([](const dz::test::RawFd &fd, TMessage &m) {
+              m.when = Clock::now();
+              return ReadFramed(fd, m);
+          })
+    {
+    }
+    std::vector<TMessage> messages() const { return requests(); }
+    std::vector<std::string> texts() const
+    {
+        std::vector<std::string> out;
+        for (const TMessage &m : messages())
+            out.push_back(m.text);
+        return out;
+    }
+};
+
+// The stream service's: takes each stream whole (name, size, body).
+struct TRawStream {
+    std::string from;
+    std::string body;
+};
+class TRawStrmPeer : public TRawPeer<TRawStream> {
+public:
     TRawStrmPeer()
+        : TRawPeer([](const dz::test::RawFd &fd, TRawStream &s) {
+              const std::string len = fd.Recv(4);
+              s.from = fd.Recv(static_cast<std::size_t>(std::atoi(len.c_str())));
+              const std::string size = fd.Recv(10);
+              s.body = fd.Recv(static_cast<std::size_t>(std::atoll(size.c_str())));
+              return size.size() == 10;
+          })
     {
-        thread_ = std::thread([this] { Run(); });
     }
-    ~TRawStrmPeer()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-    int port() const { return listener_.port(); }
-    std::vector<TStream> streams() const
-    {
-        std::lock_guard lock(mutex_);
-        return streams_;
-    }
-
-private:
-    void Run()
-    {
-        const auto end = Clock::now() + std::chrono::seconds(60);
-        while (!stop_ && Clock::now() < end) {
-            dz::test::RawFd fd = listener_.Accept(50);
-            if (!fd.valid())
-                continue;
-            TStream s;
-            const std::string len = fd.Recv(4);
-            s.from = fd.Recv(static_cast<std::size_t>(std::atoi(len.c_str())));
-            const std::string size = fd.Recv(10);
-            s.body = fd.Recv(static_cast<std::size_t>(std::atoll(size.c_str())));
-            {
-                std::lock_guard lock(mutex_);
-                streams_.push_back(s);
-            }
-            fd.Send(kReply);
-            fd.WaitClosed(2000);
-        }
-    }
-
-    dz::test::RawListener listener_;
-    mutable std::mutex mutex_;
-    std::vector<TStream> streams_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
 };
 
 // Pumps until the raw connection has the window's 16-byte reply.
@@ -266,6 +246,22 @@ protected:
     {
         ASSERT_EQ(SendToWindow(MsgPort(f), from, text), kReply) << text;
         ASSERT_TRUE(PumpUntil([&] { return f.Work().PendingCount() == 0; })) << text;
+    }
+
+    // Two windows on this host that know each other's ports, a introduced to
+    // b by its own connect click; b receives into its folder "in".
+    std::pair<std::unique_ptr<TForm1>, std::unique_ptr<TForm1>> ConnectedPair()
+    {
+        auto a = MakeWindow("a", "127.0.0.1", "192.168.0.1");
+        auto b = MakeWindow("b", "127.0.0.2", "192.168.0.2");
+        SendsTo(*a, *b);
+        SendsTo(*b, *a);
+        std::filesystem::create_directories(FsFolder("in"));
+        b->ShowReceiveFolder(FsFolder("in"));
+        a->Edit_RemoteComputerName->setText(QStringLiteral("127.0.0.2"));
+        a->SB_connectClick();
+        EXPECT_TRUE(PumpUntil([&] { return a->SB_send->isEnabled() && a->Core().PeerCapabilities().noTick; }));
+        return {std::move(a), std::move(b)};
     }
 
     // A raw peer on this host introduces itself to the window (before the

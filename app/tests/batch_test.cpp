@@ -21,15 +21,7 @@ using BatchTest = TPeerTest;
 
 TEST_F(BatchTest, TwoCopiesOfOursSendTwoHundredFilesWithoutTheTick)
 {
-    auto a = MakeWindow("a", "127.0.0.1", "192.168.0.1");
-    auto b = MakeWindow("b", "127.0.0.2", "192.168.0.2");
-    SendsTo(*a, *b);
-    SendsTo(*b, *a);
-    fs::create_directories(FsFolder("in"));
-    b->ShowReceiveFolder(FsFolder("in"));
-    a->Edit_RemoteComputerName->setText(QStringLiteral("127.0.0.2"));
-    a->SB_connectClick();
-    ASSERT_TRUE(PumpUntil([&] { return a->SB_send->isEnabled() && a->Core().PeerCapabilities().noTick; }));
+    auto [a, b] = ConnectedPair();
 
     constexpr int kFiles = 200;
     fs::create_directories(FsFolder("src"));

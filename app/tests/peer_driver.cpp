@@ -14,7 +14,7 @@
 //     folder DIR       choose DIR as the receive folder
 //     add PATH         add PATH to the send list through the open-file dialog
 //     uncheck PATH     take the check mark off PATH's row (space bar)
-//     send             click send
+//     send             click send, once it is enabled
 //     wait-sent        until the send run has ended
 //     wait-received N  until N files are listed and the peer's run has ended
 //     wait-files N     until N files are listed
@@ -168,7 +168,10 @@ int main(int argc, char **argv)
             }
             takesArgument();
         } else if (step == "send") {
-            Click(form.SB_send);
+            // As a user would: once the button lights up (the peer said it is free).
+            status = PumpUntil([&] { return form.SB_send->isEnabled(); }) ? 0 : 1;
+            if (status == 0)
+                Click(form.SB_send);
         } else if (step == "wait-sent") {
             // A run that stalled on an error ends the wait too (and fails).
             const bool ended = PumpUntil([&] {

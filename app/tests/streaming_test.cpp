@@ -209,14 +209,8 @@ TEST_F(StreamingTest, ADiskThatFillsLeavesNothingAndTheSenderKeepsItsRow)
         ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
     } unmount {FsFolder("small")};
 
-    auto a = MakeWindow("a", "127.0.0.1", "192.168.0.1");
-    auto b = MakeWindow("b", "127.0.0.2", "192.168.0.2");
-    SendsTo(*a, *b);
-    SendsTo(*b, *a);
+    auto [a, b] = ConnectedPair();
     b->ShowReceiveFolder(FsFolder("small"));
-    a->Edit_RemoteComputerName->setText(QStringLiteral("127.0.0.2"));
-    a->SB_connectClick();
-    ASSERT_TRUE(PumpUntil([&] { return a->SB_send->isEnabled(); }));
     {
         std::ofstream out(Src("eight.bin"), std::ios::binary);
         const std::string block(1 << 20, 'z');
@@ -236,15 +230,7 @@ TEST_F(StreamingTest, ADiskThatFillsLeavesNothingAndTheSenderKeepsItsRow)
 
 TEST_F(StreamingTest, ProgressReachesTheEndAndNeverGoesBack)
 {
-    auto a = MakeWindow("a", "127.0.0.1", "192.168.0.1");
-    auto b = MakeWindow("b", "127.0.0.2", "192.168.0.2");
-    SendsTo(*a, *b);
-    SendsTo(*b, *a);
-    fs::create_directories(FsFolder("in"));
-    b->ShowReceiveFolder(FsFolder("in"));
-    a->Edit_RemoteComputerName->setText(QStringLiteral("127.0.0.2"));
-    a->SB_connectClick();
-    ASSERT_TRUE(PumpUntil([&] { return a->SB_send->isEnabled(); }));
+    auto [a, b] = ConnectedPair();
     Sparse(Src("one.bin"), 96 << 20);
     Sparse(Src("two.bin"), 32 << 20);
     AddRowUtf8(a->ListF_send, Src("one.bin"), true, true);
