@@ -276,8 +276,10 @@ void TForm1::BuildControls()
     statusLayout->add(Panel7, Align::Right, 25); // SB_Help and the bevel
     SB_Help = MakeButton(Panel7, "SB_Help", TButtonPicture::Help, QRect(1, 1, 23, 22), QString(), false,
                          QStringLiteral("About"));
-    Panel_Progress = MakePanel(Panel1, "Panel_Progress", TBevel::None);
-    statusLayout->add(Panel_Progress, Align::Client);
+    // A row of its own just above the status bar, there only while a file
+    // moves, so the clock keeps its place and the figures have room.
+    Panel_Progress = MakePanel(this, "Panel_Progress", TBevel::Raised);
+    formLayout->add(Panel_Progress, Align::Bottom, 24);
     auto *progressLayout = new TAlignLayout(Panel_Progress);
     SB_Cancel = MakeButton(Panel_Progress, "SB_Cancel", TButtonPicture::Stop, QRect(0, 1, 23, 22),
                            QStringLiteral("Прервать передачу (Esc)"), true);
@@ -285,7 +287,7 @@ void TForm1::BuildControls()
     Label_Speed = MakeLabel(Panel_Progress, "Label_Speed", QString());
     Label_Speed->setAlignment(Qt::AlignCenter);
     Label_Speed->setAccessibleName(QStringLiteral("Скорость и оставшееся время"));
-    progressLayout->add(Label_Speed, Align::Right, 92);
+    progressLayout->add(Label_Speed, Align::Right, 112);
     ProgressBar_File = new QProgressBar(Panel_Progress);
     ProgressBar_File->setObjectName(QStringLiteral("ProgressBar_File"));
     ProgressBar_File->setAccessibleName(QStringLiteral("Передача файла"));
@@ -414,7 +416,7 @@ void TForm1::BuildControls()
     Label_RunProgress->setContentsMargins(0, 0, 4, 0);
     Label_RunProgress->setAccessibleName(QStringLiteral("Передано по списку"));
     Label_RunProgress->hide();
-    sendBarLayout->add(Label_RunProgress, Align::Right, 118);
+    sendBarLayout->add(Label_RunProgress, Align::Right, 112);
     ListF_send = MakeList(Page_Send, "ListF_send");
     ListF_send->setContextMenuPolicy(Qt::CustomContextMenu);
     sendLayout->add(ListF_send, Align::Client);

@@ -44,6 +44,23 @@ QString BytesText(qint64 bytes)
     return QLocale(QLocale::Russian).toString(value, 'f', decimals) + QLatin1Char(' ') + QString::fromUtf8(units[unit]);
 }
 
+// Done and total in the total's unit: "0,5/3,0 ГБ", "340/512 КБ".
+QString BytesPairText(qint64 done, qint64 total)
+{
+    const char *units[] = {"Б", "КБ", "МБ", "ГБ", "ТБ"};
+    double scale = 1;
+    int unit = 0;
+    while (static_cast<double>(total) / scale >= 1024 && unit < 4) {
+        scale *= 1024;
+        ++unit;
+    }
+    const double t = static_cast<double>(total) / scale;
+    const int decimals = unit == 0 || t >= 100 ? 0 : 1;
+    const QLocale ru(QLocale::Russian);
+    return ru.toString(static_cast<double>(done) / scale, 'f', decimals) + QLatin1Char('/') +
+           ru.toString(t, 'f', decimals) + QLatin1Char(' ') + QString::fromUtf8(units[unit]);
+}
+
 // "0:42", "12:05", "1:02:03".
 QString DurationText(std::chrono::seconds left)
 {
@@ -298,10 +315,14 @@ void TForm1::ShowProgress()
 
     if (runGoing_) {
         const qint64 inFlight = fileMeter_ && !meterForIncoming_ ? fileMeter_->Done() : 0;
-        Label_RunProgress->setText(QStringLiteral("%1/%2, %3 из %4")
+        Label_RunProgress->setText(QStringLiteral("%1/%2 · %3")
                                        .arg(runFilesDone_)
                                        .arg(runFiles_)
-                                       .arg(BytesText(runBytesDone_ + inFlight), BytesText(runBytes_)));
+                                       .arg(BytesPairText(runBytesDone_ + inFlight, runBytes_)));
+        Label_RunProgress->setToolTip(QStringLiteral("Файлов отправлено %1 из %2, %3 из %4")
+                                          .arg(runFilesDone_)
+                                          .arg(runFiles_)
+                                          .arg(BytesText(runBytesDone_ + inFlight), BytesText(runBytes_)));
     }
     // Nothing moves and no run goes: no reason to keep looking.
     if (!runGoing_ && !fileMeter_ && !session_->Incoming().active)
