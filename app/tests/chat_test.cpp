@@ -69,7 +69,7 @@ TEST_F(ChatTest, TwoWindowsIntroduceChatSayGoodbyeAndMeetAgain)
     clock->time = clock->time.addSecs(7);
     b->Edit_Mess->setText(QStringLiteral("Да"));
     b->SB_msgClick();
-    ASSERT_TRUE(PumpUntil([&] { return Lines(*a).size() == 2; }));
+    ASSERT_TRUE(PumpUntil([&] { return Lines(*a).size() == 2 && Lines(*b).size() == 2; }));
     const std::vector<std::string> expected = {Cp("14:03:34|127.0.0.2 | Да"), Cp("14:03:27|127.0.0.1 | Привет")};
     EXPECT_EQ(Lines(*a), expected);
     EXPECT_EQ(Lines(*b), expected);
