@@ -373,7 +373,9 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
         fx.insert(fx.end(), {Switch(Kind::Free, true), Switch(Kind::Receiving, false), Switch(Kind::SendEnabled, true),
                              Switch(Kind::HelpEnabled, true), Text(Kind::Pending, "")});
     } else if (command == kCapabilityWord) {
-        for (int n = 2;; ++n) {
+        // ExtractField counts fields modulo 256: field 256 is the whole text
+        // again, so a message of 254 words or more would never end the loop.
+        for (int n = 2; n <= 255; ++n) {
             const std::string word = ExtractField(DelimEqBar(), sMsg, n);
             if (word.empty())
                 break;

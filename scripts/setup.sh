@@ -10,6 +10,7 @@ packages=(
   libjpeg62-turbo-dev                             # the about box picture
   libsimpleini-dev                                # INI files
   libgtest-dev libgmock-dev libbenchmark-dev      # tests and benchmarks
+  clang libclang-rt-14-dev                        # the fuzz targets (libFuzzer and the sanitizers' run-time)
   xvfb xauth imagemagick xdotool fonts-dejavu-core  # a real window and screenshots
   iproute2 netcat-openbsd libcap2-bin             # network tests, benchmarks, setcap
   dbus-daemon                                     # a private session bus in the desktop tests

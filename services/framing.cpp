@@ -14,7 +14,8 @@ std::int64_t StrToInt64(std::string_view field)
         negative = field[i++] == '-';
     const std::size_t digitsStart = i;
     std::int64_t value = 0;
-    for (; i < field.size() && i - digitsStart < 19; ++i) {
+    // An eleventh digit already refuses the field; reading on could overflow.
+    for (; i < field.size() && i - digitsStart < 11; ++i) {
         const char c = field[i];
         if (c < '0' || c > '9')
             break;

@@ -8,6 +8,8 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <thread>
 
 namespace {
@@ -177,6 +179,31 @@ TEST(CoreTest, CapabilitiesComeOnlyFromThePeerAndAreForgotten)
         s.From(forget);
         EXPECT_EQ(s.core.PeerCapabilities(), TCapabilities{}) << forget;
     }
+}
+
+TEST(CoreTest, ACapabilityMessageOfAnyLengthIsReadToItsEnd)
+{
+    // Fields are counted modulo 256: the words up to field 255 are read, and
+    // the reading ends however many follow. Handled on a thread of its own and
+    // given ten seconds, so that a reading that never ends fails the test
+    // (the core is then left behind to the spinning thread).
+    using dz::peer::TCapabilities;
+    auto *s = new Started;
+    std::string msg = "Dizaruz_Can=";
+    for (int i = 0; i < 252; ++i)
+        msg += "x|";
+    msg += "NoTick"; // field 254
+    for (int i = 0; i < 300; ++i)
+        msg += "|y";
+    std::promise<void> handled;
+    std::future<void> done = handled.get_future();
+    std::thread([s, msg, handled = std::move(handled)]() mutable {
+        s->From(msg.c_str());
+        handled.set_value();
+    }).detach();
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(s->core.PeerCapabilities(), (TCapabilities{false, true}));
+    delete s;
 }
 
 TEST(CoreTest, FieldsAreReadWithTheirOwnDelimiters)
