@@ -11,8 +11,8 @@ TAlignLayout::TAlignLayout(QWidget *parent) : QLayout(parent)
 
 TAlignLayout::~TAlignLayout()
 {
-    while (QLayoutItem *item = takeAt(0))
-        delete item;
+    for (const Entry &e : entries_)
+        delete e.item;
 }
 
 void TAlignLayout::add(QWidget *widget, Align dock, int size)
@@ -25,6 +25,7 @@ void TAlignLayout::add(QWidget *widget, Align dock, int size)
 void TAlignLayout::addItem(QLayoutItem *item)
 {
     entries_.append({item, Align::Client, -1});
+    invalidate();
 }
 
 QLayoutItem *TAlignLayout::itemAt(int index) const
@@ -36,7 +37,9 @@ QLayoutItem *TAlignLayout::takeAt(int index)
 {
     if (index < 0 || index >= entries_.size())
         return nullptr;
-    return entries_.takeAt(index).item;
+    QLayoutItem *item = entries_.takeAt(index).item;
+    invalidate();
+    return item;
 }
 
 int TAlignLayout::count() const
@@ -86,12 +89,23 @@ QSize TAlignLayout::totalSize(bool minimum) const
 
 QSize TAlignLayout::sizeHint() const
 {
-    return totalSize(false);
+    if (!hint_)
+        hint_ = totalSize(false);
+    return *hint_;
 }
 
 QSize TAlignLayout::minimumSize() const
 {
-    return totalSize(true);
+    if (!minimum_)
+        minimum_ = totalSize(true);
+    return *minimum_;
+}
+
+void TAlignLayout::invalidate()
+{
+    hint_.reset();
+    minimum_.reset();
+    QLayout::invalidate();
 }
 
 void TAlignLayout::setGeometry(const QRect &rect)

@@ -8,6 +8,8 @@
 #include <QLayout>
 #include <QList>
 
+#include <optional>
+
 class TAlignLayout : public QLayout {
 public:
     enum class Align { Top, Bottom, Left, Right, Client };
@@ -27,6 +29,7 @@ public:
     QSize sizeHint() const override;
     QSize minimumSize() const override;
     void setGeometry(const QRect &rect) override;
+    void invalidate() override;
 
 private:
     struct Entry {
@@ -38,4 +41,8 @@ private:
     QSize totalSize(bool minimum) const;
 
     QList<Entry> entries_;
+    // Every text that changes in a child asks the whole window to lay out
+    // again; the sizes stay as they were until a child of this one changes.
+    mutable std::optional<QSize> hint_;
+    mutable std::optional<QSize> minimum_;
 };

@@ -239,6 +239,10 @@ TForm1::TForm1(TForm1Config config)
 
 TForm1::~TForm1()
 {
+    try {
+        SaveChangedListFiles(); // a window closed normally has saved them already
+    } catch (...) {
+    }
     // Nothing handed over may run on a window being taken apart.
     session_->Work().Close();
     session_.reset();
@@ -436,6 +440,9 @@ void TForm1::BuildControls()
     Timer2 = MakeTimer(this, "Timer2");
     Timer_Progress = MakeTimer(this, "Timer_Progress");
     Timer_Progress->setInterval(100);
+    Timer_SaveLists = MakeTimer(this, "Timer_SaveLists");
+    Timer_SaveLists->setInterval(500);
+    Timer_SaveLists->setSingleShot(true);
     OD1.title = QStringLiteral("Добавить файл(ы) в список");
 
     // Only the editable controls and the lists take the Tab key, the remote name first.
@@ -469,6 +476,7 @@ void TForm1::WireEvents()
     connect(Timer1, &QTimer::timeout, this, Guarded(&TForm1::Timer1Timer));
     connect(Timer2, &QTimer::timeout, this, Guarded(&TForm1::Timer2Timer));
     connect(Timer_Progress, &QTimer::timeout, this, Guarded(&TForm1::Timer_ProgressTimer));
+    connect(Timer_SaveLists, &QTimer::timeout, this, Guarded(&TForm1::SaveChangedListFiles));
     connect(SB_Cancel, &QToolButton::clicked, this, Guarded(&TForm1::SB_CancelClick));
     connect(ListF_send, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &pos) { PopupMenu1->popup(ListF_send->viewport()->mapToGlobal(pos)); });

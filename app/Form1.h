@@ -148,6 +148,7 @@ public:
     QTimer *Timer1;          // steps a send run
     QTimer *Timer2;          // the status-bar clock
     QTimer *Timer_Progress;  // shows how a transfer gets on, ten times a second while one goes
+    QTimer *Timer_SaveLists; // saves the lists a batch has changed, at most twice a second
     TOpenDialogOptions OD1;
 
     // --- Network components ---------------------------------------------
@@ -224,6 +225,10 @@ public:
     void SB_DirClick();
     // Writes ListF_send or ListF_recv to its list file, under the write guard.
     void SaveListFile(QListWidget *list);
+    // During a batch the lists change with every file: they are saved
+    // together a moment later, and at the end of the batch or the window.
+    void SaveListFileSoon(QListWidget *list);
+    void SaveChangedListFiles();
     // Shows the receive folder (a UTF-8 path) in Label_Dir_Reciv and tells
     // the core, which stores received files there.
     void ShowReceiveFolder(const std::string &folder);
@@ -306,12 +311,16 @@ private:
     // and the send run's checked rows.
     std::unique_ptr<dz::peer::TProgressMeter> fileMeter_;
     bool meterForIncoming_ = false;
+    bool sendListChanged_ = false;
+    bool recvListChanged_ = false;
+    bool lastIncomingStored_ = false; // the batch's last file came in whole
     TProgressCost progressCost_;
     int runFiles_ = 0;
     int runFilesDone_ = 0;
     qint64 runBytes_ = 0;
     qint64 runBytesDone_ = 0;
     void ShowProgress();
+    bool KeepProgressShown() const;
     void ShowMeter(const std::string &name);
     void EndRunDisplay();
     // Schedules the run's next step: after a tick of Timer1, or at once

@@ -136,6 +136,8 @@ void TForm1::SpeedButton2Click()
 void TForm1::FormCloseQuery(bool &CanClose)
 {
     CanClose = true;
+    // A list that cannot be saved is told, and does not keep the window open.
+    RunGuarded([&] { SaveChangedListFiles(); });
     // A send run ends here: the file on its way is cut (the peer keeps
     // nothing of it), and "Send_End" goes before the goodbye.
     CancelRun();
@@ -210,6 +212,11 @@ void TForm1::NMMSGServ1MSG(const std::vector<TEffect> &effects)
                 break;
             case Kind::Receiving:
                 Label_YesReciv->setVisible(e.on);
+                if (!e.on) {
+                    SaveChangedListFiles();
+                    lastIncomingStored_ = false;
+                    ShowProgress(); // the batch is over: its last file goes
+                }
                 break;
             case Kind::Sending:
                 Label_YesSend->setVisible(e.on);

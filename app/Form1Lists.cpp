@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QListWidget>
+#include <QTimer>
 
 namespace {
 
@@ -103,6 +104,23 @@ void TForm1::ShowReceiveFolder(const std::string &folder)
 
 void TForm1::SaveListFile(QListWidget *list)
 {
+    (list == ListF_send ? sendListChanged_ : recvListChanged_) = false;
     const std::string file = list == ListF_send ? files_.sendListFile() : files_.recvListFile();
     files_.saveLines(file, ListUtf8(list));
+}
+
+void TForm1::SaveListFileSoon(QListWidget *list)
+{
+    (list == ListF_send ? sendListChanged_ : recvListChanged_) = true;
+    if (!Timer_SaveLists->isActive())
+        Timer_SaveLists->start();
+}
+
+void TForm1::SaveChangedListFiles()
+{
+    Timer_SaveLists->stop();
+    if (sendListChanged_)
+        SaveListFile(ListF_send);
+    if (recvListChanged_)
+        SaveListFile(ListF_recv);
 }

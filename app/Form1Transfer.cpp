@@ -222,7 +222,7 @@ void TForm1::StepDone(quint64 run, quint64 row, const std::string &error)
     if (p >= 0) {
         delete ListF_send->takeItem(p);
         SetItemIndex(ListF_send, p - 1);
-        SaveListFile(ListF_send);
+        SaveListFileSoon(ListF_send);
     }
     ShowProgress();
     NextTick();
@@ -248,6 +248,7 @@ void TForm1::CancelRun()
 void TForm1::EndRunDisplay()
 {
     runGoing_ = false;
+    SaveChangedListFiles();
     Label_RunProgress->hide();
     ShowProgress();
 }
@@ -285,6 +286,16 @@ void TForm1::ShowMeter(const std::string &name)
     Panel_Progress->show();
 }
 
+bool TForm1::KeepProgressShown() const
+{
+    // Between the files of a batch the row stays, showing the last file
+    // done: hiding and showing it for each small file would lay out and
+    // paint the whole window each time. A file refused or cut is not kept.
+    if (runGoing_)
+        return true;
+    return lastIncomingStored_ && !Label_YesReciv->isHidden();
+}
+
 void TForm1::ShowProgress()
 {
     const auto now = std::chrono::steady_clock::now();
@@ -301,6 +312,7 @@ void TForm1::ShowProgress()
             fileMeter_ = std::make_unique<dz::peer::TProgressMeter>();
             fileMeter_->Start(in.total, now);
             meterForIncoming_ = true;
+            lastIncomingStored_ = false;
         }
         fileMeter_->Sample(in.done, now);
         name = dz::Cp1251ToUtf8(in.name);
@@ -310,7 +322,7 @@ void TForm1::ShowProgress()
     }
     if (fileMeter_ && name)
         ShowMeter(*name);
-    else
+    else if (!KeepProgressShown())
         Panel_Progress->hide();
 
     if (runGoing_) {
@@ -335,6 +347,7 @@ void TForm1::NMStrmServ1MSG(const std::string &sFrom, const std::string &name)
     if (fileMeter_ && meterForIncoming_) {
         fileMeter_->Sample(fileMeter_->Total(), std::chrono::steady_clock::now());
         ShowMeter(dz::Cp1251ToUtf8(name));
+        lastIncomingStored_ = true;
     }
     const QDateTime now = clock_->now();
     const QString when = QLocale::system().toString(now.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
@@ -343,5 +356,5 @@ void TForm1::NMStrmServ1MSG(const std::string &sFrom, const std::string &name)
                   (when + QStringLiteral(" | ") + dz::ToQString(sFrom) + QStringLiteral(" | ") + dz::ToQString(name))
                       .toStdString());
     SetItemIndex(ListF_recv, 0);
-    SaveListFile(ListF_recv);
+    SaveListFileSoon(ListF_recv);
 }

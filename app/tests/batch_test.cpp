@@ -55,6 +55,9 @@ TEST_F(BatchTest, TwoCopiesOfOursSendTwoHundredFilesWithoutTheTick)
     for (std::size_t i = 0; i < rows.size(); ++i)
         EXPECT_EQ(rows[i].substr(rows[i].rfind(" | ") + 3), expectedRows[i]) << i;
     EXPECT_EQ(a->ListF_send->count(), kFiles / 10);
+    // The progress row stayed through the batch; it goes with its end.
+    EXPECT_TRUE(a->Panel_Progress->isHidden());
+    EXPECT_TRUE(b->Panel_Progress->isHidden());
     for (const TAsked &m : dialogs->messages)
         ADD_FAILURE() << m.text.toStdString();
 }

@@ -113,6 +113,36 @@ TEST_F(TransferTest, ACheckedListTravelsWholeAndLeavesTheSendList)
     EXPECT_EQ(TextOf(b->Label_RecivNow), "");
 }
 
+// A batch saves the receive list a moment after each file, not per file;
+// what changed is saved when the window goes, even mid-batch.
+TEST_F(TransferTest, ABatchsListIsSavedSoonAndWhenTheWindowGoes)
+{
+    auto b = MakeWindow("b", "127.0.0.2", "192.168.0.2");
+    Introduce(*b);
+    fs::create_directories(FsFolder("in"));
+    b->ShowReceiveFolder(FsFolder("in"));
+    const auto receive = [&](const std::string &name) {
+        Deliver(*b, "File_Start|" + name);
+        Stream(*b, name);
+        Deliver(*b, "File_End|" + name);
+    };
+    const auto saved = [&] {
+        std::string rows;
+        for (const std::string &row : ListRows(b->ListF_recv))
+            rows += row + "\r\n";
+        return rows;
+    };
+    Deliver(*b, "Send_Start");
+    receive("one.txt");
+    ASSERT_EQ(b->ListF_recv->count(), 1);
+    EXPECT_TRUE(PumpUntil([&] { return ReadFile("b", "~ListFile_reciv.txt") == saved(); }, 5000));
+    receive("two.txt");
+    ASSERT_EQ(b->ListF_recv->count(), 2);
+    const std::string rows = saved();
+    b.reset(); // no "Send_End": the batch is cut short
+    EXPECT_EQ(ReadFile("b", "~ListFile_reciv.txt"), rows);
+}
+
 TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
 {
     auto b = MakeWindow("b", "127.0.0.2", "192.168.0.2");

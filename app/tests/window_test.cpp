@@ -185,6 +185,28 @@ TEST_F(WindowTest, LayoutDocksPanelsAsDesigned)
     EXPECT_EQ(f.Label_YesReciv->width(), 72);
     EXPECT_EQ(f.Label_YesReciv->geometry().right(), f.Panel5->contentsRect().right());
 
+    // The progress row takes its room above the status bar while shown and
+    // gives it back; the clock's width follows its text. The layouts keep
+    // their sizes between changes, so each change must reach them.
+    const auto settle = [&] {
+        QCoreApplication::sendPostedEvents();
+        f.layout()->activate();
+    };
+    const int tall = f.layout()->sizeHint().height();
+    f.Panel_Progress->show();
+    settle();
+    EXPECT_EQ(f.Panel_Progress->geometry(), QRect(0, f.height() - 26 - 24, f.width(), 24));
+    EXPECT_EQ(f.Panel2->height(), f.height() - 26 - 24);
+    EXPECT_EQ(f.layout()->sizeHint().height(), tall + 24);
+    f.Panel_Progress->hide();
+    settle();
+    EXPECT_EQ(f.Panel2->height(), f.height() - 26);
+    EXPECT_EQ(f.layout()->sizeHint().height(), tall);
+    const int wide = f.Panel1->layout()->sizeHint().width();
+    f.Label_DateTime->setText(f.Label_DateTime->text() + QStringLiteral(" and more text"));
+    settle();
+    EXPECT_GT(f.Panel1->layout()->sizeHint().width(), wide);
+
     // Dragging the splitter changes the chat against the notebook only.
     const int chat = f.GroupBox1->height();
     const int notebook = f.TN1->height();
