@@ -89,11 +89,7 @@ TOutbox::TOutbox(TPeerCore &core, std::uint16_t port) : TSenderBase("dz-outbox")
 {
     worker_.Call([&] {
         client_ = std::make_unique<services::TNMMsg>();
-        client_->Port = port;
-        client_->ReportLevel = 0;
-        // This thread has no event loop: the client waits on its socket.
-        client_->PumpWhileWaiting = false;
-        client_->OnInvalidHost = [this](bool &Handled) { RepairHost(core_, client_->Host, Handled); };
+        Configure(*client_, core_, port);
     });
 }
 
@@ -146,10 +142,7 @@ TStreamSender::TStreamSender(TPeerCore &core, std::uint16_t port) : TSenderBase(
 {
     worker_.Call([&] {
         client_ = std::make_unique<services::TNMStrm>();
-        client_->Port = port;
-        client_->ReportLevel = 0;
-        client_->PumpWhileWaiting = false;
-        client_->OnInvalidHost = [this](bool &Handled) { RepairHost(core_, client_->Host, Handled); };
+        Configure(*client_, core_, port);
         // A cancel that came while the client was between two operations
         // still stops the transfer at its next send.
         client_->OnPacketSent = [this](dz::net::TPowersock *) {

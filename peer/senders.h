@@ -57,6 +57,17 @@ protected:
     // knows "<name>.local" or the core knows the peer's address.
     void RepairHost(TPeerCore &core, std::string &host, bool &Handled);
 
+    // Sets up a client made on the worker: it waits on its socket (the
+    // worker has no event loop) and repairs the peer's host where it can.
+    template <class Client>
+    void Configure(Client &client, TPeerCore &core, std::uint16_t port)
+    {
+        client.Port = port;
+        client.ReportLevel = 0;
+        client.PumpWhileWaiting = false;
+        client.OnInvalidHost = [this, &core, &client](bool &Handled) { RepairHost(core, client.Host, Handled); };
+    }
+
     // Runs done(error) on the owner thread, unless the sender is gone by then.
     void Report(const TDone &done, const std::string &error);
     // Cancels the client's exchange until the worker is idle (bounded).

@@ -155,9 +155,10 @@ TEST_F(StreamingTest, ClosingMidTransferCutsTheFileAndEndsQuickly)
         EXPECT_LT(took, 2000) << (peerGone ? "peer gone" : "peer there");
         EXPECT_TRUE(PumpUntil([&] { return strmPeer.ended(); }));
         EXPECT_TRUE(strmPeer.reset());
-        if (!peerGone)
+        if (!peerGone) {
             EXPECT_EQ(msgPeer.texts(), (std::vector<std::string>{"Send_Start", "File_Start|big.bin", "Send_End",
                                                                  "By=127.0.0.1|192.168.0.1"}));
+        }
     }
 }
 
