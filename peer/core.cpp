@@ -301,7 +301,10 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
         const auto isPeersName = [&name](const std::string &known) {
             return !known.empty() && UpperText(known) == UpperText(name);
         };
-        if (fromPeer && (isPeersName(remoteName_) || isPeersName(hosts_.msgHost))) {
+        // A peer this copy knows only by the address the user typed has no
+        // name to compare: that address must be the one it comes from.
+        const bool knownByAddress = remoteName_.empty() && DottedAddress(hosts_.msgHost) == fromAddress;
+        if (fromPeer && (isPeersName(remoteName_) || isPeersName(hosts_.msgHost) || knownByAddress)) {
             remoteName_.clear();
             remoteIP_.clear();
             ForgetPeer();

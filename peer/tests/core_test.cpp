@@ -329,28 +329,30 @@ TEST(CoreTest, ThePeerStartingAnewIsIntroducedAgain)
     const Strings introduced = {"SB_msg=1", "Edit_RemoteComputerName=ALPHA", "Edit_RemoteComputerIP=192.168.0.9",
                                 "Hosts=ALPHA|ALPHA"};
     const struct {
-        bool connected; // this copy introduced itself to "alpha"; else ALPHA introduced itself
+        const char *connectTo; // this copy introduced itself to that name; nullptr: ALPHA introduced itself
         const char *msg;
         std::uint32_t from;
         bool accepted;
     } rows[] = {
-        {false, "ItsMe=ALPHA|192.168.0.9", kAlpha, true},
-        {true, "ItsMe=ALPHA|192.168.0.9", kAlpha, true},
-        {true, "ItsMe=ALPHA|192.168.0.9", ::inet_addr("192.168.0.7"), true}, // the address it announced
-        {false, "ItsMe=ALPHA|192.168.0.9", kStranger, false},               // its name, another computer
-        {false, "ItsMe=GAMMA|192.168.0.9", kAlpha, false},                  // its address, another name
-        {true, "ItsMe=GAMMA|192.168.0.9", kAlpha, false},
+        {nullptr, "ItsMe=ALPHA|192.168.0.9", kAlpha, true},
+        {"alpha", "ItsMe=ALPHA|192.168.0.9", kAlpha, true},
+        {"alpha", "ItsMe=ALPHA|192.168.0.9", ::inet_addr("192.168.0.7"), true}, // the address it announced
+        {"192.168.0.1", "ItsMe=ALPHA|192.168.0.9", kAlpha, true},             // known by the typed address
+        {"192.168.0.1", "ItsMe=ALPHA|192.168.0.9", ::inet_addr("192.168.0.7"), false},
+        {nullptr, "ItsMe=ALPHA|192.168.0.9", kStranger, false}, // its name, another computer
+        {nullptr, "ItsMe=GAMMA|192.168.0.9", kAlpha, false},    // its address, another name
+        {"alpha", "ItsMe=GAMMA|192.168.0.9", kAlpha, false},
     };
     for (const auto &row : rows) {
-        Started s(!row.connected);
-        if (row.connected) {
-            s.core.Connect("alpha");
+        Started s(!row.connectTo);
+        if (row.connectTo) {
+            s.core.Connect(row.connectTo);
             s.From("ItsMeToo=192.168.0.7");
         }
         s.From("Send_Start");
         s.From("File_Start|half.bin");
         const TOutcome outcome = s.From(row.msg, row.from);
-        const std::string what = std::string(row.msg) + (row.connected ? " connected" : "");
+        const std::string what = std::string(row.msg) + " to " + (row.connectTo ? row.connectTo : "-");
         if (row.accepted) {
             Strings effects = {"SB_send=0"};
             effects.insert(effects.end(), batchEnded.begin(), batchEnded.end());
@@ -364,7 +366,7 @@ TEST(CoreTest, ThePeerStartingAnewIsIntroducedAgain)
             EXPECT_TRUE(outcome.send.empty()) << what;
             EXPECT_FALSE(s.core.FreeFlag()) << what;
             EXPECT_EQ(s.core.Pending(), "half.bin") << what;
-            EXPECT_TRUE(s.core.StreamTarget(row.connected ? ::inet_addr("192.168.0.7") : kAlpha).allowed) << what;
+            EXPECT_TRUE(s.core.StreamTarget(row.connectTo ? ::inet_addr("192.168.0.7") : kAlpha).allowed) << what;
             EXPECT_FALSE(s.core.StreamTarget(::inet_addr("192.168.0.9")).allowed) << what;
         }
     }
