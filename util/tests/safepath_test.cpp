@@ -28,30 +28,20 @@ TEST(SafePathTest, ReceivedPathsAreCheckedSegmentBySegment)
         std::string path;
         F fault;
     } rows[] = {
-        {"a", F::None},
         {"Проект/Глава 1/файл.txt", F::None},
-        {"...", F::None},
-        {"..a/b../.c", F::None},
-        {" /x", F::None},
+        {"..a/.../.c", F::None},
+        {"a\\..\\b", F::None}, // a backslash is a character of the name here
+        {"\xF0\x9F\x93\x81 папка", F::None},
         {longest + "/" + longest, F::None},
         {cyrillic, F::None},
-        {cyrillic + "Я", F::SegmentTooLong},
+        {cyrillic + "Я", F::SegmentTooLong}, // bytes count, not letters
         {"", F::Empty},
         {"/etc/passwd", F::Rooted},
-        {"/", F::Rooted},
-        {"a\\..\\b", F::None}, // a backslash is a character of the name here
-        {std::string("a\0b", 3), F::Nul},
         {"a/b\nc", F::Control},
-        {"a/\r", F::Control},
         {"\x7f", F::Control},
-        {"\xC0\xAF", F::NotUtf8},           // an overlong '/'
-        {"\xE0\x80\xAF", F::NotUtf8},       // another
-        {"a/\xED\xA0\x80", F::NotUtf8},     // a surrogate
-        {"\xF4\x90\x80\x80", F::NotUtf8},   // past U+10FFFF
-        {"a\xD0", F::NotUtf8},              // cut short
-        {"\xD0\xD0", F::NotUtf8},
-        {"a/\xFF", F::NotUtf8},
-        {"\xF0\x9F\x93\x81 папка", F::None}, // four-byte letters are fine
+        {"\xC0\xAF", F::NotUtf8},       // an overlong '/'
+        {"a/\xED\xA0\x80", F::NotUtf8}, // a surrogate
+        {"a\xD0", F::NotUtf8},         // cut short
     };
     for (const auto &row : rows)
         EXPECT_EQ(CheckReceivedPath(row.path), row.fault) << row.path;
@@ -73,12 +63,9 @@ TEST(SafePathTest, ReceivedPathsAreCheckedSegmentBySegment)
     }
 
     // PATH_MAX counts the folder in front and the final NUL.
-    std::string whole;
-    while (whole.size() < PATH_MAX - 1)
-        whole += whole.empty() ? "a" : "/a";
-    whole.resize(PATH_MAX - 1);
-    if (whole.back() == '/')
-        whole.back() = 'b';
+    std::string whole(PATH_MAX - 1, 'a');
+    for (std::size_t i = 200; i < whole.size(); i += 200)
+        whole[i] = '/';
     EXPECT_EQ(CheckReceivedPath(whole), F::None);
     EXPECT_EQ(CheckReceivedPath(whole + "b"), F::TooLong);
     EXPECT_EQ(CheckReceivedPath(whole.substr(10), 10), F::None);
