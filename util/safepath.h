@@ -76,7 +76,9 @@ public:
     // Creates the missing folders of relative (a checked path), one segment
     // at a time, an existing folder being taken as it is; returns the last,
     // open. Raises EFileError "Cannot create folder <path>" when a segment
-    // is a file, a symbolic link, or cannot be made.
+    // is a file, a symbolic link, or cannot be made. A folder made here
+    // survives a crash once its parent is flushed (TFileSink::SyncFolder,
+    // or the file system's flush in TFileSink::CommitBatch).
     TFd MakeFolders(const std::string &relative) const;
 
     // Creates a new file at relative (its folder exists), open for writing;
