@@ -293,7 +293,29 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
             fx.push_back(Named(Kind::Chat, OneLine(sFrom), text));
     } else if (command == "ItsMe") {
         // Anyone may introduce itself to a copy without a peer; with a peer,
-        // only the peer is heard (and its repeated introduction is not taken).
+        // only the peer is heard. The peer itself (its name, from one of its
+        // addresses) introducing itself again has started anew, typically
+        // after a crash that sent no goodbye: it is let go as its goodbye
+        // would, so that the introduction below is taken.
+        const std::string name = ExtractField(DelimEqBar(), sMsg, 2);
+        const auto isPeersName = [&name](const std::string &known) {
+            return !known.empty() && UpperText(known) == UpperText(name);
+        };
+        // A peer this copy knows only by the address the user typed has no
+        // name to compare: that address must be the one it comes from.
+        const bool knownByAddress = remoteName_.empty() && DottedAddress(hosts_.msgHost) == fromAddress;
+        if (fromPeer && (isPeersName(remoteName_) || isPeersName(hosts_.msgHost) || knownByAddress)) {
+            remoteName_.clear();
+            remoteIP_.clear();
+            ForgetPeer();
+            fx.push_back(Switch(Kind::SendEnabled, false));
+            if (!free_) {
+                free_ = true;
+                pending_.clear();
+                fx.insert(fx.end(), {Switch(Kind::Free, true), Switch(Kind::Receiving, false),
+                                     Switch(Kind::HelpEnabled, true), Text(Kind::Pending, "")});
+            }
+        }
         if (!introduced || fromPeer) {
             fx.push_back(Switch(Kind::MsgEnabled, true));
             peerCaps_ = {};

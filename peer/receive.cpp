@@ -2,7 +2,10 @@
 
 #include "util/codepage.h"
 #include "util/files.h"
+#include "util/space.h"
 #include "util/text.h"
+
+#include <QString>
 
 #include <algorithm>
 #include <filesystem>
@@ -79,6 +82,18 @@ TStorePlan PlanStore(const std::string &pending, const std::string &folderText, 
     }
     plan.name.clear(); // nothing free: better nothing than one of ours
     return plan;
+}
+
+std::string SpaceRefusal(const std::string &sFrom, const std::string &announced, std::int64_t size,
+                         const std::string &folder)
+{
+    const TSpace space = SpaceFor(folder, size > 0 ? static_cast<std::uint64_t>(size) : 0);
+    if (space.fits())
+        return {};
+    return QStringLiteral("Файл от %1 не сохранён: «%2» требует %3, а в папке приёма свободно %4 (%5 остаются незанятыми).")
+        .arg(ToQString(OneLine(sFrom)), ToQString(OneLine(announced)), QString::fromStdString(SizeText(space.needed)),
+             QString::fromStdString(SizeText(space.free)), QString::fromStdString(SizeText(space.reserve)))
+        .toStdString();
 }
 
 } // namespace dz::peer

@@ -4,6 +4,7 @@
 // results. Names are Windows-1251 as the peer sent them; folders and paths
 // are UTF-8, as the file system has them.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,14 @@ std::string ReceiveFolderFor(const std::string &folderText, const std::string &p
 // variant of its name instead ("Dizaruz-1.ini").
 TStorePlan PlanStore(const std::string &pending, const std::string &folderText, const std::string &programFolder,
                      const std::vector<std::string> &ownFiles = {});
+
+// Whether a stream of size announced bytes (from sFrom, to be stored as
+// announced, both Windows-1251) fits into folder (UTF-8, as
+// ReceiveFolderFor gives it) with the disk's reserve kept free: "" when it
+// does or the space cannot be told, else the receiving user's notice
+// (UTF-8), and the stream is to be refused before a byte is written.
+std::string SpaceRefusal(const std::string &sFrom, const std::string &announced, std::int64_t size,
+                         const std::string &folder);
 
 // Whether two paths name the same file (also when either does not exist yet).
 bool SameFile(const std::string &a, const std::string &b);

@@ -9,6 +9,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libgl-dev          # Qt 6 Widgets and its platform plug-ins
   libjpeg62-turbo-dev                             # the about box picture
   libsimpleini-dev                                # INI files
+  libxxhash-dev                                   # the files' hashes between two copies
   libgtest-dev libgmock-dev libbenchmark-dev      # tests and benchmarks
   clang libclang-rt-14-dev                        # the fuzz targets (libFuzzer and the sanitizers' run-time)
   xvfb xauth imagemagick xdotool fonts-dejavu-core  # a real window and screenshots

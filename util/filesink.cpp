@@ -3,6 +3,7 @@
 #include "util/errors.h"
 #include "util/files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +27,15 @@ bool IsLeftoverName(const char *name)
     const std::size_t n = std::strlen(name);
     return n == prefix + 6 + suffix && std::strncmp(name, TFileSink::kPrefix, prefix) == 0 &&
            std::strcmp(name + prefix + 6, TFileSink::kSuffix) == 0;
+}
+
+// The folder that holds path ("" for a bare name: the working folder).
+std::string FolderOf(const std::string &path)
+{
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return {};
+    return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 } // namespace
@@ -129,22 +139,93 @@ void TFileSink::Flow(bool final)
 
 void TFileSink::Commit(const std::string &finalPath, Replace replace)
 {
+    const std::string error = Place(finalPath, replace, true);
+    if (!error.empty())
+        throw EFileError(error);
+    if (!SyncFolder(FolderOf(finalPath)))
+        Fail(finalPath);
+}
+
+std::string TFileSink::Place(const std::string &finalPath, Replace replace, bool fileSync)
+{
+    const std::string failed = "Cannot create file ";
     if (committed_ || fd_ < 0)
-        throw EFileError("Cannot create file " + finalPath);
-    if (!WriteOut(true) || ::fsync(fd_) != 0)
-        Fail(tempPath_);
+        return failed + finalPath;
+    if (!WriteOut(true) || (fileSync && ::fsync(fd_) != 0))
+        return failed + tempPath_;
     if (!direct_ && written_ > flowDone_)
         ::posix_fadvise(fd_, flowDone_, written_ - flowDone_, POSIX_FADV_DONTNEED);
-    if (::close(fd_) != 0) {
-        fd_ = -1;
-        Fail(tempPath_);
-    }
+    const int fd = fd_;
     fd_ = -1;
+    if (::close(fd) != 0)
+        return failed + tempPath_;
     // In one step, so the final name never holds a part of the file.
     const unsigned flags = replace == Replace::No ? RENAME_NOREPLACE : 0;
     if (::renameat2(AT_FDCWD, fsTempPath_.c_str(), AT_FDCWD, finalPath.c_str(), flags) != 0)
-        throw EFileError("Cannot create file " + finalPath);
+        return failed + finalPath;
     committed_ = true;
+    return {};
+}
+
+std::vector<std::string> TFileSink::CommitBatch(std::span<const TCommitItem> items)
+{
+    std::vector<std::string> results(items.size());
+    // The data first, one flush per file system: no final name may appear
+    // before its bytes are on the disk.
+    std::vector<dev_t> synced;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        TFileSink &sink = *items[i].sink;
+        if (sink.committed_ || sink.fd_ < 0) {
+            results[i] = "Cannot create file " + items[i].finalPath;
+            continue;
+        }
+        if (!sink.WriteOut(true)) {
+            results[i] = "Cannot create file " + sink.tempPath_;
+            continue;
+        }
+        struct stat st {};
+        if (::fstat(sink.fd_, &st) != 0) {
+            results[i] = "Cannot create file " + sink.tempPath_;
+            continue;
+        }
+        if (std::find(synced.begin(), synced.end(), st.st_dev) != synced.end())
+            continue;
+        // syncfs reports a failed write back of any file there: the files
+        // of that file system then fall back on their own fsync below.
+        if (::syncfs(sink.fd_) == 0)
+            synced.push_back(st.st_dev);
+    }
+    std::vector<std::string> folders;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (!results[i].empty())
+            continue;
+        TFileSink &sink = *items[i].sink;
+        struct stat st {};
+        const bool flushed = ::fstat(sink.fd_, &st) == 0 &&
+                             std::find(synced.begin(), synced.end(), st.st_dev) != synced.end();
+        results[i] = sink.Place(items[i].finalPath, items[i].replace, !flushed);
+        const std::string folder = FolderOf(items[i].finalPath);
+        if (results[i].empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    }
+    for (const std::string &folder : folders) {
+        if (SyncFolder(folder))
+            continue;
+        for (std::size_t i = 0; i < items.size(); ++i)
+            if (results[i].empty() && FolderOf(items[i].finalPath) == folder)
+                results[i] = "Cannot create file " + items[i].finalPath;
+    }
+    return results;
+}
+
+bool TFileSink::SyncFolder(const std::string &folder)
+{
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
 }
 
 void TFileSink::Abandon() noexcept

@@ -13,6 +13,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace dz {
 
@@ -37,13 +38,34 @@ public:
     // Raises EFileError "Cannot create file <temporary path>" (disk full,
     // write error); the caller then abandons.
     void Filled(std::size_t n);
-    // Writes the rest, flushes the file to the disk and renames it to
-    // finalPath (a UTF-8 path) in one step: over a file of that name only
-    // with Replace::Yes. Raises EFileError "Cannot create file <finalPath>"
-    // (or the temporary path for a write that fails); the temporary file is
-    // left for Abandon.
+    // Writes the rest, flushes the file to the disk, renames it to
+    // finalPath (a UTF-8 path) in one step, over a file of that name only
+    // with Replace::Yes, and flushes finalPath's folder, so that the name
+    // too survives a crash once Commit returns. Raises EFileError "Cannot
+    // create file <finalPath>" (or the temporary path for a write that
+    // fails); the temporary file is then left for Abandon, except when only
+    // the folder's flush failed: the file then holds its final name.
     enum class Replace { No, Yes };
     void Commit(const std::string &finalPath, Replace replace = Replace::No);
+
+    // Commits several sinks and makes them durable together: every file is
+    // written out, the file systems they are on are flushed once each
+    // (syncfs), the files are renamed and each folder that received a name
+    // is flushed once. Far cheaper than a Commit per file for many small
+    // ones. Returns, per item in order, "" when it is stored or the text of
+    // the EFileError Commit would raise; a failed item is left for Abandon
+    // (or, when only its folder's flush failed, holds its final name).
+    // Raises nothing.
+    struct TCommitItem {
+        TFileSink *sink;
+        std::string finalPath;
+        Replace replace = Replace::No;
+    };
+    static std::vector<std::string> CommitBatch(std::span<const TCommitItem> items);
+
+    // Flushes folder (a UTF-8 path) to the disk, so that the names created
+    // in it or removed from it survive a crash. False on failure.
+    static bool SyncFolder(const std::string &folder);
     // Removes the temporary file; nothing after Commit. Idempotent.
     void Abandon() noexcept;
 
@@ -67,6 +89,8 @@ private:
     // for the call before that, dropping its pages from the cache.
     void Flow(bool final);
     [[noreturn]] void Fail(const std::string &path);
+    // Commit without the folder's flush: "" or the error's text.
+    std::string Place(const std::string &finalPath, Replace replace, bool fileSync);
 
     struct Buffer {
         void operator()(char *p) const;

@@ -63,7 +63,11 @@ TEST(CoreTest, EveryCommandWordFromTheIntroducedPeer)
         Strings sent;
     } rows[] = {
         {"MSG|hello", {"Chat ALPHA|hello"}, {}},
-        {"ItsMe=ALPHA|192.168.0.1", {"SB_msg=1"}, {}}, // already introduced: no reply
+        // The peer itself again: it has started anew and is introduced again.
+        {"ItsMe=ALPHA|192.168.0.1",
+         {"SB_send=0", "SB_msg=1", "Edit_RemoteComputerName=ALPHA", "Edit_RemoteComputerIP=192.168.0.1",
+          "Hosts=ALPHA|ALPHA"},
+         {"ItsMeToo=192.168.0.2", "I_Free=Yes", kCan}},
         {"ItsMeToo=192.168.0.1", {"SB_msg=1", "Edit_RemoteComputerIP=192.168.0.1", "Ini REMOTE/ComputerIP=192.168.0.1"},
          {kCan}},
         {"By=ALPHA|192.168.0.1",
@@ -293,8 +297,8 @@ TEST(CoreTest, WhileReceivingAnIntroductionIsRefusedAndEveryReportSaysNo)
     s.core.Connect("ALPHA");
     s.From("ItsMeToo=192.168.0.1");
     s.From("Send_Start");
-    // Its peer's goodbye ends the batch's receiving state but leaves...
-    const TOutcome itsMe = s.From("ItsMe=ALPHA|1.2.3.4");
+    // Another name from the peer's address is not the peer starting anew.
+    const TOutcome itsMe = s.From("ItsMe=GAMMA|1.2.3.4");
     EXPECT_EQ(Describe(itsMe.effects), Strings{"SB_msg=1"});
     EXPECT_TRUE(itsMe.send.empty()) << "no reply to a refused introduction";
     EXPECT_EQ(Describe(s.From("ItsMeToo=1.2.3.4").effects), Strings{"SB_msg=1"});
@@ -314,6 +318,58 @@ TEST(CoreTest, ARepeatedIntroductionIsIgnoredUntilGoodbye)
               (Strings{"ItsMeToo=192.168.0.2", "I_Free=Yes", kCan}));
     EXPECT_EQ(s.core.Hosts().strmHost, "OTHER");
     EXPECT_EQ(s.core.Hosts().strmFrom, "BETA");
+}
+
+// A peer that crashed in the middle of a batch and introduces itself again
+// ends that batch as its goodbye would and is introduced anew; any other
+// computer is still not heard.
+TEST(CoreTest, ThePeerStartingAnewIsIntroducedAgain)
+{
+    const Strings batchEnded = {"FreeFlag=1", "Label_YesReciv=0", "SB_Help=1", "Label_RecivNow="};
+    const Strings introduced = {"SB_msg=1", "Edit_RemoteComputerName=ALPHA", "Edit_RemoteComputerIP=192.168.0.9",
+                                "Hosts=ALPHA|ALPHA"};
+    const struct {
+        const char *connectTo; // this copy introduced itself to that name; nullptr: ALPHA introduced itself
+        const char *msg;
+        std::uint32_t from;
+        bool accepted;
+    } rows[] = {
+        {nullptr, "ItsMe=ALPHA|192.168.0.9", kAlpha, true},
+        {"alpha", "ItsMe=ALPHA|192.168.0.9", kAlpha, true},
+        {"alpha", "ItsMe=ALPHA|192.168.0.9", ::inet_addr("192.168.0.7"), true}, // the address it announced
+        {"192.168.0.1", "ItsMe=ALPHA|192.168.0.9", kAlpha, true},             // known by the typed address
+        {"192.168.0.1", "ItsMe=ALPHA|192.168.0.9", ::inet_addr("192.168.0.7"), false},
+        {nullptr, "ItsMe=ALPHA|192.168.0.9", kStranger, false}, // its name, another computer
+        {nullptr, "ItsMe=GAMMA|192.168.0.9", kAlpha, false},    // its address, another name
+        {"alpha", "ItsMe=GAMMA|192.168.0.9", kAlpha, false},
+    };
+    for (const auto &row : rows) {
+        Started s(!row.connectTo);
+        if (row.connectTo) {
+            s.core.Connect(row.connectTo);
+            s.From("ItsMeToo=192.168.0.7");
+        }
+        s.From("Send_Start");
+        s.From("File_Start|half.bin");
+        const TOutcome outcome = s.From(row.msg, row.from);
+        const std::string what = std::string(row.msg) + " to " + (row.connectTo ? row.connectTo : "-");
+        if (row.accepted) {
+            Strings effects = {"SB_send=0"};
+            effects.insert(effects.end(), batchEnded.begin(), batchEnded.end());
+            effects.insert(effects.end(), introduced.begin(), introduced.end());
+            EXPECT_EQ(Describe(outcome.effects), effects) << what;
+            EXPECT_EQ(Rendered(s.core, outcome), (Strings{"ItsMeToo=192.168.0.2", "I_Free=Yes", kCan})) << what;
+            EXPECT_EQ(s.core.RemoteIP(), "192.168.0.9") << what;
+            // Its new batch is taken.
+            EXPECT_EQ(Describe(s.From("Send_Start", row.from).effects).size(), 6u) << what;
+        } else {
+            EXPECT_TRUE(outcome.send.empty()) << what;
+            EXPECT_FALSE(s.core.FreeFlag()) << what;
+            EXPECT_EQ(s.core.Pending(), "half.bin") << what;
+            EXPECT_TRUE(s.core.StreamTarget(row.connectTo ? ::inet_addr("192.168.0.7") : kAlpha).allowed) << what;
+            EXPECT_FALSE(s.core.StreamTarget(::inet_addr("192.168.0.9")).allowed) << what;
+        }
+    }
 }
 
 TEST(CoreTest, TheFreeValueIsReadWhenTheMessageGoesOut)

@@ -2,6 +2,7 @@
 // receive folder checked.
 
 #include "peer/receive.h"
+#include "util/tests/tmpfs.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -66,6 +67,22 @@ TEST(ReceiveTest, TheProgramsOwnFilesAreNeverReplaced)
         EXPECT_EQ(PlanStore(row.announced, dir, "/elsewhere/", own).name, row.stored) << row.announced;
     // The same folder written differently is still the program folder.
     EXPECT_EQ(PlanStore("Dizaruz.ini", dir + "./", "/elsewhere/", own).name, "Dizaruz-2.ini");
+}
+
+// Refused before a byte is written, with the figures the user needs.
+TEST(ReceiveTest, AStreamThatDoesNotFitIsRefusedWithItsFigures)
+{
+    QTemporaryDir tmp;
+    const std::string disk = tmp.path().toStdString() + "/";
+    const dz::testing::TSmallDisk small(disk, "100m"); // the reserve is 64 MiB
+    if (!small.Mounted())
+        GTEST_SKIP() << "mounting a small disk needs root";
+    EXPECT_EQ(dz::peer::SpaceRefusal("ALPHA", "small.bin", 36 << 20, disk), "");
+    EXPECT_EQ(dz::peer::SpaceRefusal("ALPHA", "\xCF\xF0\xEE\xE5\xEA\xF2.iso", (36 << 20) + 1, disk),
+              "Файл от ALPHA не сохранён: «Проект.iso» требует 36,0 МБ, а в папке приёма свободно 100 МБ "
+              "(64,0 МБ остаются незанятыми).");
+    EXPECT_EQ(dz::peer::SpaceRefusal("ALPHA", "x", 0, disk), "");
+    EXPECT_EQ(dz::peer::SpaceRefusal("ALPHA", "x", 1 << 20, disk + "missing/"), "") << "unknown space: the write tells";
 }
 
 } // namespace

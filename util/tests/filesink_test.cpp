@@ -1,6 +1,7 @@
 #include "util/errors.h"
 #include "util/filesink.h"
 #include "util/files.h"
+#include "util/tests/tmpfs.h"
 
 #include <gtest/gtest.h>
 
@@ -165,6 +166,73 @@ TEST_F(FileSinkTest, AFullDiskFailsClearlyAndLeavesNothing)
     }
     EXPECT_TRUE(Names(disk).empty());
     ::umount(disk.c_str());
+}
+
+TEST_F(FileSinkTest, ABatchStoresWhatItCanAndNamesEachFailure)
+{
+    for (const char *folder : {"a", "b", "disk"})
+        fs::create_directory(Dir() + folder);
+    const std::string a = Dir() + "a/", b = Dir() + "b/", disk = Dir() + "disk/";
+    const testing::TSmallDisk small(disk, "1m");
+    if (!small.Mounted())
+        GTEST_SKIP() << "mounting a small disk needs root";
+    std::ofstream(a + "taken.txt") << "mine";
+    std::ofstream(a + "replaced.txt") << "old";
+    TFileSink committed(a);
+    committed.Commit(a + "earlier.bin");
+
+    const struct {
+        std::string folder, name, data;
+        TFileSink::Replace replace;
+        bool stored;
+        bool tempInError; // the error names the temporary file
+    } rows[] = {
+        {a, "one.bin", RandomBytes(10000, 1), TFileSink::Replace::No, true, false},
+        {b, "two.bin", RandomBytes(TFileSink::kBufferSize + 3, 2), TFileSink::Replace::No, true, false},
+        {a, "taken.txt", "new", TFileSink::Replace::No, false, false},
+        {a, "replaced.txt", "new", TFileSink::Replace::Yes, true, false},
+        {disk, "big.bin", RandomBytes(3 << 20, 3), TFileSink::Replace::No, false, true}, // does not fit
+        {a, "none/x.bin", "x", TFileSink::Replace::No, false, false},                   // no such folder
+        {a, "three.bin", "", TFileSink::Replace::No, true, false},
+    };
+    std::vector<std::unique_ptr<TFileSink>> sinks;
+    std::vector<TFileSink::TCommitItem> items;
+    for (const auto &row : rows) {
+        sinks.push_back(std::make_unique<TFileSink>(row.folder));
+        Feed(*sinks.back(), row.data);
+        items.push_back({sinks.back().get(), row.folder + row.name, row.replace});
+    }
+    items.push_back({&committed, a + "again.bin"}); // a sink commits once
+
+    const std::vector<std::string> results = TFileSink::CommitBatch(items);
+    ASSERT_EQ(results.size(), items.size());
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        const auto &row = rows[i];
+        const std::string path = row.folder + row.name;
+        if (row.stored) {
+            EXPECT_EQ(results[i], "") << path;
+            EXPECT_TRUE(ReadFileBytes(path) == row.data) << path;
+        } else {
+            EXPECT_EQ(results[i], "Cannot create file " + (row.tempInError ? sinks[i]->TempPath() : path)) << path;
+            EXPECT_TRUE(fs::exists(sinks[i]->TempPath())) << "left for Abandon: " << path;
+        }
+    }
+    EXPECT_EQ(results.back(), "Cannot create file " + a + "again.bin");
+    EXPECT_EQ(ReadFileBytes(a + "taken.txt"), "mine");
+    for (auto &sink : sinks)
+        sink->Abandon();
+    EXPECT_EQ(Names(a), (std::vector<std::string> {"earlier.bin", "one.bin", "replaced.txt", "taken.txt", "three.bin"}));
+    EXPECT_EQ(Names(b), std::vector<std::string> {"two.bin"});
+    EXPECT_TRUE(Names(disk).empty());
+    EXPECT_TRUE(TFileSink::CommitBatch({}).empty());
+}
+
+TEST_F(FileSinkTest, SyncFolderFailsOnlyWithoutAFolder)
+{
+    EXPECT_TRUE(TFileSink::SyncFolder(Dir()));
+    EXPECT_FALSE(TFileSink::SyncFolder(Dir() + "missing"));
+    std::ofstream(Dir() + "file") << "x";
+    EXPECT_FALSE(TFileSink::SyncFolder(Dir() + "file"));
 }
 
 } // namespace
