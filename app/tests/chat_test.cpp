@@ -237,8 +237,8 @@ TEST_F(ChatTest, ReceivingStateFollowsSendStartAndSendEnd)
     Deliver(*f, "File_End|a=b.txt");
     EXPECT_EQ(f->Label_RecivNow->text(), QStringLiteral("a=b.txt"));
 
-    // While receiving: ItsMe and ItsMeToo only enable chat, every report says No.
-    Deliver(*f, "ItsMe=127.0.0.1|10.0.0.1");
+    // While receiving: an ItsMe under another name and ItsMeToo only enable chat, every report says No.
+    Deliver(*f, "ItsMe=OTHER|10.0.0.1");
     EXPECT_TRUE(f->SB_msg->isEnabled());
     EXPECT_EQ(f->Edit_RemoteComputerIP->text(), QStringLiteral("127.0.0.1"));
     Deliver(*f, "ItsMeToo=10.0.0.1");
