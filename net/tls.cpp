@@ -231,7 +231,7 @@ int TTlsLink::Drive(Op op, const std::function<int()> &call)
 {
     static const char *const kWhat[] = {"read failed", "write failed", "handshake failed", "close failed"};
     const NoSigpipe noSigpipe; // an alert into a reset connection must not end the program
-    for (int spins = 0;; ++spins) {
+    for (;;) {
         ERR_clear_error();
         errno = 0;
         const int r = call();

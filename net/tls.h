@@ -82,7 +82,8 @@ private:
 class TTlsLink {
 public:
     // fd: a connected TCP socket, owned by the caller for the link's whole
-    // life; it is made non-blocking (and given back its flags at the end).
+    // life; it is made non-blocking (and given back its flags at the end)
+    // and Nagle's algorithm is turned off (records go out whole).
     // sessionKey (client): the peer's key for resumption, typically its
     // pinned fingerprint; empty: no resumption.
     TTlsLink(TTlsContext &context, int fd, TFingerprintCheck check, std::string sessionKey = {});
