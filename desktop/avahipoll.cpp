@@ -7,6 +7,7 @@
 #include <avahi-common/timeval.h>
 
 #include <memory>
+#include <type_traits>
 
 // Avahi declares these as opaque structs for the main loop to define.
 struct AvahiWatch {
@@ -36,6 +37,8 @@ void Retire(std::unique_ptr<T> &object)
     if (!object)
         return;
     QObject::disconnect(object.get(), nullptr, nullptr, nullptr);
+    if constexpr (std::is_same_v<T, QSocketNotifier>)
+        object->setEnabled(false); // its descriptor may be closed right after
     object.release()->deleteLater();
 }
 
