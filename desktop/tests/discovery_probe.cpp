@@ -7,7 +7,9 @@
 //   lost NAME ADDRESS
 //   service INSTANCE                    (every resolution, listed or not)
 // SIGTERM or SIGINT ends it the way the window ends (the service withdrawn).
-// Usage: discovery_probe [--name NAME] [--quiet]
+// With --stamp each line begins with the wall clock in milliseconds (for
+// the benchmark, which compares two processes' lines).
+// Usage: discovery_probe [--name NAME] [--quiet] [--stamp]
 //        discovery_probe --raw 'INSTANCE|TXT|TXT...' ...
 // The second form publishes services of its own making through a plain
 // Avahi client (as anyone on the network may) and prints "raw published".
@@ -17,6 +19,7 @@
 #include "util/system.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include <avahi-client/client.h>
 #include <avahi-client/publish.h>
@@ -57,8 +60,12 @@ const char *StateWord(dz::peer::TDiscoveryState state)
     return "?";
 }
 
+bool stamp = false;
+
 void Say(const QString &line)
 {
+    if (stamp)
+        std::printf("%lld ", static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
     std::printf("%s\n", line.toUtf8().constData());
     std::fflush(stdout);
 }
@@ -126,8 +133,10 @@ int main(int argc, char **argv)
             name = args[++i];
         else if (args[i] == QStringLiteral("--quiet"))
             publish = false;
+        else if (args[i] == QStringLiteral("--stamp"))
+            stamp = true;
         else {
-            std::fprintf(stderr, "usage: discovery_probe [--name NAME] [--quiet]\n");
+            std::fprintf(stderr, "usage: discovery_probe [--name NAME] [--quiet] [--stamp]\n");
             return 2;
         }
     }
