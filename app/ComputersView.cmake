@@ -9,3 +9,6 @@ gtest_discover_tests(computers_view_tests
   TEST_PREFIX "app."
   DISCOVERY_TIMEOUT 60
   PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen TIMEOUT 60)
+# Developer tool for the README's picture of the list; built on request only.
+add_executable(computers_screenshot EXCLUDE_FROM_ALL ${CMAKE_CURRENT_LIST_DIR}/tests/computers_screenshot.cpp)
+target_link_libraries(computers_screenshot PRIVATE app)
