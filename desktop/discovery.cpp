@@ -313,9 +313,10 @@ void TDiscovery::Resolved(TResolving *r, bool ok, const QByteArray &address, con
         emit Found({r->key, r->instance, txt, address, r->ourOwn});
         return;
     }
-    // A resolver that failed is done; the browser's next "new" starts another.
+    // A resolver that failed is done (the library lets it be freed in its
+    // own callback); the browser's next "new" starts another.
     const QString key = r->key;
-    QMetaObject::invokeMethod(this, [this, key] { resolving_.erase(key); }, Qt::QueuedConnection);
+    resolving_.erase(key);
     emit Lost(key);
 }
 

@@ -204,11 +204,17 @@ void TComputers::Rebuild()
 {
     rows_.clear();
     for (const TFound &f : found_) {
+        // One computer seen on two interfaces, or under two instances of
+        // one name, is one row.
+        if (std::any_of(rows_.begin(), rows_.end(),
+                        [&](const TComputer &c) { return c.name == f.clean.name && c.address == f.clean.address; }))
+            continue;
         TComputer row {f.clean.name, f.clean.address, true, false, false};
         row.remembered = std::any_of(remembered_.begin(), remembered_.end(),
                                      [&](const TRemembered &r) { return SameName(r.name, row.name); });
-        row.duplicate = std::count_if(found_.begin(), found_.end(),
-                                      [&](const TFound &o) { return SameName(o.clean.name, row.name); }) > 1;
+        row.duplicate = std::any_of(found_.begin(), found_.end(), [&](const TFound &o) {
+            return SameName(o.clean.name, row.name) && o.clean.address != row.address;
+        });
         rows_.push_back(row);
     }
     std::sort(rows_.begin(), rows_.end(), [](const TComputer &a, const TComputer &b) {

@@ -47,7 +47,7 @@ struct TComputer {
     QString address;       // dotted IPv4, empty when not known
     bool seen = false;     // discovery sees it now
     bool remembered = false;
-    bool duplicate = false; // another found computer shows the same name
+    bool duplicate = false; // a computer at another address shows the same name
 
     bool operator==(const TComputer &) const = default;
 };

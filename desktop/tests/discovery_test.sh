@@ -58,21 +58,28 @@ expect a.out '^service alpha$' # its own service was resolved, and left out
 ! grep -q '^found beta' "$work/b.out" || fail "beta lists itself"
 
 # Anyone may publish anything: hostile TXT records are left out, a service
-# without a name shows its instance, two services of one name are marked.
+# without a name shows its instance, one name at two addresses is marked,
+# and two services of one name at one address are one row.
 long=$(printf 'x%.0s' $(seq 100))
 run_probe "$beta" beta raw.out --raw \
   $'ctl|name=ev\x01il|proto=1' "long|name=$long" $'utf|name=\xff\xfe' 'empty|name=' \
   'noname|proto=1' 'twin-1|name=twin' 'twin-2|name=twin'
+run_probe "$alpha" alpha raw2.out --raw 'twin-3|name=twin'
 expect raw.out '^raw published$'
-for instance in ctl long utf empty noname twin-1 twin-2; do expect a.out "^service $instance\$"; done
+expect raw2.out '^raw published$'
+for instance in ctl long utf empty noname twin-1 twin-2 twin-3; do expect a.out "^service $instance\$"; done
 expect a.out '^found noname 10\.213\.0\.2$'
 expect a.out '^found twin 10\.213\.0\.2 duplicate$'
+expect a.out '^found twin 10\.213\.0\.1 duplicate$'
+expect b.out '^found twin 10\.213\.0\.1 duplicate$'
 listed=$(grep '^found ' "$work/a.out" | cut -d' ' -f2 | sort -u | tr '\n' ' ')
 [ "$listed" = "beta noname twin " ] || fail "alpha lists more than beta, noname and twin: $listed"
 at=$(mark a.out)
 stop_pid "${probe_pid[raw.out]}"
 expect_after a.out "$at" '^lost twin 10\.213\.0\.2$'
 expect_after a.out "$at" '^lost noname '
+stop_pid "${probe_pid[raw2.out]}"
+expect_after a.out "$at" '^lost twin 10\.213\.0\.1$'
 
 # A copy that closes, and one that is killed, disappear.
 at=$(mark a.out)

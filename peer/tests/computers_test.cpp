@@ -75,6 +75,7 @@ TEST(Computers, ListsFoundByNameMarksDuplicatesAndLeavesThisCopyOut)
     own.ourOwn = true;
     model.Found(own);
     model.Found(Service(QStringLiteral("5"), "self", "10.0.0.1"));
+    model.Found(Service(QStringLiteral("6"), "beta", "10.0.0.3")); // a second instance, one computer
     const std::vector<TComputer> expected {
         {QStringLiteral("alpha"), QStringLiteral("10.0.0.2"), true, false, true},
         {QStringLiteral("ALPHA"), QStringLiteral("10.0.0.9"), true, false, true},
@@ -88,6 +89,7 @@ TEST(Computers, ListsFoundByNameMarksDuplicatesAndLeavesThisCopyOut)
     // update that turns hostile removes the row.
     model.Found(Service(QStringLiteral("1"), "beta", "10.0.0.4"));
     model.Lost(QStringLiteral("3"));
+    model.Lost(QStringLiteral("6"));
     model.Found({QStringLiteral("2"), "alpha", {"name=al\x01pha"}, "10.0.0.2", false});
     ASSERT_EQ(model.Computers().size(), 1u);
     EXPECT_EQ(model.Computers()[0], (TComputer{QStringLiteral("beta"), QStringLiteral("10.0.0.4"), true, false, false}));
