@@ -162,9 +162,16 @@ void TComputers::Remember(const QString &name, const QString &address)
     const QString clean = CleanName(name.toUtf8());
     if (clean.isEmpty())
         return;
+    QString known = CleanAddress(address.toLatin1());
     beginResetModel();
-    std::erase_if(remembered_, [&](const TRemembered &r) { return SameName(r.name, clean); });
-    remembered_.insert(remembered_.begin(), {clean, CleanAddress(address.toLatin1())});
+    std::erase_if(remembered_, [&](const TRemembered &r) {
+        if (!SameName(r.name, clean))
+            return false;
+        if (known.isEmpty())
+            known = r.address; // a name whose address this connect did not learn keeps the last one
+        return true;
+    });
+    remembered_.insert(remembered_.begin(), {clean, known});
     if (remembered_.size() > static_cast<std::size_t>(kMaxRemembered))
         remembered_.resize(kMaxRemembered);
     Rebuild();

@@ -100,8 +100,9 @@ public:
 
     // --- From the user -------------------------------------------------
     // The user connected to name (a typed or activated connection): it goes
-    // first in the remembered list, which is written to the store now.
-    // address may be empty (a typed name not yet resolved).
+    // first in the remembered list, which is written to the store now (on
+    // this thread: a small file, once per connect). An empty or unusable
+    // address keeps the one remembered for that name before.
     void Remember(const QString &name, const QString &address);
 
     // The rows: found computers by name, then remembered ones not seen now.

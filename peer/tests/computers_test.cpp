@@ -119,13 +119,13 @@ TEST(Computers, RememberedComputersAreKeptNewestFirstAndMergedWithFoundOnes)
         TComputers model(&store);
         for (int i = 0; i < TComputers::kMaxRemembered + 2; ++i)
             model.Remember(QStringLiteral("pc%1").arg(i), QStringLiteral("10.0.3.%1").arg(i + 1));
-        model.Remember(QStringLiteral("PC5"), QStringLiteral("not an address")); // moves pc5 up, renamed
+        model.Remember(QStringLiteral("PC5"), QStringLiteral("not an address")); // moves pc5 up, renamed, keeps its address
         model.Remember(QStringLiteral("bad\x01name"), QString());
     }
     dz::TSettingsStore store(path);
     TComputers model(&store);
     ASSERT_EQ(model.Computers().size(), static_cast<std::size_t>(TComputers::kMaxRemembered));
-    EXPECT_EQ(model.Computers()[0], (TComputer{QStringLiteral("PC5"), QString(), false, true, false}));
+    EXPECT_EQ(model.Computers()[0], (TComputer{QStringLiteral("PC5"), QStringLiteral("10.0.3.6"), false, true, false}));
     EXPECT_EQ(model.Computers()[1].name, QStringLiteral("pc11"));
     EXPECT_EQ(model.Computers()[9].name, QStringLiteral("pc2"));
 
