@@ -3,7 +3,7 @@
 target_sources(app PRIVATE ${CMAKE_CURRENT_LIST_DIR}/ComputersView.cpp ${CMAKE_CURRENT_LIST_DIR}/ComputersView.h)
 find_package(Qt6 REQUIRED COMPONENTS Test)
 include(GoogleTest)
-add_executable(computers_view_tests ${CMAKE_CURRENT_LIST_DIR}/tests/computers_view_test.cpp)
+add_executable(computers_view_tests ${CMAKE_CURRENT_LIST_DIR}/tests/test_main.cpp ${CMAKE_CURRENT_LIST_DIR}/tests/computers_view_test.cpp)
 target_link_libraries(computers_view_tests PRIVATE app Qt6::Test GTest::gtest)
 gtest_discover_tests(computers_view_tests
   TEST_PREFIX "app."

@@ -1,7 +1,6 @@
 #include "ComputersView.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -67,10 +66,3 @@ TEST(ComputersView, OneLineSaysWhyNothingIsFoundAndWhenItIsBack)
 }
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
