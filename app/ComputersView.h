@@ -5,6 +5,18 @@
 // that says, without a dialog, when computers cannot be found automatically
 // and why. It only shows and reports: choosing a computer emits Activated,
 // and the peer box connects exactly as its connect button does.
+//
+// What the owner wires (the window's thread):
+//   TComputers computers(&settingsStore);   computers.SetThisComputer(thisName, thisIP);
+//   TDiscovery discovery;  Found -> computers.Found, Lost -> computers.Lost,
+//                          StateChanged -> computers.SetState;  discovery.Start();
+//   discovery.Publish({thisName}) only when both servers listen;
+//   TComputersView view(&computers, peerBox): Button() beside the name box,
+//   StatusLine() where a sentence fits; Activated(name, address) -> the
+//   connect button's own handling with that name in the box, its messages
+//   going to address when there is one; a connect the user made (typed or
+//   chosen) is remembered with computers.Remember(name, address) once the
+//   peer's ItsMeToo answers it.
 
 #include "peer/computers.h"
 
