@@ -3,8 +3,8 @@
 # bus and Avahi daemon, and a headless copy (discovery_probe) per host:
 # no bus and no daemon are said, a daemon started later is used without a
 # restart, each copy lists the other and not itself, hostile and duplicate
-# services, a copy that closes or is killed disappears, and a daemon that
-# stops and comes back.
+# services, a name taken by another computer, a copy that closes or is
+# killed disappears, and a daemon that stops and comes back.
 set -u
 probe=$1
 source "$(dirname "$0")/avahi_ns.sh"
@@ -81,6 +81,15 @@ expect_after a.out "$at" '^lost noname '
 stop_pid "${probe_pid[raw2.out]}"
 expect_after a.out "$at" '^lost twin 10\.213\.0\.1$'
 
+# A second computer under alpha's name: its daemon finds the name taken and
+# the copy takes the daemon's next one; alpha lists it under the TXT name.
+at=$(mark a.out)
+run_probe "$beta" beta clash.out --name alpha
+expect clash.out '^published alpha #2$'
+expect_after a.out "$at" '^found alpha 10\.213\.0\.2$'
+stop_pid "${probe_pid[clash.out]}"
+expect_after a.out "$at" '^lost alpha 10\.213\.0\.2$'
+
 # A copy that closes, and one that is killed, disappear.
 at=$(mark a.out)
 stop_pid "${probe_pid[b.out]}"
@@ -111,4 +120,4 @@ expect_after a.out "$at" '^published alpha$'
 expect_after a.out "$at" '^found beta 10\.213\.0\.2$'
 expect_after b3.out "$bt" '^found alpha 10\.213\.0\.1$'
 echo "discovery: no bus and no daemon said, daemon started later used, each lists the other and not itself," \
-     "hostile and duplicate services, closed and killed copies removed, a stopped daemon resumed"
+     "hostile and duplicate services, a name collision, closed and killed copies removed, a stopped daemon resumed"
