@@ -42,9 +42,10 @@ file -b "$work/root$bindir/dizaruz" | grep -q 'stripped$' || bad "the program is
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || bad "Version is $(dpkg-deb -f "$deb" Version)"
 depends=$(dpkg-deb -f "$deb" Depends)
 for dep in qt6-qpa-plugins libcap2-bin 'libc6 (>=' 'libqt6core6 (>=' 'libqt6gui6 (>=' 'libqt6widgets6 (>=' \
-           'libqt6network6 (>=' 'libqt6dbus6 (>=' 'libjpeg62-turbo (>=' 'libstdc++6 (>='; do
+           'libqt6network6 (>=' 'libqt6dbus6 (>=' 'libjpeg62-turbo (>=' 'libstdc++6 (>=' 'libavahi-client3 (>='; do
   [[ ", $depends," == *", $dep"* ]] || bad "Depends lacks $dep: $depends"
 done
+[[ ", $(dpkg-deb -f "$deb" Recommends)," == *", avahi-daemon,"* ]] || bad "Recommends lacks avahi-daemon: $(dpkg-deb -f "$deb" Recommends)"
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] && [ -n "$(dpkg-deb -f "$deb" Description)" ] || bad "no Maintainer or Description"
 [ "$(dpkg-deb -f "$deb" Section)" = net ] || bad "Section is $(dpkg-deb -f "$deb" Section)"
 
