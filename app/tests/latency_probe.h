@@ -7,7 +7,7 @@
 // Off unless DIZARUZ_LATENCY_FILE names the file the samples go to, written
 // when the probe ends:
 //   tick WALL-MS LATE-US
-//   stall WALL-MS SPAN-US RECEIVER-CLASS/OBJECT-NAME(PARENT-CLASS) EVENT-TYPE
+//   stall WALL-MS SPAN-US RECEIVER-CLASS/OBJECT-NAME(PARENT-CLASS/NAME) EVENT-TYPE
 // GUI thread only.
 
 #include <QCoreApplication>
@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QMetaEnum>
 #include <QObject>
 #include <QTimer>
 
@@ -63,7 +64,9 @@ protected:
         if (now - began_ > kStallNs)
             stalls_.push_back({Wall(now), (now - began_) / 1000, what_});
         began_ = now;
-        what_ = Describe(receiver, event);
+        // After the probe's own tick, a long wait is time outside any event:
+        // the driver's own loop, or the thread not being scheduled.
+        what_ = receiver == &timer_ ? std::string("probe-tick outside-events") : Describe(receiver, event);
         return false;
     }
 
@@ -89,7 +92,8 @@ private:
                 what += '/' + receiver->parent()->objectName().toStdString();
             what += ')';
         }
-        return what + ' ' + std::to_string(static_cast<int>(event->type()));
+        const char *type = QMetaEnum::fromType<QEvent::Type>().valueToKey(event->type());
+        return what + ' ' + (type != nullptr ? std::string(type) : std::to_string(static_cast<int>(event->type())));
     }
 
     void Tick()
