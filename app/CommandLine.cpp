@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "SingleInstance.h"
+
 #include <QByteArrayView>
 #include <QDir>
 #include <QFile>
@@ -75,6 +77,13 @@ TCommandLine ParseCommandLine(const std::vector<QByteArray> &args, const QString
         else if (!line.paths.contains(path))
             line.paths << path;
     }
+    // More than the running copy takes in one request (only with a stack
+    // limit raised far above the usual, which bounds the arguments).
+    qsizetype bytes = 0;
+    for (const QString &path : line.paths)
+        bytes += path.toUtf8().size() + 1;
+    if (bytes > TSingleInstance::kMaxPayload)
+        problems << QStringLiteral("dizaruz: too many files at once; hand them over in parts");
     if (!problems.isEmpty()) {
         line.action = TCommandLine::TAction::Refuse;
         line.message = problems.join(u'\n') + QStringLiteral("\nTry 'dizaruz --help'.");

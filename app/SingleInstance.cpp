@@ -32,7 +32,7 @@ const QByteArray kClosing = "closing";
 // Bounds on what a request may hold. A command line cannot pass more than a
 // few MiB of arguments, and no path on Linux is longer than PATH_MAX.
 constexpr qsizetype kMaxLine = 32;
-constexpr qsizetype kMaxPayload = 8 * 1024 * 1024;
+constexpr qsizetype kMaxPayload = TSingleInstance::kMaxPayload;
 constexpr qsizetype kMaxPath = 4096;
 constexpr int kRequestMs = 10000;
 constexpr int kMaxConnections = 16;

@@ -48,6 +48,9 @@ public:
     TSingleInstance(const TSingleInstance &) = delete;
     TSingleInstance &operator=(const TSingleInstance &) = delete;
 
+    // The most bytes of paths one request may carry (each path and its NUL).
+    static constexpr qsizetype kMaxPayload = 8 * 1024 * 1024;
+
     // The base name for a copy whose state lives in programFolder, when that
     // is not the installed program's per-user state.
     static QString NameFor(const QString &programFolder);
