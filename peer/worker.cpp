@@ -104,6 +104,12 @@ bool TWorker::Idle() const
     return jobs_.empty() && !running_;
 }
 
+std::size_t TWorker::PendingCount() const
+{
+    std::lock_guard lock(mutex_);
+    return jobs_.size();
+}
+
 bool TWorker::WaitIdle(std::chrono::milliseconds limit) const
 {
     std::unique_lock lock(mutex_);

@@ -31,6 +31,8 @@ public:
     void DropPending();
     // Nothing waits and nothing runs.
     bool Idle() const;
+    // Jobs that wait (not the running one).
+    std::size_t PendingCount() const;
     // Waits until Idle(), at most limit; true when it became idle.
     bool WaitIdle(std::chrono::milliseconds limit) const;
 
