@@ -48,9 +48,8 @@ void TSenderBase::Report(const TDone &done, const std::string &error)
 {
     if (!done)
         return;
-    std::weak_ptr<bool> alive = alive_;
-    dz::net::PostToThread(owner_, [alive, done, error] {
-        if (alive.lock())
+    dz::net::PostToThread(owner_, [alive = alive_, done, error] {
+        if (*alive)
             done(error);
     });
 }
@@ -68,6 +67,7 @@ bool TSenderBase::Stop(std::chrono::milliseconds limit)
 {
     stopping_ = true;
     cancel_ = true;
+    *alive_ = false;
     SetInvalidHostHandler({});
     worker_.DropPending();
     return CutInFlight([this] { CancelInFlight(); }, limit);
@@ -132,7 +132,6 @@ TOutbox::~TOutbox()
     if (!stopping_)
         Stop(std::chrono::seconds(5));
     worker_.Call([this] { client_.reset(); });
-    alive_.reset(); // reports still on their way find nobody
 }
 
 void TOutbox::Post(std::vector<TOutgoing> batch, TDone done)
@@ -199,7 +198,6 @@ TStreamSender::~TStreamSender()
         file_.reset();
         client_.reset();
     });
-    alive_.reset();
 }
 
 void TStreamSender::Open(const std::string &path,
@@ -219,9 +217,8 @@ void TStreamSender::Open(const std::string &path,
             file_.reset();
             error = TextOf(std::current_exception());
         }
-        std::weak_ptr<bool> alive = alive_;
-        dz::net::PostToThread(owner_, [alive, opened, error, size] {
-            if (alive.lock())
+        dz::net::PostToThread(owner_, [alive = alive_, opened, error, size] {
+            if (*alive)
                 opened(error, size);
         });
     });

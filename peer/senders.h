@@ -55,8 +55,9 @@ public:
 
     // Owner thread: clears the invalid-host handler (as above), drops what
     // waits, cuts what is in flight and waits at most limit for the thread
-    // to let go; true when it did. Work posted afterwards fails with
-    // "Canceled". The destructor does this too, if no one did.
+    // to let go; true when it did. No done or opened callback runs after
+    // it, and work posted afterwards only fails. The destructor does this
+    // too, if no one did.
     bool Stop(std::chrono::milliseconds limit);
 
 protected:
@@ -89,7 +90,8 @@ protected:
     TWorker worker_;
     dz::net::ThreadRef owner_;
     std::atomic<bool> cancel_{false};
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Cleared by Stop: reports still on their way find nobody.
+    const std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
     std::atomic<bool> stopping_{false};
     std::mutex handlerMutex_; // held while the handler runs
     std::function<void(bool &Handled)> invalidHost_;
