@@ -3,6 +3,7 @@
 // that plays an installed copy.
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
@@ -11,6 +12,7 @@
 
 class IDialogs;
 class TForm1;
+class QWidget;
 
 struct TProgramOptions {
     // The install prefix's binary folder: an executable there is the
@@ -20,15 +22,25 @@ struct TProgramOptions {
     std::shared_ptr<IDialogs> dialogs;              // null: Qt's dialogs
     quint16 msgPort = 574;
     quint16 strmPort = 573;
-    // Where an installed copy keeps its lock; empty: the user's runtime folder.
+    // Where a copy keeps its lock; empty: the user's runtime folder.
     QString instanceFolder;
+    // From the command line: added to the send list of the running copy, or
+    // of this one when it is the first.
+    QStringList paths;
     // For the test harness: after the window is up, and after a later start
     // brought it forward.
     std::function<void(TForm1 &)> started;
     std::function<void()> raised;
+    // For the test harness: after paths reached the send list.
+    std::function<void(TForm1 &)> pathsAdded;
 };
 
+// The rows of the window's send list, as shown (UTF-8 paths).
+QStringList SendListRows(const QWidget &window);
+
 // Runs the program inside the QApplication that exists and returns the
-// process's exit status: 0 at once when this is a second start of the
-// installed program for this user and the running copy took it over.
+// process's exit status: 0 at once when a copy with the same state (the
+// installed program for this user, or a copy from the same folder) is
+// running and took this start over: brought its window forward, or added
+// options.paths to its send list.
 int RunDizaruz(const TProgramOptions &options);

@@ -1,12 +1,16 @@
 // Dizaruz: copies files between two computers on a LAN and carries a chat
-// between them. Takes no arguments and reads no environment variables.
+// between them. Its arguments are files for the send list (see Usage()).
 
 #include "Form1Desktop.h"
+#include "CommandLine.h"
 #include "Guard.h"
 #include "Program.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
+
+#include <vector>
 
 namespace {
 
@@ -34,12 +38,18 @@ QIcon ProgramIcon()
 
 } // namespace
 
-int main()
+int main(int argc, char **argv)
 {
-    int argc = 1;
+    // Read before Qt is up, so that help and mistakes need no display.
+    const TCommandLine line = ParseCommandLine(std::vector<QByteArray>(argv + 1, argv + argc), QDir::currentPath());
+    if (const auto status = AnswerCommandLine(line))
+        return *status;
+
+    // Qt sees no arguments: every argument is a file, never a Qt option.
+    int qtArgc = 1;
     char name[] = "dizaruz";
-    char *argv[] = {name, nullptr};
-    TApplication app(argc, argv);
+    char *qtArgv[] = {name, nullptr};
+    TApplication app(qtArgc, qtArgv);
     app.setApplicationName(QStringLiteral("Dizaruz"));
     // Lets the desktop match the window with its menu entry and icon.
     QGuiApplication::setDesktopFileName(AppId());
@@ -47,5 +57,6 @@ int main()
 
     TProgramOptions options;
     options.installedBinDir = DIZARUZ_INSTALLED_BINDIR;
+    options.paths = line.paths;
     return RunDizaruz(options);
 }

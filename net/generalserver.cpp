@@ -16,7 +16,6 @@ std::recursive_mutex &ServerLock()
 
 namespace {
 std::atomic<std::uint64_t> acceptCounter{0};
-constexpr auto kShutdownWait = std::chrono::seconds(10);
 // A connection whose bytes arrived this recently is moving: never cut to
 // make room.
 constexpr std::int64_t kMovingNs = 1'000'000'000;
@@ -34,7 +33,9 @@ struct TNMGeneralServer::State {
     std::condition_variable threadEnded;
     std::vector<TNMGeneralServer *> connections;
     int liveThreads = 0;
-    TNMGeneralServer *server = nullptr; // null once the server has gone
+    TNMGeneralServer *server = nullptr; // null once the server has stopped serving
+    bool stopping = false;              // no more connections are taken
+    bool stopped = false;               // StopServing has waited once
 };
 
 TNMGeneralServer::TNMGeneralServer(TNMGeneralServer *owner)
@@ -45,20 +46,39 @@ TNMGeneralServer::TNMGeneralServer(TNMGeneralServer *owner)
 
 TNMGeneralServer::~TNMGeneralServer()
 {
+    StopServing(std::chrono::milliseconds(ShutdownWait));
     BeginDestroy();
     try {
         TNMGeneralServer::Abort();
     } catch (...) {
     }
-    if (state_) {
-        std::unique_lock lock(state_->mutex);
-        if (!state_->threadEnded.wait_for(lock, kShutdownWait, [&] { return state_->liveThreads == 0; })) {
-            // Threads that still run are cut loose: they find no server and
-            // free their objects themselves.
-            state_->connections.clear();
-        }
-        state_->server = nullptr;
-    }
+}
+
+void TNMGeneralServer::BeginStopServing()
+{
+    if (!state_)
+        return;
+    std::lock_guard lock(state_->mutex);
+    state_->stopping = true;
+    for (TNMGeneralServer *connection : state_->connections)
+        connection->Cancel();
+}
+
+bool TNMGeneralServer::StopServing(std::chrono::milliseconds limit)
+{
+    if (!state_)
+        return true;
+    BeginStopServing();
+    std::unique_lock lock(state_->mutex);
+    if (state_->stopped)
+        return state_->liveThreads == 0;
+    state_->stopped = true;
+    const bool ended = state_->threadEnded.wait_for(lock, limit, [&] { return state_->liveThreads == 0; });
+    // Threads that still run are cut loose: they find no server, call only
+    // the handlers they hold, and free their objects themselves.
+    state_->connections.clear();
+    state_->server = nullptr;
+    return ended;
 }
 
 TNMGeneralServer *TNMGeneralServer::Server() const
@@ -92,8 +112,11 @@ std::vector<std::uint64_t> TNMGeneralServer::LiveAcceptNumbers() const
 
 void TNMGeneralServer::Loaded()
 {
-    ServerLock();
-    state_->server = this;
+    std::lock_guard serverLock(ServerLock());
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->server = this;
+    }
     AcceptHandler = [this](TPowersock *) { HandleAccept(); };
     Listen();
 }
@@ -220,8 +243,9 @@ void TNMGeneralServer::StartConnection(SockPtr accepted, const sockaddr_in &peer
 {
     {
         std::lock_guard lock(state_->mutex);
-        if (!MakeRoom()) {
-            // Full of connections that may not be cut: refuse the newcomer.
+        if (state_->stopping || !MakeRoom()) {
+            // Stopping, or full of connections that may not be cut: refuse
+            // the newcomer.
             accepted->Reset();
             return;
         }

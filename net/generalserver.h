@@ -12,6 +12,14 @@
 // is held while a connection object is made and while one is freed,
 // across all servers of the process.
 //
+// Stopping: StopServing (and every destructor of a listening server, first
+// thing) stops accepting, cancels every connection and waits for their
+// threads, at most a bound. A connection object gets its own copies of the
+// server's handlers when it is made (NewInstance), so a thread that
+// outlives the wait still calls only what it owns; whatever a handler
+// captures must be owned by it too (shared, never a raw pointer to the
+// server's owner).
+//
 // Bounds: at most MaxConnections live connections per listening server
 // (when a newcomer finds them all taken, the one that has waited longest
 // without completing its request, and without bytes in the last second, is
@@ -21,6 +29,7 @@
 
 #include "net/powersock.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -37,14 +46,25 @@ public:
     // With a listening server as owner the new object is a connection object
     // (no Connections list); otherwise it is a listening server.
     explicit TNMGeneralServer(TNMGeneralServer *owner = nullptr);
-    // Cancels live connections and waits for their threads (bounded) before
-    // anything they use is freed.
+    // StopServing(ShutdownWait), if no one did before.
     ~TNMGeneralServer() override;
 
     // Raised after every accept notification, with the listening server as Sender.
     TNotifyEvent OnClientContact;
     // Live connections this listening server serves at once.
     int MaxConnections = 64;
+    // How long the destructor waits for connection threads (ms).
+    int ShutdownWait = 1000;
+
+    // On a listening server, owner's thread: closes the listening socket,
+    // cancels every live connection and waits up to limit for their
+    // threads. Threads still running then (inside a handler or a disk
+    // write) are cut loose: they end on their own and free their objects.
+    // True when every thread had ended. Only the first call waits.
+    bool StopServing(std::chrono::milliseconds limit);
+    // Without waiting: stops accepting and cancels every live connection
+    // (so that several servers can be stopped at once).
+    void BeginStopServing();
 
     // Starts listening once the properties are set (Port, ReportLevel...).
     virtual void Loaded();

@@ -1,5 +1,7 @@
 #include "powersock.h"
 
+#include "lookup.h"
+
 #include "net/sockerrors.h"
 #include "util/system.h"
 
@@ -422,6 +424,8 @@ void TPowersock::Cancel()
     std::lock_guard lock(stateMutex_);
     if (waitingSock_)
         ::shutdown(waitingSock_->fd(), SHUT_RD);
+    if (lookup_)
+        lookup_->Cancel();
 }
 
 void TPowersock::ResolveHost()
@@ -489,26 +493,8 @@ void TPowersock::ResolveHost()
 
 void TPowersock::ResolveWithoutPump()
 {
-    TimerOn();
-    addrinfo hints {};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *found = nullptr;
-    const int rc = ::getaddrinfo(Host.c_str(), nullptr, &hints, &found);
-    std::uint32_t address = 0;
-    if (rc == 0 && found)
-        address = reinterpret_cast<const sockaddr_in *>(found->ai_addr)->sin_addr.s_addr;
-    if (found)
-        ::freeaddrinfo(found);
-    const bool late = DeadlinePassed();
-    TimerOff();
-    if (late) {
-        timedOut_ = true;
-        throw ESockError("Host Lookup Timed Out");
-    }
-    if (canceled_)
-        throw ESockError("Host Lookup Canceled");
-    lastEventOK_ = rc == 0 && address != 0;
+    const std::uint32_t address = LookupIPv4(Host);
+    lastEventOK_ = address != 0;
     if (!lastEventOK_)
         throw ESockError("Host Lookup Failed");
     {
@@ -517,6 +503,32 @@ void TPowersock::ResolveWithoutPump()
     }
     if (OnHostResolved)
         OnHostResolved(this);
+}
+
+std::uint32_t TPowersock::LookupIPv4(const std::string &name)
+{
+    TimerOn();
+    auto lookup = std::make_shared<TNameLookup>(name);
+    {
+        std::lock_guard lock(stateMutex_);
+        lookup_ = lookup;
+    }
+    // A cancel that came before the look-up was listed.
+    if (canceled_)
+        lookup->Cancel();
+    const TNameLookup::TEnd end = lookup->Wait(deadlineOn_ ? deadlineNs_ : 0);
+    {
+        std::lock_guard lock(stateMutex_);
+        lookup_.reset();
+    }
+    TimerOff();
+    if (end == TNameLookup::TEnd::TimedOut) {
+        timedOut_ = true;
+        throw ESockError("Host Lookup Timed Out");
+    }
+    if (end == TNameLookup::TEnd::Canceled || canceled_)
+        throw ESockError("Host Lookup Canceled");
+    return lookup->Address();
 }
 
 void TPowersock::Connect()

@@ -11,7 +11,8 @@
 // - PumpWhileWaiting false (connection objects, worker threads): every wait
 //   blocks in poll(2) on the socket itself, never pumps and needs no event
 //   loop, event dispatcher or extra descriptor on its thread. Host look-ups
-//   are a synchronous getaddrinfo, the time-out clock is a deadline of the
+//   wait for a getaddrinfo on a thread of its own (TNameLookup), which a
+//   cancel stops waiting for; the time-out clock is a deadline of the
 //   wait, and OnConnect runs on the connecting thread. Cancel or Abort from
 //   another thread wakes such a wait within milliseconds (by shutting down
 //   the socket's receiving side).
@@ -66,6 +67,7 @@ public:
 
 class TPowersock;
 class TFileStream;
+class TNameLookup;
 using TNotifyEvent = std::function<void(TPowersock *Sender)>;
 using THandlerEvent = std::function<void(bool &Handled)>;
 using TOnHostResolved = std::function<void(TPowersock *Sender)>;
@@ -153,6 +155,11 @@ public:
     void Listen();
     std::string GetLocalIP();
     void ResolveHost();
+    // Looks name up as a non-pumping ResolveHost does, without touching
+    // Host: the IPv4 address in network order, 0 when none is found. Raises
+    // ESockError "Host Lookup Canceled" / "Host Lookup Timed Out". For a
+    // component that does not pump; the thread calling it waits.
+    std::uint32_t LookupIPv4(const std::string &name);
     bool DataAvailable();
     void TimerOn();
     void TimerOff();
@@ -297,6 +304,7 @@ private:
     std::int64_t idleWaitedMs_ = 0;
     std::atomic<std::int64_t> lastReceivedNs_{0};
     // The time-out clock of a non-pumping wait.
+    std::shared_ptr<TNameLookup> lookup_; // the look-up waited for (stateMutex_)
     bool deadlineOn_ = false;
     std::int32_t deadlineInterval_ = 0;
     std::int64_t deadlineNs_ = 0;

@@ -8,9 +8,11 @@
 #include "util/files.h"
 #include "util/system.h"
 
+#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 namespace dz::peer {
@@ -27,6 +29,15 @@ std::string TextOf(const std::exception_ptr &error)
     }
 }
 
+std::string DottedAddress(std::uint32_t networkOrder)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr a {};
+    a.s_addr = networkOrder;
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
 } // namespace
 
 TSenderBase::TSenderBase(const char *name) : worker_(name), owner_(dz::net::CurrentThread()) {}
@@ -37,50 +48,73 @@ void TSenderBase::Report(const TDone &done, const std::string &error)
 {
     if (!done)
         return;
-    std::weak_ptr<bool> alive = alive_;
-    dz::net::PostToThread(owner_, [alive, done, error] {
-        if (alive.lock())
+    dz::net::PostToThread(owner_, [alive = alive_, done, error] {
+        if (*alive)
             done(error);
     });
 }
 
 void TSenderBase::SetInvalidHostHandler(std::function<void(bool &Handled)> handler)
 {
-    std::lock_guard lock(handlerMutex_);
-    invalidHost_ = std::move(handler);
+    std::function<void(bool &)> old;
+    {
+        std::lock_guard lock(handlerMutex_);
+        old = std::exchange(invalidHost_, std::move(handler));
+    }
 }
 
-void TSenderBase::RepairHost(TPeerCore &core, std::string &host, bool &Handled)
+bool TSenderBase::Stop(std::chrono::milliseconds limit)
+{
+    stopping_ = true;
+    cancel_ = true;
+    *alive_ = false;
+    SetInvalidHostHandler({});
+    worker_.DropPending();
+    return CutInFlight([this] { CancelInFlight(); }, limit);
+}
+
+void TSenderBase::RepairHost(TPeerCore &core, net::TPowersock &client, bool &Handled)
 {
     Handled = false;
     // Home networks often have no DNS for bare names: ask the resolver for
     // the mDNS name, then fall back on where the peer's introduction came from.
+    const std::string host = client.Host;
     std::string address;
-    if (!host.empty() && host.find('.') == std::string::npos)
-        address = ResolveIPv4(host + ".local");
+    if (!host.empty() && host.find('.') == std::string::npos) {
+        try {
+            if (const std::uint32_t found = client.LookupIPv4(host + ".local"))
+                address = DottedAddress(found);
+        } catch (const net::ESockError &) {
+            return; // cancelled or timed out: nobody is asked
+        }
+    }
     if (address.empty())
         address = core.FallbackAddress(host);
     if (!address.empty()) {
-        host = address;
+        client.Host = address;
         Handled = true;
         return;
     }
-    std::function<void(bool &)> handler;
-    {
-        std::lock_guard lock(handlerMutex_);
-        handler = invalidHost_;
-    }
-    if (handler)
-        handler(Handled);
+    if (stopping_)
+        return;
+    // Held while the handler runs: whoever clears it waits for this call.
+    std::lock_guard lock(handlerMutex_);
+    if (invalidHost_)
+        invalidHost_(Handled);
 }
 
-void TSenderBase::CutInFlight(const std::function<void()> &cancel, std::chrono::milliseconds limit)
+bool TSenderBase::CutInFlight(const std::function<void()> &cancel, std::chrono::milliseconds limit)
 {
     // A cancel that lands between two operations of the client is forgotten
     // by the next connect: repeat it until the worker has let go.
     const auto end = std::chrono::steady_clock::now() + limit;
-    while (!worker_.WaitIdle(std::chrono::milliseconds(5)) && std::chrono::steady_clock::now() < end)
+    for (;;) {
+        if (worker_.WaitIdle(std::chrono::milliseconds(5)))
+            return true;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
         cancel();
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -95,11 +129,9 @@ TOutbox::TOutbox(TPeerCore &core, std::uint16_t port) : TSenderBase("dz-outbox")
 
 TOutbox::~TOutbox()
 {
-    stopping_ = true;
-    worker_.DropPending();
-    CutInFlight([this] { client_->Cancel(); client_->Abort(); }, std::chrono::seconds(5));
+    if (!stopping_)
+        Stop(std::chrono::seconds(5));
     worker_.Call([this] { client_.reset(); });
-    alive_.reset(); // reports still on their way find nobody
 }
 
 void TOutbox::Post(std::vector<TOutgoing> batch, TDone done)
@@ -124,6 +156,12 @@ void TOutbox::Post(std::vector<TOutgoing> batch, TDone done)
         }
         Report(done, error);
     });
+}
+
+void TOutbox::CancelInFlight()
+{
+    client_->Cancel();
+    client_->Abort();
 }
 
 void TOutbox::CancelAll()
@@ -154,15 +192,12 @@ TStreamSender::TStreamSender(TPeerCore &core, std::uint16_t port) : TSenderBase(
 
 TStreamSender::~TStreamSender()
 {
-    stopping_ = true;
-    cancel_ = true;
-    worker_.DropPending();
-    CutInFlight([this] { client_->Cancel(); client_->Abort(); }, std::chrono::seconds(5));
+    if (!stopping_)
+        Stop(std::chrono::seconds(5));
     worker_.Call([this] {
         file_.reset();
         client_.reset();
     });
-    alive_.reset();
 }
 
 void TStreamSender::Open(const std::string &path,
@@ -171,17 +206,19 @@ void TStreamSender::Open(const std::string &path,
     worker_.Post([this, path, opened = std::move(opened)] {
         std::string error;
         std::int64_t size = 0;
-        cancel_ = false; // a new file: a cancel of the last one is spent
+        if (!stopping_)
+            cancel_ = false; // a new file: a cancel of the last one is spent
         try {
+            if (stopping_)
+                throw dz::Exception("Canceled");
             file_ = std::make_unique<net::TFileStream>(path);
             size = file_->Size();
         } catch (...) {
             file_.reset();
             error = TextOf(std::current_exception());
         }
-        std::weak_ptr<bool> alive = alive_;
-        dz::net::PostToThread(owner_, [alive, opened, error, size] {
-            if (alive.lock())
+        dz::net::PostToThread(owner_, [alive = alive_, opened, error, size] {
+            if (*alive)
                 opened(error, size);
         });
     });
@@ -213,9 +250,16 @@ void TStreamSender::Send(TDone done)
         }
         sending_ = false;
         file_.reset();
-        cancel_ = false;
+        if (!stopping_)
+            cancel_ = false;
         Report(done, error);
     });
+}
+
+void TStreamSender::CancelInFlight()
+{
+    client_->Cancel();
+    client_->Abort();
 }
 
 void TStreamSender::Cancel()

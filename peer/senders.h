@@ -29,6 +29,7 @@
 
 namespace dz::net {
 class TFileStream;
+class TPowersock;
 } // namespace dz::net
 namespace dz::services {
 class TNMMsg;
@@ -46,16 +47,27 @@ class TSenderBase {
 public:
     // Called (on the sender's thread) when a host can be reached by no
     // means: not by its name, nor as "<name>.local", nor at the address its
-    // introduction came from. Leave Handled false to give up.
+    // introduction came from. Leave Handled false to give up. Setting or
+    // clearing it waits for a call in progress: once it returns, the old
+    // handler is never called again. So the handler must not wait for the
+    // thread that sets it.
     void SetInvalidHostHandler(std::function<void(bool &Handled)> handler);
+
+    // Owner thread: clears the invalid-host handler (as above), drops what
+    // waits, cuts what is in flight and waits at most limit for the thread
+    // to let go; true when it did. No done or opened callback runs after
+    // it, and work posted afterwards only fails. The destructor does this
+    // too, if no one did.
+    bool Stop(std::chrono::milliseconds limit);
 
 protected:
     explicit TSenderBase(const char *name);
-    ~TSenderBase();
+    virtual ~TSenderBase();
 
-    // The client's OnInvalidHost: repairs host where the system's resolver
-    // knows "<name>.local" or the core knows the peer's address.
-    void RepairHost(TPeerCore &core, std::string &host, bool &Handled);
+    // The client's OnInvalidHost: repairs its Host where the system's
+    // resolver knows "<name>.local" (a look-up a cancel ends) or the core
+    // knows the peer's address.
+    void RepairHost(TPeerCore &core, net::TPowersock &client, bool &Handled);
 
     // Sets up a client made on the worker: it waits on its socket (the
     // worker has no event loop) and repairs the peer's host where it can.
@@ -65,20 +77,23 @@ protected:
         client.Port = port;
         client.ReportLevel = 0;
         client.PumpWhileWaiting = false;
-        client.OnInvalidHost = [this, &core, &client](bool &Handled) { RepairHost(core, client.Host, Handled); };
+        client.OnInvalidHost = [this, &core, &client](bool &Handled) { RepairHost(core, client, Handled); };
     }
 
     // Runs done(error) on the owner thread, unless the sender is gone by then.
     void Report(const TDone &done, const std::string &error);
     // Cancels the client's exchange until the worker is idle (bounded).
-    void CutInFlight(const std::function<void()> &cancel, std::chrono::milliseconds limit);
+    bool CutInFlight(const std::function<void()> &cancel, std::chrono::milliseconds limit);
+    // Cancels the client's exchange in flight (Stop repeats it).
+    virtual void CancelInFlight() = 0;
 
     TWorker worker_;
     dz::net::ThreadRef owner_;
     std::atomic<bool> cancel_{false};
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // Cleared by Stop: reports still on their way find nobody.
+    const std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
     std::atomic<bool> stopping_{false};
-    std::mutex handlerMutex_;
+    std::mutex handlerMutex_; // held while the handler runs
     std::function<void(bool &Handled)> invalidHost_;
 };
 
@@ -102,6 +117,8 @@ public:
     void CancelAll();
 
 private:
+    void CancelInFlight() override;
+
     TPeerCore &core_;
     std::unique_ptr<services::TNMMsg> client_;
 };
@@ -131,6 +148,8 @@ public:
     std::int64_t BytesTotal() const;
 
 private:
+    void CancelInFlight() override;
+
     TPeerCore &core_;
     std::unique_ptr<services::TNMStrm> client_;
     std::unique_ptr<net::TFileStream> file_; // the sender's thread only

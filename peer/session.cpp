@@ -11,50 +11,120 @@
 #include "util/filesink.h"
 #include "util/text.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include <utility>
 
 namespace dz::peer {
 
+struct TPeerSession::TShared {
+    TSessionConfig config;
+    TPeerCore core;
+    // The way to the owner thread and out to the peer; cleared (under the
+    // lock) when the session shuts down.
+    std::mutex gateMutex;
+    TOrderedWork *work = nullptr;
+    TApply apply;
+    TOutbox *outbox = nullptr;
+    // The file coming in (the newest, when a stranger's overlaps the peer's).
+    std::mutex incomingMutex;
+    TIncomingFile *incoming = nullptr;
+};
+
 TPeerSession::TPeerSession(TSessionConfig config, TApply apply, TOrderedWork::TRunner runner)
-    : config_(std::move(config)), apply_(std::move(apply))
+    : shared_(std::make_shared<TShared>())
 {
+    TShared &shared = *shared_;
+    shared.config = std::move(config);
     work_ = std::make_unique<TOrderedWork>(std::move(runner));
+    shared.work = work_.get();
+    shared.apply = std::move(apply);
     // Called under the core's lock: the queue takes the effects in the
-    // order in which the core made them, whatever thread made them.
-    core_.SetPublisher([work = work_.get(), apply = apply_](std::vector<TEffect> effects) {
-        work->Submit([apply, effects = std::move(effects)] { apply(effects); });
+    // order in which the core made them, whatever thread made them. The
+    // core lives in the shared state, so the raw pointer never dangles.
+    shared.core.SetPublisher([state = &shared](std::vector<TEffect> effects) {
+        std::lock_guard lock(state->gateMutex);
+        if (state->work && state->apply)
+            state->work->Submit([apply = state->apply, effects = std::move(effects)] { apply(effects); });
     });
-    outbox_ = std::make_unique<TOutbox>(core_, config_.msgPort);
-    streams_ = std::make_unique<TStreamSender>(core_, config_.strmPort);
+    outbox_ = std::make_unique<TOutbox>(shared.core, shared.config.msgPort);
+    streams_ = std::make_unique<TStreamSender>(shared.core, shared.config.strmPort);
+    shared.outbox = outbox_.get();
 
     msgServer_ = std::make_unique<services::TNMMSGServ>();
-    msgServer_->Port = config_.msgPort;
+    msgServer_->Port = shared.config.msgPort;
     msgServer_->ReportLevel = 0;
-    msgServer_->OnRequest = [this](services::TNMMSGServ *Sender, const std::string &sFrom,
-                                   const std::string &sMsg) -> std::function<void()> {
-        TOutcome outcome = core_.Handle(sFrom, Sender->PeerAddress(), sMsg);
+    msgServer_->OnRequest = [state = shared_](services::TNMMSGServ *Sender, const std::string &sFrom,
+                                              const std::string &sMsg) -> std::function<void()> {
+        TOutcome outcome = state->core.Handle(sFrom, Sender->PeerAddress(), sMsg);
         if (outcome.send.empty())
             return {};
         // Only once the reply has been written, and never after one that failed.
-        return [this, send = std::move(outcome.send)] { outbox_->Post(send); };
+        return [state, send = std::move(outcome.send)] {
+            std::lock_guard lock(state->gateMutex);
+            if (state->outbox)
+                state->outbox->Post(send);
+        };
     };
     strmServer_ = std::make_unique<services::TNMStrmServ>();
-    strmServer_->Port = config_.strmPort;
+    strmServer_->Port = shared.config.strmPort;
     strmServer_->ReportLevel = 0;
-    strmServer_->OnStreamStart = [this](services::TNMStrmServ *Sender, const std::string &sFrom, std::int64_t size) {
-        return StartStream(*Sender, sFrom, size);
+    strmServer_->OnStreamStart = [state = shared_](services::TNMStrmServ *Sender, const std::string &sFrom,
+                                                   std::int64_t size) {
+        return StartStream(state, *Sender, sFrom, size);
     };
 }
 
 TPeerSession::~TPeerSession()
 {
+    Shutdown(kCloseWait);
     msgServer_.reset();
     strmServer_.reset();
-    work_->Close();
     streams_.reset();
     outbox_.reset();
+    work_.reset();
+}
+
+bool TPeerSession::Shutdown(std::chrono::milliseconds limit)
+{
+    if (shutDown_)
+        return true;
+    shutDown_ = true;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    const auto left = [&] {
+        return std::max(std::chrono::milliseconds(0),
+                        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()));
+    };
+    // The senders: both are told at once, then waited for.
+    bool clean = streams_->Stop(std::chrono::milliseconds(0));
+    clean = outbox_->Stop(left()) && clean;
+    clean = streams_->Stop(left()) && clean;
+    // The servers: every connection is cancelled at once, then waited for.
+    msgServer_->BeginStopServing();
+    strmServer_->BeginStopServing();
+    clean = msgServer_->StopServing(left()) && clean;
+    clean = strmServer_->StopServing(left()) && clean;
+    // The hand-over: a thread cut loose reaches neither the owner thread nor
+    // the outbox.
+    {
+        std::lock_guard lock(shared_->gateMutex);
+        shared_->work = nullptr;
+        shared_->apply = nullptr;
+        shared_->outbox = nullptr;
+    }
+    work_->Close();
+    return clean;
+}
+
+TPeerCore &TPeerSession::Core()
+{
+    return shared_->core;
+}
+
+const TSessionConfig &TPeerSession::Config() const
+{
+    return shared_->config;
 }
 
 void TPeerSession::Listen()
@@ -83,23 +153,24 @@ std::string TPeerSession::DroppedNotice(const std::string &sFrom, const std::str
 // A file coming in: written to a temporary file in the receive folder as
 // it arrives, and stored under the pending name, taken from the core when
 // the last byte is in, before the reply goes. Lives on its connection
-// thread; the window reads its progress.
+// thread, which owns it and what it touches (never the session); the
+// window reads its progress.
 class TPeerSession::TIncomingFile : public services::IStreamSink {
 public:
-    TIncomingFile(TPeerSession &session, std::uint32_t from, std::string sFrom, std::int64_t size, std::string folder,
-                  std::shared_ptr<net::TCancelHandle> cancel)
-        : session_(session), from_(from), sFrom_(std::move(sFrom)), size_(size), folder_(std::move(folder)),
+    TIncomingFile(std::shared_ptr<TShared> shared, std::uint32_t from, std::string sFrom, std::int64_t size,
+                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel)
+        : shared_(std::move(shared)), from_(from), sFrom_(std::move(sFrom)), size_(size), folder_(std::move(folder)),
           cancel_(std::move(cancel)), file_(folder_)
     {
-        name_ = session_.core_.StreamTarget(from_).pending;
-        std::lock_guard lock(session_.incomingMutex_);
-        session_.incoming_ = this;
+        name_ = shared_->core.StreamTarget(from_).pending;
+        std::lock_guard lock(shared_->incomingMutex);
+        shared_->incoming = this;
     }
     ~TIncomingFile() override
     {
-        std::lock_guard lock(session_.incomingMutex_);
-        if (session_.incoming_ == this)
-            session_.incoming_ = nullptr;
+        std::lock_guard lock(shared_->incomingMutex);
+        if (shared_->incoming == this)
+            shared_->incoming = nullptr;
     }
 
     std::span<char> Room() override { return file_.Room(); }
@@ -117,9 +188,9 @@ public:
     {
         // The name is the one File_Start gave last: the sender sent it, and
         // waited for its reply, before these bytes.
-        const TPeerCore::TStreamTarget target = session_.core_.StreamTarget(from_);
+        const TPeerCore::TStreamTarget target = shared_->core.StreamTarget(from_);
         const TStorePlan plan =
-            PlanStore(target.pending, folder_, session_.config_.fallbackFolder, session_.config_.ownFiles);
+            PlanStore(target.pending, folder_, shared_->config.fallbackFolder, shared_->config.ownFiles);
         if (plan.name.empty()) {
             Failed(DroppedNotice(sFrom_, target.pending));
             throw EFileError("Refused");
@@ -130,7 +201,7 @@ public:
             Failed(e.what());
             throw;
         }
-        session_.core_.Stored(sFrom_, plan.name);
+        shared_->core.Stored(sFrom_, plan.name);
     }
     void Abandon() noexcept override { file_.Abandon(); }
 
@@ -146,10 +217,10 @@ private:
     void Failed(const std::string &why)
     {
         if (!canceled_)
-            session_.core_.NotStored(why);
+            shared_->core.NotStored(why);
     }
 
-    TPeerSession &session_;
+    const std::shared_ptr<TShared> shared_;
     const std::uint32_t from_;
     const std::string sFrom_;
     const std::int64_t size_;
@@ -161,39 +232,41 @@ private:
     std::atomic<bool> canceled_{false};
 };
 
-std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(services::TNMStrmServ &connection,
+std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shared_ptr<TShared> &shared,
+                                                                 services::TNMStrmServ &connection,
                                                                  const std::string &sFrom, std::int64_t size)
 {
+    TPeerCore &core = shared->core;
     const std::uint32_t from = connection.PeerAddress();
-    const TPeerCore::TStreamTarget target = core_.StreamTarget(from);
+    const TPeerCore::TStreamTarget target = core.StreamTarget(from);
     if (!target.allowed)
         // Only the introduced peer's files are taken; a stranger learns
         // nothing (a reset), and the user is not troubled.
         return nullptr;
-    const std::string folder = ReceiveFolderFor(target.folder, config_.fallbackFolder);
+    const std::string folder = ReceiveFolderFor(target.folder, shared->config.fallbackFolder);
     try {
         if (!IsDriveWritable(folder))
             throw EFileError("Cannot create file " + folder + Cp1251ToUtf8(SafeReceivedName(target.pending)));
-        auto file = std::make_unique<TIncomingFile>(*this, from, sFrom, size, folder, connection.CancelHandle());
-        core_.Arriving();
+        auto file = std::make_unique<TIncomingFile>(shared, from, sFrom, size, folder, connection.CancelHandle());
+        core.Arriving();
         return file;
     } catch (const std::exception &e) {
-        core_.NotStored(e.what());
+        core.NotStored(e.what());
         return nullptr;
     }
 }
 
 TIncoming TPeerSession::Incoming() const
 {
-    std::lock_guard lock(incomingMutex_);
-    return incoming_ ? incoming_->Progress() : TIncoming {};
+    std::lock_guard lock(shared_->incomingMutex);
+    return shared_->incoming ? shared_->incoming->Progress() : TIncoming {};
 }
 
 void TPeerSession::CancelIncoming()
 {
-    std::lock_guard lock(incomingMutex_);
-    if (incoming_)
-        incoming_->Cancel();
+    std::lock_guard lock(shared_->incomingMutex);
+    if (shared_->incoming)
+        shared_->incoming->Cancel();
 }
 
 } // namespace dz::peer

@@ -13,11 +13,20 @@
 //
 // Make it, and call everything but the documented exceptions, on the owner
 // thread (the GUI's). The servers listen once Listen() has run.
+//
+// Closing: Shutdown (or the destructor) stops the work in one order: the
+// senders (no invalid-host call after it returns, nothing more goes out,
+// what is in flight is cut), then the servers (a connection thread still
+// inside a handler or a disk write is cut loose), then the hand-over to the
+// owner thread. A connection thread cut loose owns what it touches (the
+// core, the configuration, its file), never the session, and nothing it
+// does reaches the owner thread any more.
 
 #include "peer/core.h"
 #include "peer/orderedwork.h"
 #include "peer/senders.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,8 +66,7 @@ public:
     // runner: how queued work is run there (the window's error report).
     using TApply = std::function<void(const std::vector<TEffect> &effects)>;
     TPeerSession(TSessionConfig config, TApply apply, TOrderedWork::TRunner runner = {});
-    // Stops the servers first (no connection thread hands over anything
-    // more), then the queue, then cuts the senders.
+    // Shutdown(kCloseWait) if no one did, then frees everything.
     ~TPeerSession();
     TPeerSession(const TPeerSession &) = delete;
     TPeerSession &operator=(const TPeerSession &) = delete;
@@ -66,13 +74,26 @@ public:
     // Starts both servers listening on their ports.
     void Listen();
 
-    TPeerCore &Core() { return core_; }
+    // How long the destructor's Shutdown waits at most.
+    static constexpr std::chrono::milliseconds kCloseWait {1500};
+    // Owner thread, while everything the handlers touch still lives (the
+    // window calls it first thing when it closes, before it lets go of
+    // the session): stops the senders, the servers and the hand-over, in
+    // that order, waiting at most limit in all (a name look-up or a connect
+    // that hangs is left behind at once). After it returns the
+    // invalid-host handlers are never called again, no effect is applied
+    // and no done callback runs; the session may only be destroyed (Core(),
+    // Config() and Incoming() still answer). True when every thread let go
+    // in time. Only the first call does anything.
+    bool Shutdown(std::chrono::milliseconds limit = kCloseWait);
+
+    TPeerCore &Core();
     TOrderedWork &Work() { return *work_; }
     TOutbox &Outbox() { return *outbox_; }
     TStreamSender &Streams() { return *streams_; }
     services::TNMMSGServ &MsgServer() { return *msgServer_; }
     services::TNMStrmServ &StrmServer() { return *strmServer_; }
-    const TSessionConfig &Config() const { return config_; }
+    const TSessionConfig &Config() const;
 
     // Sends what an outcome of the user's own action asks for; done on the
     // owner thread (also right away, with "", when there is nothing to send).
@@ -89,22 +110,22 @@ public:
 
 private:
     class TIncomingFile;
+    // What the connection threads share with the session, and keep after it
+    // has gone.
+    struct TShared;
     // On a stream's connection thread, when its name and size have come:
     // where its bytes go, or nothing to refuse it.
-    std::unique_ptr<services::IStreamSink> StartStream(services::TNMStrmServ &connection, const std::string &sFrom,
-                                                       std::int64_t size);
+    static std::unique_ptr<services::IStreamSink> StartStream(const std::shared_ptr<TShared> &shared,
+                                                              services::TNMStrmServ &connection,
+                                                              const std::string &sFrom, std::int64_t size);
 
-    TSessionConfig config_;
-    TApply apply_;
-    TPeerCore core_;
+    std::shared_ptr<TShared> shared_;
     std::unique_ptr<TOrderedWork> work_;
     std::unique_ptr<TOutbox> outbox_;
     std::unique_ptr<TStreamSender> streams_;
     std::unique_ptr<services::TNMMSGServ> msgServer_;
     std::unique_ptr<services::TNMStrmServ> strmServer_;
-    // The file coming in (the newest, when a stranger's overlaps the peer's).
-    mutable std::mutex incomingMutex_;
-    TIncomingFile *incoming_ = nullptr;
+    bool shutDown_ = false;
 };
 
 } // namespace dz::peer

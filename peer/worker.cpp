@@ -14,7 +14,7 @@ TWorker::~TWorker()
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
-        jobs_.clear();
+        DropPosted();
     }
     changed_.notify_all();
     thread_.join();
@@ -28,7 +28,7 @@ void TWorker::Run(const char *name)
         changed_.wait(lock, [&] { return stopping_ || !jobs_.empty(); });
         if (jobs_.empty())
             return; // stopping, and nothing left that must run
-        std::function<void()> job = std::move(jobs_.front());
+        std::function<void()> job = std::move(jobs_.front().run);
         jobs_.pop_front();
         running_ = true;
         lock.unlock();
@@ -50,7 +50,7 @@ void TWorker::Post(std::function<void()> job)
         std::lock_guard lock(mutex_);
         if (stopping_)
             return;
-        jobs_.push_back(std::move(job));
+        jobs_.push_back({std::move(job), false});
     }
     changed_.notify_all();
 }
@@ -64,12 +64,22 @@ void TWorker::Call(const std::function<void()> &fn)
         std::lock_guard lock(mutex_);
         // Runs even while stopping: making and freeing what lives on the
         // worker must not be skipped.
-        jobs_.push_back([&] {
-            fn();
-            std::lock_guard doneLock(doneMutex);
-            done = true;
-            doneSignal.notify_all();
-        });
+        jobs_.push_back({[&] {
+                             // Answered also when fn throws.
+                             struct TAnswer {
+                                 std::mutex &m;
+                                 std::condition_variable &c;
+                                 bool &d;
+                                 ~TAnswer()
+                                 {
+                                     std::lock_guard doneLock(m);
+                                     d = true;
+                                     c.notify_all();
+                                 }
+                             } answer {doneMutex, doneSignal, done};
+                             fn();
+                         },
+                         true});
     }
     changed_.notify_all();
     std::unique_lock doneLock(doneMutex);
@@ -79,14 +89,25 @@ void TWorker::Call(const std::function<void()> &fn)
 void TWorker::DropPending()
 {
     std::lock_guard lock(mutex_);
-    jobs_.clear();
+    DropPosted();
     changed_.notify_all();
+}
+
+void TWorker::DropPosted()
+{
+    std::erase_if(jobs_, [](const TJob &job) { return !job.call; });
 }
 
 bool TWorker::Idle() const
 {
     std::lock_guard lock(mutex_);
     return jobs_.empty() && !running_;
+}
+
+std::size_t TWorker::PendingCount() const
+{
+    std::lock_guard lock(mutex_);
+    return jobs_.size();
 }
 
 bool TWorker::WaitIdle(std::chrono::milliseconds limit) const

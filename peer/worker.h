@@ -15,7 +15,8 @@ namespace dz::peer {
 class TWorker {
 public:
     explicit TWorker(const char *name);
-    // Drops what still waits, lets the running job end, and joins.
+    // Drops the posted jobs that still wait, runs the Call jobs that wait
+    // (their callers are answered), lets the running job end, and joins.
     ~TWorker();
     TWorker(const TWorker &) = delete;
     TWorker &operator=(const TWorker &) = delete;
@@ -24,12 +25,14 @@ public:
     // Dropped once the worker is stopping.
     void Post(std::function<void()> job);
     // Any thread but the worker's: runs fn on the worker, after what was
-    // posted before, and waits for it.
+    // posted before, and waits for it. Never dropped, also while stopping.
     void Call(const std::function<void()> &fn);
-    // Drops the jobs that have not started.
+    // Drops the posted jobs that have not started (never a Call's).
     void DropPending();
     // Nothing waits and nothing runs.
     bool Idle() const;
+    // Jobs that wait (not the running one).
+    std::size_t PendingCount() const;
     // Waits until Idle(), at most limit; true when it became idle.
     bool WaitIdle(std::chrono::milliseconds limit) const;
 
@@ -38,7 +41,13 @@ private:
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
-    std::deque<std::function<void()>> jobs_;
+    struct TJob {
+        std::function<void()> run;
+        bool call = false; // someone waits for it: never dropped
+    };
+    void DropPosted();
+
+    std::deque<TJob> jobs_;
     bool running_ = false;
     bool stopping_ = false;
     std::thread thread_;

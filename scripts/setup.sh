@@ -16,6 +16,9 @@ packages=(
   xvfb xauth imagemagick xdotool fonts-dejavu-core  # a real window and screenshots
   iproute2 netcat-openbsd libcap2-bin             # network tests, benchmarks, setcap
   dbus-daemon                                     # a private session bus in the desktop tests
+  libavahi-client-dev                             # finding the other computer (DNS-SD through the Avahi daemon)
+  avahi-daemon                                    # the discovery tests' own daemons (without its recommended
+                                                  # libnss-mdns, which would resolve names the tests keep unresolvable)
   desktop-file-utils appstream                    # validators of the menu entry and the metainfo
   dpkg-dev file                                   # the Debian package (cpack, dpkg-shlibdeps)
 )

@@ -17,12 +17,18 @@ TNMMSGServ::TNMMSGServ(TNMGeneralServer *owner) : TNMGeneralServer(owner)
 
 TNMMSGServ::~TNMMSGServ()
 {
+    // The connection threads stop (or are cut loose with their own copies
+    // of the handlers) before the handlers go.
+    StopServing(std::chrono::milliseconds(ShutdownWait));
     BeginDestroy();
 }
 
 std::unique_ptr<net::TNMGeneralServer> TNMMSGServ::NewInstance(TNMGeneralServer *owner)
 {
-    return std::make_unique<TNMMSGServ>(owner);
+    auto connection = std::make_unique<TNMMSGServ>(owner);
+    connection->OnRequest = OnRequest;
+    connection->OnMSG = OnMSG;
+    return connection;
 }
 
 void TNMMSGServ::ServeConnection()
@@ -30,21 +36,16 @@ void TNMMSGServ::ServeConnection()
     TMessageFraming framing;
     ReadFraming(*this, framing);
     MarkRequestComplete();
-    auto *server = static_cast<TNMMSGServ *>(Server());
-    TRequestEvent onRequest;
-    TMSGEvent onMsg;
-    if (server) {
-        onRequest = server->OnRequest;
-        onMsg = server->OnMSG;
-    }
+    // The handlers are this connection's own copies, made when it was
+    // accepted: they live as long as this thread.
     std::function<void()> afterReply;
-    if (onRequest)
-        afterReply = onRequest(this, framing.From(), framing.Msg());
+    if (OnRequest)
+        afterReply = OnRequest(this, framing.From(), framing.Msg());
     Write(kReply);
     if (afterReply)
         afterReply();
-    if (onMsg)
-        onMsg(this, framing.From(), framing.Msg());
+    if (OnMSG)
+        OnMSG(this, framing.From(), framing.Msg());
     WaitForClientClose();
 }
 

@@ -43,7 +43,9 @@ public:
     // Raised on the connection's thread once the whole message has been
     // read, before the reply (see TRequestEvent). Sender->PeerAddress() tells
     // where it came from. Set it on the listening server before Loaded;
-    // connection objects look it up there.
+    // each connection takes a copy when it is accepted, and may call it
+    // after the server has gone (see StopServing): what it captures, it
+    // must own.
     TRequestEvent OnRequest;
     // Raised on the connection's thread after the reply has been sent (and
     // after OnRequest's function). Set it like OnRequest.

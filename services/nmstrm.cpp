@@ -74,12 +74,19 @@ TNMStrmServ::TNMStrmServ(TNMGeneralServer *owner) : TNMGeneralServer(owner)
 
 TNMStrmServ::~TNMStrmServ()
 {
+    // The connection threads stop (or are cut loose with their own copies
+    // of the handlers) before the handlers go.
+    StopServing(std::chrono::milliseconds(ShutdownWait));
     BeginDestroy();
 }
 
 std::unique_ptr<net::TNMGeneralServer> TNMStrmServ::NewInstance(TNMGeneralServer *owner)
 {
-    return std::make_unique<TNMStrmServ>(owner);
+    auto connection = std::make_unique<TNMStrmServ>(owner);
+    connection->OnStreamStart = OnStreamStart;
+    connection->OnMSG = OnMSG;
+    connection->OnStore = OnStore;
+    return connection;
 }
 
 void TNMStrmServ::ServeConnection()
@@ -88,13 +95,9 @@ void TNMStrmServ::ServeConnection()
     ReadFraming(*this, framing);
     SetBytesRecvd(0);
     SetBytesTotal(framing.Size());
-    auto *server = static_cast<TNMStrmServ *>(Server());
-    TStrmStartEvent onStart;
-    TStrmEvent onMsg;
-    if (server) {
-        onStart = server->OnStreamStart;
-        onMsg = server->OnMSG;
-    }
+    // This connection's own copies of the handlers (see NewInstance).
+    const TStrmStartEvent &onStart = OnStreamStart;
+    const TStrmEvent &onMsg = OnMSG;
     // The stream grows with the bytes that arrive, never with the size the
     // peer announces.
     net::TMemoryStream strm;

@@ -97,7 +97,9 @@ public:
     // no reply. OnMSG is not raised for such a server. Sender->BytesTotal()
     // and BytesRecvd() show progress from any thread; Sender->CancelHandle()
     // lets another thread cancel this one stream, also after it has ended.
-    // Set it on the listening server before Loaded.
+    // Set it on the listening server before Loaded; each connection takes a
+    // copy when it is accepted, and it and its sink may outlive the server
+    // (see StopServing): what they capture, they must own.
     TStrmStartEvent OnStreamStart;
     // Without OnStreamStart: the whole stream is received into memory, the
     // reply is written, and OnMSG is raised on the connection's thread,

@@ -1,7 +1,7 @@
 // Plays the installed program for the packaging tests: the program's own
 // start-up and single-copy rule (RunDizaruz), with the install prefix's
 // binary folder given here instead of compiled in, answered dialogs and free
-// ports. A harness for tests only: the program itself takes no arguments.
+// ports. A harness for tests only (the command line is cli_harness's).
 //
 //   installed_harness BINDIR MODE
 //     start   after start-up, store the receive folder and an empty receive

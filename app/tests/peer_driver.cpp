@@ -29,6 +29,7 @@
 #include "Controls.h"
 #include "FakeDialogs.h"
 #include "Form1.h"
+#include "latency_probe.h"
 #include "util/codepage.h"
 
 #include <QApplication>
@@ -123,6 +124,7 @@ int main(int argc, char **argv)
     form.activateWindow();
     if (!QTest::qWaitForWindowActive(&form, 5000))
         std::fprintf(stderr, "the window did not become active\n");
+    const auto probe = TLatencyProbe::FromEnvironment(); // for bench/latency.sh
 
     int status = 0;
     for (int i = 2; i < argc && status == 0; ++i) {

@@ -142,6 +142,62 @@ TEST_F(SingleInstanceTest, GoneWindowAndStrangeRequestsRaiseNothing)
     EXPECT_EQ(raised, 0);
 }
 
+TEST_F(SingleInstanceTest, AddRequestsAreFramedCheckedAndDeliveredOnce)
+{
+    QWidget window;
+    TSingleInstance first(Folder());
+    ASSERT_EQ(first.Claim(1000), TClaim::First);
+    ASSERT_TRUE(first.Serve(&window));
+    QList<QStringList> delivered;
+    first.onPaths = [&](const QStringList &paths) { delivered << paths; };
+
+    struct Case {
+        QByteArray request;
+        QByteArray answer; // empty: dropped without one
+        QStringList paths;
+    };
+    const Case cases[] = {
+        {QByteArray("add 10\n/x\ny\0/z\xc3\xa9\0", 17), "added\n", {QStringLiteral("/x\ny"), QStringLiteral("/z\u00e9")}},
+        {"add 0\n", "", {}},
+        {"add -3\n/a", "", {}},
+        {QByteArray("add 03\n/a\0", 10), "", {}},             // not the plain number
+        {"add 99999999999\n", "", {}},                        // beyond the bound
+        {"add 3\n/ab", "", {}},                               // the last path not ended
+        {QByteArray("add 4\n/a\0\0", 10), "", {}},             // an empty path
+        {QByteArray("add 3\nab\0", 9), "", {}},                // relative
+        {QByteArray("add 3\n/\xff\0", 9), "", {}},             // not UTF-8
+        {"add 4099\n/" + QByteArray(4097, 'a') + '\0', "", {}}, // longer than any path
+        {QByteArray(100, 'r'), "", {}},                        // no line at all
+    };
+    for (const Case &c : cases) {
+        QLocalSocket socket;
+        socket.connectToServer(first.socketPath());
+        ASSERT_TRUE(socket.waitForConnected(1000));
+        // Byte by byte: the framing holds however the bytes arrive.
+        for (const char byte : c.request) {
+            if (socket.state() != QLocalSocket::ConnectedState)
+                break;
+            socket.write(&byte, 1);
+            socket.flush();
+            QCoreApplication::processEvents();
+        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return socket.canReadLine() || socket.state() != QLocalSocket::ConnectedState; },
+                                    3000))
+            << c.request.toPercentEncoding().constData();
+        EXPECT_EQ(socket.bytesAvailable() > 0 ? socket.readAll() : QByteArray(), c.answer) << c.request.toPercentEncoding().constData();
+        if (!c.paths.isEmpty()) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !delivered.isEmpty(); }, 3000));
+            EXPECT_EQ(delivered, QList<QStringList>{c.paths});
+            delivered.clear();
+        }
+    }
+    // A later start with paths is taken over; nothing else was delivered.
+    TSingleInstance later(Folder());
+    EXPECT_EQ(later.Claim(3000, {QStringLiteral("/only")}), TClaim::Forwarded);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !delivered.isEmpty(); }, 3000));
+    EXPECT_EQ(delivered, QList<QStringList>{{QStringLiteral("/only")}});
+}
+
 TEST_F(SingleInstanceTest, LockFolderIsMadeAndAnUnusableOneDoesNotStopTheProgram)
 {
     TSingleInstance first(Folder() + QStringLiteral("/deeper"));

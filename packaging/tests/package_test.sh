@@ -27,11 +27,12 @@ echo "$listing" | grep -Eq "^-rwxr-xr-x root/root .* \.$bindir/dizaruz$" || bad 
 for path in ./etc/ufw/applications.d/dizaruz ./usr/share/applications/org.dizaruz.dizaruz.desktop \
             ./usr/share/metainfo/org.dizaruz.dizaruz.metainfo.xml \
             ./usr/share/icons/hicolor/scalable/apps/org.dizaruz.dizaruz.svg \
-            ./usr/share/icons/hicolor/48x48/apps/org.dizaruz.dizaruz.png; do
+            ./usr/share/icons/hicolor/48x48/apps/org.dizaruz.dizaruz.png \
+            ./usr/share/kio/servicemenus/org.dizaruz.dizaruz.send.desktop ./usr/share/nemo/actions/dizaruz.nemo_action; do
   echo "$listing" | grep -q " $path$" || bad "package lacks $path"
 done
 echo "$listing" | grep -Eq 'harness|_tests|peer_driver|/usr/local/' && bad "package holds what it should not: $(echo "$listing" | grep -E 'harness|_tests|peer_driver|/usr/local/')"
-[ "$(echo "$listing" | grep -c '^-')" -eq 11 ] || bad "package holds $(echo "$listing" | grep -c '^-') files, not 11"
+[ "$(echo "$listing" | grep -c '^-')" -eq 13 ] || bad "package holds $(echo "$listing" | grep -c '^-') files, not 13"
 mkdir "$work/root"
 dpkg-deb -x "$deb" "$work/root"
 file -b "$work/root$bindir/dizaruz" | grep -q 'stripped$' || bad "the program is not stripped: $(file -b "$work/root$bindir/dizaruz")"
@@ -42,9 +43,10 @@ file -b "$work/root$bindir/dizaruz" | grep -q 'stripped$' || bad "the program is
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || bad "Version is $(dpkg-deb -f "$deb" Version)"
 depends=$(dpkg-deb -f "$deb" Depends)
 for dep in qt6-qpa-plugins libcap2-bin 'libc6 (>=' 'libqt6core6 (>=' 'libqt6gui6 (>=' 'libqt6widgets6 (>=' \
-           'libqt6network6 (>=' 'libqt6dbus6 (>=' 'libjpeg62-turbo (>=' 'libstdc++6 (>='; do
+           'libqt6network6 (>=' 'libqt6dbus6 (>=' 'libjpeg62-turbo (>=' 'libstdc++6 (>=' 'libavahi-client3 (>='; do
   [[ ", $depends," == *", $dep"* ]] || bad "Depends lacks $dep: $depends"
 done
+[[ ", $(dpkg-deb -f "$deb" Recommends)," == *", avahi-daemon,"* ]] || bad "Recommends lacks avahi-daemon: $(dpkg-deb -f "$deb" Recommends)"
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] && [ -n "$(dpkg-deb -f "$deb" Description)" ] || bad "no Maintainer or Description"
 [ "$(dpkg-deb -f "$deb" Section)" = net ] || bad "Section is $(dpkg-deb -f "$deb" Section)"
 
