@@ -63,7 +63,7 @@ public:
     {
         if (context) {
             link_ = std::make_unique<net::TTlsLink>(
-                *context, fd, [expect](const std::string &seen) { return seen == expect; }, sessionKey);
+                *context, fd, net::ExpectFingerprint(expect), sessionKey);
             link_->Handshake();
         }
     }

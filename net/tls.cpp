@@ -51,6 +51,13 @@ std::string IdleText(int ms)
 
 } // namespace
 
+TFingerprintCheck ExpectFingerprint(std::string fingerprint)
+{
+    return [expected = std::move(fingerprint)](const std::string &seen) {
+        return !expected.empty() && seen == expected;
+    };
+}
+
 TTlsContext::TTlsContext(Role role, const TIdentity *identity) : role_(role)
 {
     ctx_ = SSL_CTX_new(role == Role::Client ? TLS_client_method() : TLS_server_method());

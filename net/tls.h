@@ -52,6 +52,9 @@ public:
 // Decides about the peer's certificate by its fingerprint (64 lowercase
 // hex digits): true accepts. Runs on the link's thread, during Handshake.
 using TFingerprintCheck = std::function<bool(const std::string &fingerprint)>;
+// A check that accepts exactly one fingerprint (a client that knows whom it
+// connects to: the pinned or announced key); an empty one accepts nothing.
+TFingerprintCheck ExpectFingerprint(std::string fingerprint);
 
 class TTlsContext {
 public:

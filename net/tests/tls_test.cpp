@@ -69,11 +69,6 @@ private:
     std::string path_;
 };
 
-TFingerprintCheck Expect(const std::string &fingerprint)
-{
-    return [fingerprint](const std::string &seen) { return seen == fingerprint; };
-}
-
 // The text of what f raised: "" when it ran through, "refused: ..." for a
 // refusal, "tls: ..." for another TLS failure.
 std::string Outcome(const std::function<void()> &f)
@@ -184,8 +179,8 @@ TEST_F(Tls, HandshakeAcceptsOnlyTheExpectedCertificates)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         auto [cfd, sfd] = TcpPair();
-        TTlsLink client(*c.client, cfd.fd, Expect(c.clientExpects));
-        TTlsLink server(bobServer, sfd.fd, Expect(c.serverExpects));
+        TTlsLink client(*c.client, cfd.fd, ExpectFingerprint(c.clientExpects));
+        TTlsLink server(bobServer, sfd.fd, ExpectFingerprint(c.serverExpects));
         client.IdleLimitMs = server.IdleLimitMs = 5000;
         std::string heard;
         const auto [co, so] = RunPair(
@@ -222,8 +217,8 @@ TEST_F(Tls, SecondConnectionResumesAndIsStillChecked)
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         auto [cfd, sfd] = TcpPair();
-        TTlsLink client(clientContext, cfd.fd, Expect(expected[round]), bob->Fingerprint());
-        TTlsLink server(serverContext, sfd.fd, Expect(alice->Fingerprint()));
+        TTlsLink client(clientContext, cfd.fd, ExpectFingerprint(expected[round]), bob->Fingerprint());
+        TTlsLink server(serverContext, sfd.fd, ExpectFingerprint(alice->Fingerprint()));
         client.IdleLimitMs = server.IdleLimitMs = 5000;
         const auto [co, so] = RunPair(
             [&] {
@@ -272,8 +267,8 @@ TEST_F(Tls, FileArrivesByteIdentical)
     TTlsContext clientContext(TTlsContext::Role::Client, alice);
     TTlsContext serverContext(TTlsContext::Role::Server, bob);
     auto [cfd, sfd] = TcpPair();
-    TTlsLink client(clientContext, cfd.fd, Expect(bob->Fingerprint()));
-    TTlsLink server(serverContext, sfd.fd, Expect(alice->Fingerprint()));
+    TTlsLink client(clientContext, cfd.fd, ExpectFingerprint(bob->Fingerprint()));
+    TTlsLink server(serverContext, sfd.fd, ExpectFingerprint(alice->Fingerprint()));
     client.IdleLimitMs = server.IdleLimitMs = 10000;
     std::string received;
     std::int64_t reported = 0;
@@ -333,8 +328,8 @@ TEST_F(Tls, FlippedByteInARecordResetsAndDeliversNothing)
             }
         }
     });
-    TTlsLink client(clientContext, cfd.fd, Expect(bob->Fingerprint()));
-    TTlsLink server(serverContext, sfd.fd, Expect(alice->Fingerprint()));
+    TTlsLink client(clientContext, cfd.fd, ExpectFingerprint(bob->Fingerprint()));
+    TTlsLink server(serverContext, sfd.fd, ExpectFingerprint(alice->Fingerprint()));
     client.IdleLimitMs = server.IdleLimitMs = 5000;
     std::size_t delivered = 0;
     const auto [co, so] = RunPair(
