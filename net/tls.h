@@ -56,6 +56,10 @@ using TFingerprintCheck = std::function<bool(const std::string &fingerprint)>;
 // connects to: the pinned or announced key); an empty one accepts nothing.
 TFingerprintCheck ExpectFingerprint(std::string fingerprint);
 
+// The settings of one role and, on a client, the sessions kept per peer for
+// resumption; on a server, the key of its session tickets. One of each role
+// per process, shared by both services, so that a ticket from one port
+// resumes on the other. Outlives every link made from it.
 class TTlsContext {
 public:
     enum class Role { Client, Server };
