@@ -195,19 +195,19 @@ void TForm1::NMMSGServ1MSG(const std::vector<TEffect> &effects)
         // One failure (a state file that cannot be written) stops nothing after it.
         RunGuarded([&] {
             switch (e.kind) {
-            case Kind::RemoteName:
+            case Kind::PeerName:
                 SetTextOf(Edit_RemoteComputerName, e.text);
                 break;
-            case Kind::RemoteIP:
+            case Kind::PeerAddress:
                 SetTextOf(Edit_RemoteComputerIP, e.text);
                 break;
-            case Kind::MsgEnabled:
+            case Kind::Introduced:
                 SB_msg->setEnabled(e.on);
                 break;
-            case Kind::SendEnabled:
+            case Kind::CanSend:
                 SB_send->setEnabled(e.on);
                 break;
-            case Kind::HelpEnabled:
+            case Kind::Idle:
                 SB_Help->setEnabled(e.on);
                 break;
             case Kind::Receiving:
@@ -224,16 +224,16 @@ void TForm1::NMMSGServ1MSG(const std::vector<TEffect> &effects)
             case Kind::Pending:
                 SetTextOf(Label_RecivNow, e.text);
                 break;
-            case Kind::ClearReceived:
+            case Kind::BatchStarted:
                 ListF_recv->clear();
                 break;
             case Kind::Chat:
                 LogChatLine(e.text, e.value);
                 break;
-            case Kind::Ini:
+            case Kind::Remember:
                 files_.writeIni(e.text, e.key, dz::Cp1251ToUtf8(e.value));
                 break;
-            case Kind::Received:
+            case Kind::Stored:
                 NMStrmServ1MSG(e.text, e.value);
                 break;
             case Kind::Free:

@@ -130,7 +130,7 @@ public:
             Failed(e.what());
             throw;
         }
-        session_.core_.Stored(sFrom_, plan.name);
+        session_.core_.Stored(sFrom_, plan.name, plan.path());
     }
     void Abandon() noexcept override { file_.Abandon(); }
 
