@@ -201,9 +201,6 @@ public:
     // Called on the message sender's thread when NMMsg1 cannot resolve its
     // host: the core notes it, and the user is told on the GUI thread.
     void NMMsg1InvalidHost(bool &Handled);
-    // The longest chat text: "MSG|" and it must fit the message service's
-    // four-digit length field.
-    static constexpr int kMaxChatBytes = 9999 - 4;
     // The ordered hand-over of the effects to this thread.
     dz::peer::TOrderedWork &Work() const;
     dz::peer::TPeerSession &Session() const { return *session_; }

@@ -89,21 +89,15 @@ void TForm1::SB_msgClick()
     const std::string text = TrimBox(Edit_Mess);
     if (text.empty())
         return;
-    if (text.size() > static_cast<std::size_t>(kMaxChatBytes)) {
-        // The four-digit length field cannot frame it; the text stays for editing.
-        dialogs_->message(this, AppCaption(),
-                          QStringLiteral("Сообщение слишком длинное: %1 символов, можно не более %2.")
-                              .arg(text.size())
-                              .arg(kMaxChatBytes));
-        return;
-    }
+    const dz::peer::TOutcome chat = Core().Chat(text);
+    ShowDecided();
+    if (chat.send.empty())
+        return; // refused: the text stays for editing
     // The box is free for the next line at once; a line that could not be
     // sent comes back, and only a delivered line is logged.
     Edit_Mess->clear();
     Edit_Mess->setFocus();
     const QPointer<TForm1> self(this);
-    dz::peer::TOutcome chat;
-    chat.send = {dz::peer::TPeerCore::ChatMessage(text)};
     session_->Send(chat, [self, text](const std::string &error) {
         if (!self)
             return;
@@ -254,6 +248,13 @@ void TForm1::NMMSGServ1MSG(const std::vector<TEffect> &effects)
             case Kind::BatchEnded:
                 // Before FreeFlag says the batch is over.
                 Desktop->BatchEnded(e.text);
+                break;
+            case Kind::ChatTooLong:
+                // The four-digit length field cannot frame it.
+                dialogs_->message(this, AppCaption(),
+                                  QStringLiteral("Сообщение слишком длинное: %1 символов, можно не более %2.")
+                                      .arg(e.number)
+                                      .arg(dz::peer::TPeerCore::kMaxChatBytes));
                 break;
             case Kind::Notice:
                 // Work from the peer goes on while the user reads it.

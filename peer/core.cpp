@@ -99,6 +99,8 @@ std::string TEffect::Describe() const
         return "BatchEnded " + text;
     case Kind::Arriving:
         return "Arriving";
+    case Kind::ChatTooLong:
+        return "ChatTooLong=" + std::to_string(number);
     }
     return "?";
 }
@@ -183,6 +185,14 @@ TEffect TPeerCore::ServerHosts() const
 TOutgoing TPeerCore::ChatMessage(const std::string &text)
 {
     return {"MSG|" + text};
+}
+
+TOutcome TPeerCore::Chat(const std::string &text)
+{
+    std::lock_guard lock(mutex_);
+    if (text.size() > static_cast<std::size_t>(kMaxChatBytes))
+        return Finish({{}, {Number(Kind::ChatTooLong, static_cast<int>(text.size()))}});
+    return Finish({{ChatMessage(text)}, {}});
 }
 
 TOutcome TPeerCore::StartRun()

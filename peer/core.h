@@ -44,6 +44,7 @@ struct TEffect {
         Notice,       // a failure of work received from the peer (UTF-8 `text`), shown without stopping later work
         BatchEnded,   // the peer `text` ended a batch this copy received (before Free says so)
         Arriving,     // a file from the peer has begun to arrive
+        ChatTooLong,  // a chat line of `number` bytes was not sent: at most kMaxChatBytes go in one message
     };
     Kind kind;
     std::string text;
@@ -120,6 +121,12 @@ public:
     TOutcome Connected(const std::string &remote);
     // "MSG|" + text.
     static TOutgoing ChatMessage(const std::string &text);
+    // The longest chat text: "MSG|" and it must fit the message service's
+    // four-digit length field.
+    static constexpr int kMaxChatBytes = 9999 - 4;
+    // A chat line the user typed (trimmed, not empty): the message, or,
+    // for a text too long to frame, nothing to send and ChatTooLong.
+    TOutcome Chat(const std::string &text);
     // A send run begins: the indicators, and "Send_Start".
     TOutcome StartRun();
     // A send run is over (its last step, a failed step, or a cancel):

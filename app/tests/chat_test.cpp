@@ -342,17 +342,17 @@ TEST_F(ChatTest, ChatLineTooLongToFrameIsRefusedAndKept)
     f->NMMsg1->Port = peer.port();
 
     // Cyrillic letters are one byte each in Windows-1251.
-    const QString tooLong = QString(TForm1::kMaxChatBytes + 1, QChar(0x0416));
+    const QString tooLong = QString(dz::peer::TPeerCore::kMaxChatBytes + 1, QChar(0x0416));
     f->Edit_Mess->setText(tooLong);
     f->SB_msgClick();
     ASSERT_EQ(dialogs->messages.size(), 1u);
-    EXPECT_TRUE(dialogs->messages[0].text.contains(QString::number(TForm1::kMaxChatBytes)));
+    EXPECT_TRUE(dialogs->messages[0].text.contains(QString::number(dz::peer::TPeerCore::kMaxChatBytes)));
     EXPECT_EQ(f->Edit_Mess->text(), tooLong);
     EXPECT_TRUE(Lines(*f).empty());
     PumpFor(50);
     EXPECT_EQ(peer.count(), 0u);
 
-    f->Edit_Mess->setText(tooLong.left(TForm1::kMaxChatBytes));
+    f->Edit_Mess->setText(tooLong.left(dz::peer::TPeerCore::kMaxChatBytes));
     f->SB_msgClick();
     ASSERT_TRUE(PumpUntil([&] { return peer.count() == 1; }));
     EXPECT_EQ(peer.messages()[0].text.size(), 9999u);

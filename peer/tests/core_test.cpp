@@ -363,6 +363,13 @@ TEST(CoreTest, TheUsersOwnActions)
     EXPECT_TRUE(s.core.FreeFlag()) << "sending does not change the free flag";
     EXPECT_EQ(Rendered(s.core, s.core.EndRun(true)), Strings{"Send_End"});
     EXPECT_TRUE(s.core.EndRun(false).send.empty());
+
+    // A chat line goes whole up to what the length field can frame, and is refused beyond.
+    const std::string longest(TPeerCore::kMaxChatBytes, 'x');
+    EXPECT_EQ(Rendered(s.core, s.core.Chat(longest)), Strings{"MSG|" + longest});
+    const TOutcome tooLong = s.core.Chat(longest + "y");
+    EXPECT_TRUE(tooLong.send.empty());
+    EXPECT_EQ(Describe(tooLong.effects), Strings{"ChatTooLong=9996"});
 }
 
 // Two cores pass their messages to each other, as two copies would.
