@@ -2,6 +2,7 @@
 
 #include "peer/receive.h"
 
+#include <algorithm>
 #include <map>
 
 namespace dz::peer {
@@ -74,10 +75,11 @@ QVariant TReceiveLogModel::data(const QModelIndex &index, int role) const
     return {};
 }
 
-void TReceiveLogModel::Prepend(const QString &text, const QString &path)
+void TReceiveLogModel::Insert(int row, const QString &text, const QString &path)
 {
-    beginInsertRows({}, 0, 0);
-    rows_.insert(rows_.begin(), {text, path});
+    row = std::clamp(row, 0, Count());
+    beginInsertRows({}, row, row);
+    rows_.insert(rows_.begin() + row, {text, path});
     endInsertRows();
 }
 

@@ -28,7 +28,8 @@ public:
 
     int Count() const { return static_cast<int>(rows_.size()); }
     // A new row at the top (the newest first).
-    void Prepend(const QString &text, const QString &path);
+    void Prepend(const QString &text, const QString &path) { Insert(0, text, path); }
+    void Insert(int row, const QString &text, const QString &path);
     void Clear();
     QString Text(int row) const;
     // The path the row's file was stored at; empty when not known.

@@ -292,13 +292,13 @@ void TSendRun::StepDone(std::uint64_t run, TId id, const std::string &error)
         // The run ends at its row: the row stays, checked, for a later run.
         // The peer hears that the batch is over where the message service still works.
         if (listener_.stepEnded)
-            listener_.stepEnded(false);
+            listener_.stepEnded(id, false);
         return Finish(true, error);
     }
     ++totals_.filesDone;
     totals_.bytesDone += stepSize_;
     if (listener_.stepEnded)
-        listener_.stepEnded(true);
+        listener_.stepEnded(id, true);
     // The step finds its own row again, wherever it is now; a row deleted
     // meanwhile touches no other.
     if (const int p = list_.RowOf(id); p >= 0) {

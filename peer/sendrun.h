@@ -127,7 +127,7 @@ public:
     struct TListener {
         std::function<void(TId row)> stepStarted;     // the row's file begins to go
         std::function<void(std::int64_t size)> opened; // its size, once open
-        std::function<void(bool sent)> stepEnded;
+        std::function<void(TId row, bool sent)> stepEnded; // the row is still listed
         std::function<void()> listChanged;  // a sent row left the list
         std::function<void()> totalsChanged;
         std::function<void()> ended;        // the run is over (its end, a failure or a cancel)

@@ -12,6 +12,7 @@
 #include "services/nmstrm.h"
 #include "util/codepage.h"
 
+#include <QPointer>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QToolButton>
@@ -209,8 +210,12 @@ protected:
     void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
 
     std::string FsFolder(const std::string &sub) const { return tmp.path().toStdString() + "/" + sub + "/"; }
+    // Waits for the state files every window has written so far.
     std::string ReadFile(const std::string &sub, const std::string &name) const
     {
+        for (const QPointer<TForm1> &w : windows)
+            if (w)
+                w->FlushStateFiles();
         std::ifstream in(FsFolder(sub) + name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
@@ -229,6 +234,7 @@ protected:
         config.clock = clock;
         config.desktopBus = desktopBus;
         auto form = std::make_unique<TForm1>(config);
+        windows.push_back(form.get());
         form->FormCreate();
         form->SetThisComputer(name, ip);
         return form;
@@ -277,6 +283,7 @@ protected:
     std::shared_ptr<TFakeDialogs> dialogs = std::make_shared<TFakeDialogs>();
     std::shared_ptr<TFakeClock> clock = std::make_shared<TFakeClock>();
     QString desktopBus; // the windows' desktop services; none by default
+    std::vector<QPointer<TForm1>> windows; // every window made, to flush their state files
 };
 
 } // namespace peer

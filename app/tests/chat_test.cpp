@@ -6,7 +6,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
@@ -225,14 +225,14 @@ TEST_F(ChatTest, ReceivingStateFollowsSendStartAndSendEnd)
     EXPECT_FALSE(f->Label_YesReciv->isHidden());
     EXPECT_FALSE(f->SB_send->isEnabled());
     EXPECT_FALSE(f->SB_Help->isEnabled());
-    EXPECT_EQ(f->ListF_recv->count(), 0);
+    EXPECT_EQ(RowCount(f->ListF_recv), 0);
     EXPECT_TRUE(f->Label_RecivNow->text().isEmpty());
 
     Deliver(*f, "File_Start|a=b.txt");
     EXPECT_EQ(f->Label_RecivNow->text(), QStringLiteral("a=b.txt"));
     AddRow(f->ListF_recv, "a=b.txt", false);
     Deliver(*f, "Send_Start"); // ignored while receiving
-    EXPECT_EQ(f->ListF_recv->count(), 1);
+    EXPECT_EQ(RowCount(f->ListF_recv), 1);
     EXPECT_EQ(f->Label_RecivNow->text(), QStringLiteral("a=b.txt"));
     Deliver(*f, "File_End|a=b.txt");
     EXPECT_EQ(f->Label_RecivNow->text(), QStringLiteral("a=b.txt"));

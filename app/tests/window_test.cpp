@@ -13,7 +13,7 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSplitter>
@@ -276,10 +276,12 @@ TEST_F(WindowTest, GeneralErrorReportGetsWhatAHandlerThrows)
     WriteFile("a.txt", "x");
     dialogs->openFilesAnswers.push_back({QString::fromStdString(FsPath("a.txt"))});
     f.SB_FileAdd->click(); // through the real signal connection
+    // The list is written on the writer's thread, which reports to this one.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs->messages.empty(); }, 5000));
     ASSERT_EQ(dialogs->messages.size(), 1u);
     EXPECT_EQ(dialogs->messages[0].text, dz::ToQString("Cannot create file " + Folder() + "~ListFile_send.txt"));
     EXPECT_EQ(dialogs->messages[0].caption, AppCaption());
-    EXPECT_EQ(f.ListF_send->count(), 1); // the change stays on screen
+    EXPECT_EQ(RowCount(f.ListF_send), 1); // the change stays on screen
 
     // Whatever is thrown, the report gets a text and the caller goes on.
     EXPECT_FALSE(RunGuarded([] { throw 42; }));
