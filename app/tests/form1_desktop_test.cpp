@@ -235,6 +235,30 @@ TEST(FilesArrivedText, RussianNumberForms)
         EXPECT_EQ(TForm1Desktop::FilesArrivedText(count), QString::fromUtf8(text)) << count;
 }
 
+// A received row remembers where its file went: a later change of the
+// receive folder, or a restart, still opens that file; the list file keeps
+// its rows as ever.
+TEST_F(DesktopWindowTest, ARowOpensItsFileWhereItWasStoredAfterAFolderChangeAndARestart)
+{
+    auto [a, b] = ConnectedPair();
+    Touch("src", "отчёт.txt");
+    AddRowUtf8(a->ListF_send, FsFolder("src") + "отчёт.txt", true, true);
+    a->SB_sendClick();
+    // The batch's end saves the list.
+    ASSERT_TRUE(PumpUntil([&] { return RowCount(b->ListF_recv) == 1 && b->Label_YesReciv->isHidden(); }, 15000));
+    const std::string row = RowText(b->ListF_recv, 0);
+    fs::create_directories(FsFolder("other"));
+    Touch("other", "отчёт.txt"); // a file of the same name in the new folder is not the one received
+    for (int round = 0; round < 2; ++round) {
+        b->ShowReceiveFolder(FsFolder("other"));
+        dialogs->openedUrls.clear();
+        b->ReceivePage->OpenRow(0);
+        EXPECT_EQ(dialogs->openedUrls, std::vector<QUrl>{FileUrl("in", "отчёт.txt")}) << "round " << round;
+        EXPECT_EQ(ReadFile("b", "~ListFile_reciv.txt"), row + "\r\n");
+        b = MakeWindow("b", "127.0.0.2", "192.168.0.2"); // the old one goes first
+    }
+}
+
 class NotificationTest : public DesktopWindowTest {
 protected:
     void SetUp() override

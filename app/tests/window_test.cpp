@@ -6,6 +6,7 @@
 #include "FormFixture.h"
 #include "Guard.h"
 #include "util/errors.h"
+#include "util/settings.h"
 
 #include <QAction>
 #include <QGroupBox>
@@ -307,3 +308,31 @@ TEST_F(WindowTest, ErrorReportIsHandedBackWhenTheWindowGoes)
 }
 
 } // namespace
+
+// The size the user leaves the window at comes back, never below the design's.
+TEST_F(WindowTest, TheWindowKeepsItsSizeInTheSettingsStore)
+{
+    const struct {
+        const char *file; // the settings file as it stands before start
+        QSize size;       // the window's size at start
+    } cases[] = {
+        {"", QSize(378, 408)},
+        {R"({"window.size": [500, 600]})", QSize(500, 600)},
+        {R"({"window.size": [100, 900]})", QSize(378, 900)},
+        {R"({"window.size": "big"})", QSize(378, 408)},
+        {"not json", QSize(378, 408)},
+    };
+    for (const auto &c : cases) {
+        WriteFile(dz::TSettingsStore::kFileName, c.file);
+        TForm1 &f = Start();
+        EXPECT_EQ(f.size(), c.size) << c.file;
+    }
+    TForm1 &f = Start();
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    f.resize(450, 520);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.size() == QSize(450, 520); }, 5000));
+    EXPECT_TRUE(f.close());
+    EXPECT_EQ(Start().size(), QSize(450, 520));
+    EXPECT_EQ(ReadFile("Dizaruz.ini").find("size"), std::string::npos); // the INI keeps only its own keys
+}
