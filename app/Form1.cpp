@@ -264,10 +264,12 @@ void TForm1::closeEvent(QCloseEvent *event)
 {
     bool canClose = true;
     // A close handler that failed keeps the window open, as a refusal would.
-    if (RunGuarded([&] { FormCloseQuery(canClose); }) && canClose)
+    if (RunGuarded([&] { FormCloseQuery(canClose); }) && canClose) {
+        closing_ = goodbyeSaid_ = false; // a window shown again says goodbye again
         event->accept();
-    else
+    } else {
         event->ignore();
+    }
 }
 
 QStringList DroppedFiles(const QMimeData *mime)

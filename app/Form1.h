@@ -10,9 +10,8 @@
 // views that own them.
 //
 // Everything here runs on the GUI thread, and nothing here waits for the
-// network or the disk, except a close, which waits briefly (bounded) for the
-// goodbye. No handler lets an exception out: whatever a handler throws ends
-// it and goes to the general error report (see Guard.h).
+// network or the disk. No handler lets an exception out: whatever a handler
+// throws ends it and goes to the general error report (see Guard.h).
 
 #include "Dialogs.h"
 #include "ProgressRow.h"
@@ -158,8 +157,10 @@ public:
     void SpeedButton2Click();
     // Key: 13 for Enter (either Return key), otherwise Qt's key code.
     virtual void FormKeyDown(quint16 &Key, Qt::KeyboardModifiers Shift);
-    // Never refuses. Ends a send run ("Send_End" before the goodbye), then
-    // waits (bounded) for the goodbye to go out.
+    // Ends a send run ("Send_End" before the goodbye) and says goodbye.
+    // While the goodbye is on its way CanClose is false, and the window
+    // closes itself once it went or could not go (bounded); the window's
+    // thread never waits for it.
     void FormCloseQuery(bool &CanClose);
     void SB_FileAddClick();
     // Adds files (UTF-8 paths) to the send list as a drop does: existing
@@ -260,6 +261,8 @@ private:
     bool identityGiven_ = false;
     bool identityKnown_ = false;
     std::optional<std::string> connectWhenKnown_;
+    bool closing_ = false;     // the goodbye is on its way
+    bool goodbyeSaid_ = false; // it went, or its wait ended
 };
 
 // The local files among dropped URLs, as UTF-8 paths, in their order.

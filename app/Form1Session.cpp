@@ -182,17 +182,34 @@ void TForm1::FormKeyDown(quint16 &Key, Qt::KeyboardModifiers Shift)
 void TForm1::FormCloseQuery(bool &CanClose)
 {
     CanClose = true;
+    if (goodbyeSaid_)
+        return; // the goodbye went, or its wait ended: the window goes now
+    if (closing_) {
+        CanClose = false; // still waiting for it
+        return;
+    }
     // A list that cannot be saved is told, and does not keep the window open.
     RunGuarded([&] { SaveChangedListFiles(); });
     settings_->Save();
     // A send run ends here: "Send_End" goes before the goodbye.
     CancelRun();
-    const std::string error =
-        dz::peer::SayGoodbye(*session_, PeerBox->RemoteName(), PeerBox->RemoteAddress(), kGoodbyeWait);
-    if (!error.empty())
-        // Told in a notice that waits for nobody: an unreachable peer must
-        // keep neither the window nor the process.
-        dialogs_->notice(this, AppCaption(), QString::fromStdString(error));
+    // The window goes on serving its events while the goodbye goes out (a
+    // peer in this process accepts on this thread), and closes itself then.
+    const QPointer<TForm1> self(this);
+    closing_ = dz::peer::SayGoodbye(*session_, PeerBox->RemoteName(), PeerBox->RemoteAddress(), kGoodbyeWait, *this,
+                                    [self](const std::string &error) {
+                                        if (!self)
+                                            return;
+                                        self->goodbyeSaid_ = true;
+                                        // Told in a notice that waits for nobody: an unreachable
+                                        // peer must keep neither the window nor the process.
+                                        if (!error.empty())
+                                            self->dialogs_->notice(self, AppCaption(),
+                                                                   QString::fromStdString(error));
+                                        if (self->closing_)
+                                            self->close();
+                                    });
+    CanClose = !closing_;
 }
 
 void TForm1::NMMsg1InvalidHost(bool &Handled)

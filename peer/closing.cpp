@@ -1,34 +1,37 @@
 #include "closing.h"
 
-#include "net/notify.h"
 #include "peer/session.h"
 
+#include <QPointer>
+#include <QTimer>
+
 #include <memory>
+#include <utility>
 
 namespace dz::peer {
 
-std::string SayGoodbye(TPeerSession &session, const std::string &nameBox, const std::string &ipBox,
-                       std::chrono::milliseconds limit)
+bool SayGoodbye(TPeerSession &session, const std::string &nameBox, const std::string &ipBox,
+                std::chrono::milliseconds limit, QObject &context, std::function<void(const std::string &error)> done)
 {
     const TOutcome goodbye = session.Core().Goodbye(nameBox, ipBox);
-    if (goodbye.send.empty())
-        return {};
-    auto error = std::make_shared<std::string>();
-    auto done = std::make_shared<bool>(false);
-    session.Send(goodbye, [error, done](const std::string &e) {
-        *error = e;
-        *done = true;
+    if (goodbye.send.empty()) {
+        done({});
+        return false;
+    }
+    // Whichever comes first, the answer or the limit, ends the wait.
+    auto finish = std::make_shared<std::function<void(const std::string &)>>(std::move(done));
+    const QPointer<QObject> alive(&context);
+    session.Send(goodbye, [finish, alive](const std::string &error) {
+        if (alive && *finish)
+            std::exchange(*finish, {})(error);
     });
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!*done && std::chrono::steady_clock::now() < end) {
-        net::Pump();
-        net::WaitForActivity(-1, 0, 5);
-    }
-    if (!*done) {
+    QTimer::singleShot(limit, &context, [finish, &session] {
+        if (!*finish)
+            return;
         session.Outbox().CancelAll();
-        return "The goodbye could not be delivered: the other computer does not answer";
-    }
-    return *error;
+        std::exchange(*finish, {})("The goodbye could not be delivered: the other computer does not answer");
+    });
+    return true;
 }
 
 } // namespace dz::peer

@@ -1,21 +1,25 @@
 #pragma once
 // The last words of a copy that closes: the goodbye ("By="), when the core
-// says one is due, and a bounded wait for it to go out. A send run must be
+// says one is due, and a bounded wait for it to go out, without waiting on
+// the owner thread (which goes on serving its events). A send run must be
 // ended first (its "Send_End" goes before the goodbye).
 
+#include <QObject>
+
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace dz::peer {
 
 class TPeerSession;
 
-// nameBox, ipBox: the remote boxes as they stand. Waits at most limit,
-// serving the network layer's notifications on this thread meanwhile (a
-// peer in this same process accepts on it); after that everything the
-// outbox still holds is cut. Returns "" when the goodbye went or none was
-// due, else what went wrong (UTF-8). Owner thread only.
-std::string SayGoodbye(TPeerSession &session, const std::string &nameBox, const std::string &ipBox,
-                       std::chrono::milliseconds limit);
+// Says the goodbye for the remote boxes as they stand (nameBox, ipBox).
+// done runs once on the owner thread: at once when no goodbye is due, when
+// it went, or after limit, when everything the outbox still holds is cut;
+// with "" when all is well, else what went wrong (UTF-8). context: done is
+// dropped when it is gone. Returns whether a goodbye is on its way.
+bool SayGoodbye(TPeerSession &session, const std::string &nameBox, const std::string &ipBox,
+                std::chrono::milliseconds limit, QObject &context, std::function<void(const std::string &error)> done);
 
 } // namespace dz::peer

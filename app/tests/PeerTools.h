@@ -193,6 +193,14 @@ inline std::string PumpForReply(const dz::test::RawFd &fd, int timeoutMs = 5000)
     return reply;
 }
 
+// Closes a window as the user does, and waits (bounded) until it has said
+// its goodbye and gone.
+inline bool CloseWindow(QWidget &window)
+{
+    window.close();
+    return PumpUntil([&] { return !window.isVisible(); });
+}
+
 // Connects to a window's message server and sends one message; the reply
 // comes once the GUI thread has pumped (accepts happen there).
 inline std::string SendToWindow(int port, const std::string &from, const std::string &text)

@@ -79,7 +79,7 @@ TEST_F(ChatTest, TwoWindowsIntroduceChatSayGoodbyeAndMeetAgain)
 
     // Goodbye: a closes, b forgets it and is free again.
     a->show();
-    EXPECT_TRUE(a->close());
+    EXPECT_TRUE(CloseWindow(*a));
     ASSERT_TRUE(PumpUntil([&] { return b->Edit_RemoteComputerIP->text().isEmpty(); }));
     EXPECT_TRUE(b->Edit_RemoteComputerName->text().isEmpty());
     EXPECT_FALSE(b->SB_msg->isEnabled());
@@ -131,7 +131,7 @@ TEST_F(ChatTest, ConnectingSideSendsTheExactTexts)
     EXPECT_EQ(Lines(*f), std::vector<std::string>{"14:03:27|ALPHA | a=b|c"});
 
     f->show();
-    EXPECT_TRUE(f->close());
+    EXPECT_TRUE(CloseWindow(*f));
     ASSERT_EQ(peer.count(), 5u);
     EXPECT_EQ(peer.messages()[4].text, "By=ALPHA|192.168.0.1");
     EXPECT_TRUE(dialogs->messages.empty());
@@ -405,18 +405,18 @@ TEST_F(ChatTest, GoodbyeRules)
 
     // No address: no goodbye.
     f->Edit_RemoteComputerName->setText(QStringLiteral("BETA"));
-    EXPECT_TRUE(f->close());
+    EXPECT_TRUE(CloseWindow(*f));
     // An erased name: no goodbye either.
     f->show();
     f->Edit_RemoteComputerName->setText(QStringLiteral("  "));
     f->Edit_RemoteComputerIP->setText(QStringLiteral("10.0.0.2"));
-    EXPECT_TRUE(f->close());
+    EXPECT_TRUE(CloseWindow(*f));
     EXPECT_TRUE(f->Edit_RemoteComputerName->text().isEmpty());
     // After an invalid host: none until the next connect.
     f->show();
     f->Edit_RemoteComputerName->setText(QStringLiteral("BETA"));
     f->Core().InvalidHost();
-    EXPECT_TRUE(f->close());
+    EXPECT_TRUE(CloseWindow(*f));
     PumpFor(50);
     EXPECT_EQ(peer.count(), 0u);
     EXPECT_EQ(f->InvalidHostCode, 1);
@@ -425,7 +425,7 @@ TEST_F(ChatTest, GoodbyeRules)
     // connect to nowhere resets the code, and leaves the hosts as they were.)
     f->show();
     f->Core().Connect("");
-    EXPECT_TRUE(f->close());
+    EXPECT_TRUE(CloseWindow(*f));
     ASSERT_EQ(peer.count(), 1u);
     EXPECT_EQ(peer.messages()[0].text, "By=ALPHA|1.2.3.4");
 }
@@ -438,7 +438,7 @@ TEST_F(ChatTest, UndeliverableGoodbyeIsReportedAndTheWindowClosesAnyway)
     f->Edit_RemoteComputerName->setText(QStringLiteral("BETA"));
     f->Edit_RemoteComputerIP->setText(QStringLiteral("10.0.0.2"));
     f->show();
-    EXPECT_TRUE(f->close());
+    EXPECT_TRUE(CloseWindow(*f));
     EXPECT_FALSE(f->isVisible());
     // Told in a notice that waits for nobody, so the process can end.
     EXPECT_TRUE(dialogs->messages.empty());

@@ -150,7 +150,7 @@ TEST_F(StreamingTest, ClosingMidTransferCutsTheFileAndEndsQuickly)
         }
         a->show();
         const auto start = Clock::now();
-        EXPECT_TRUE(a->close());
+        EXPECT_TRUE(CloseWindow(*a));
         a.reset();
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EXPECT_LT(took, 2000) << (peerGone ? "peer gone" : "peer there");
