@@ -317,7 +317,7 @@ TEST_F(ChatTest, EnterAnywhereSendsTheChatLineAndBlankSendsNothing)
     f->Edit_Mess->setText(QStringLiteral("   "));
     QTest::keyClick(f->Edit_RemoteComputerName, Qt::Key_Return);
     EXPECT_TRUE(f->Edit_Mess->text().isEmpty());
-    PumpFor(50);
+    ASSERT_TRUE(f->Session().Outbox().WaitIdle(std::chrono::seconds(5))); // whatever was sent has arrived
     EXPECT_EQ(peer.count(), 0u);
 
     // Enter in the remote-name box sends the chat line; it does not connect.
@@ -349,7 +349,7 @@ TEST_F(ChatTest, ChatLineTooLongToFrameIsRefusedAndKept)
     EXPECT_TRUE(dialogs->messages[0].text.contains(QString::number(dz::peer::TPeerCore::kMaxChatBytes)));
     EXPECT_EQ(f->Edit_Mess->text(), tooLong);
     EXPECT_TRUE(Lines(*f).empty());
-    PumpFor(50);
+    ASSERT_TRUE(f->Session().Outbox().WaitIdle(std::chrono::seconds(5)));
     EXPECT_EQ(peer.count(), 0u);
 
     f->Edit_Mess->setText(tooLong.left(dz::peer::TPeerCore::kMaxChatBytes));
@@ -417,9 +417,9 @@ TEST_F(ChatTest, GoodbyeRules)
     f->Edit_RemoteComputerName->setText(QStringLiteral("BETA"));
     f->Core().InvalidHost();
     EXPECT_TRUE(CloseWindow(*f));
-    PumpFor(50);
+    ASSERT_TRUE(f->Session().Outbox().WaitIdle(std::chrono::seconds(5)));
     EXPECT_EQ(peer.count(), 0u);
-    EXPECT_EQ(f->InvalidHostCode, 1);
+    EXPECT_TRUE(PumpUntil([&] { return f->InvalidHostCode == 1; })); // the core's fact, shown
 
     // The goodbye goes to the current Host, whatever the box says now. (A
     // connect to nowhere resets the code, and leaves the hosts as they were.)
