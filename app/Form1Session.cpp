@@ -197,10 +197,13 @@ void TForm1::FormCloseQuery(bool &CanClose)
     // peer in this process accepts on this thread), and closes itself then.
     const QPointer<TForm1> self(this);
     closing_ = dz::peer::SayGoodbye(*session_, PeerBox->RemoteName(), PeerBox->RemoteAddress(), kGoodbyeWait, *this,
-                                    [self](const std::string &error) {
+                                    [self](bool answered, std::string error) {
                                         if (!self)
                                             return;
                                         self->goodbyeSaid_ = true;
+                                        if (!answered)
+                                            error = "The goodbye could not be delivered: the other "
+                                                    "computer does not answer";
                                         // Told in a notice that waits for nobody: an unreachable
                                         // peer must keep neither the window nor the process.
                                         if (!error.empty())

@@ -16,10 +16,12 @@ class TPeerSession;
 
 // Says the goodbye for the remote boxes as they stand (nameBox, ipBox).
 // done runs once on the owner thread: at once when no goodbye is due, when
-// it went, or after limit, when everything the outbox still holds is cut;
-// with "" when all is well, else what went wrong (UTF-8). context: done is
-// dropped when it is gone. Returns whether a goodbye is on its way.
+// the peer answered it, or after limit (answered false), when everything
+// the outbox still holds is cut. error: what went wrong sending it (UTF-8),
+// "" when all is well. context: done is dropped when it is gone. Returns
+// whether a goodbye is on its way.
+using TGoodbyeDone = std::function<void(bool answered, const std::string &error)>;
 bool SayGoodbye(TPeerSession &session, const std::string &nameBox, const std::string &ipBox,
-                std::chrono::milliseconds limit, QObject &context, std::function<void(const std::string &error)> done);
+                std::chrono::milliseconds limit, QObject &context, TGoodbyeDone done);
 
 } // namespace dz::peer
