@@ -209,8 +209,11 @@ public:
     // Waits until every state file written so far is on disk (bounded).
     bool FlushStateFiles();
     void ShowReceiveFolder(const std::string &folder);
-    // The program's own per-user settings (window size...).
+    // The program's own per-user settings (window size...): set values
+    // here, then SaveSettings(), which writes them on the writer's thread
+    // (they are saved at close too).
     dz::TSettingsStore &Settings() const { return *settings_; }
+    void SaveSettings();
 
     const std::string &ProgramFolder() const { return files_.programFolder(); }
     const TStateFiles &StateFiles() const { return files_; }

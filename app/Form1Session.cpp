@@ -190,7 +190,7 @@ void TForm1::FormCloseQuery(bool &CanClose)
     }
     // A list that cannot be saved is told, and does not keep the window open.
     RunGuarded([&] { SaveChangedListFiles(); });
-    settings_->Save();
+    SaveSettings();
     // A send run ends here: "Send_End" goes before the goodbye.
     CancelRun();
     // The window goes on serving its events while the goodbye goes out (a

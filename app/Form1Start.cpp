@@ -18,6 +18,7 @@
 #include "peer/session.h"
 #include "util/codepage.h"
 #include "util/files.h"
+#include "util/settings.h"
 #include "util/filesink.h"
 #include "util/system.h"
 #include "util/text.h"
@@ -205,6 +206,12 @@ void TForm1::SaveChatLog(std::vector<std::string> lines)
     const TStateFiles files = files_;
     // The latest log wins: a burst of lines is written once.
     writer_->Write(files.msgFile(), [files, lines = std::move(lines)] { files.saveLines(files.msgFile(), lines); });
+}
+
+void TForm1::SaveSettings()
+{
+    dz::TSettingsStore *settings = settings_.get(); // outlives the writer
+    writer_->Write(settings->Path(), [settings] { settings->Save(); });
 }
 
 bool TForm1::FlushStateFiles()

@@ -333,6 +333,7 @@ TEST_F(WindowTest, TheWindowKeepsItsSizeInTheSettingsStore)
     f.resize(450, 520);
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.size() == QSize(450, 520); }, 5000));
     EXPECT_TRUE(f.close());
+    ASSERT_TRUE(f.FlushStateFiles()); // written on the writer's thread
     EXPECT_EQ(Start().size(), QSize(450, 520));
     EXPECT_EQ(ReadFile("Dizaruz.ini").find("size"), std::string::npos); // the INI keeps only its own keys
 }
