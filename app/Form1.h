@@ -214,6 +214,8 @@ public:
     // (they are saved at close too).
     dz::TSettingsStore &Settings() const { return *settings_; }
     void SaveSettings();
+    // One INI value (UTF-8), written on the writer's thread like every state file.
+    void WriteIni(const std::string &section, const std::string &key, const std::string &value);
 
     const std::string &ProgramFolder() const { return files_.programFolder(); }
     const TStateFiles &StateFiles() const { return files_; }

@@ -122,7 +122,7 @@ void TForm1::ShowFact(const dz::peer::TEffect &e)
         ChatPane->LogLine(e.text, e.value);
         break;
     case Kind::Remember:
-        files_.writeIni(e.text, e.key, dz::Cp1251ToUtf8(e.value));
+        WriteIni(e.text, e.key, dz::Cp1251ToUtf8(e.value));
         break;
     case Kind::Stored:
         ListStored(e);

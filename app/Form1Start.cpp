@@ -152,7 +152,7 @@ void TForm1::SB_DirClick()
     if (SelectFolder(*dialogs_, this, folder))
         ShowReceiveFolder(folder.empty() ? ProgramFolder() : folder);
     // Written also after a cancel: the unchanged folder is stored again.
-    files_.writeIni("LOCAL", "SubDir_for_Reciv", Label_Dir_Reciv->text().toStdString());
+    WriteIni("LOCAL", "SubDir_for_Reciv", Label_Dir_Reciv->text().toStdString());
 }
 
 void TForm1::ShowReceiveFolder(const std::string &folder)
@@ -206,6 +206,15 @@ void TForm1::SaveChatLog(std::vector<std::string> lines)
     const TStateFiles files = files_;
     // The latest log wins: a burst of lines is written once.
     writer_->Write(files.msgFile(), [files, lines = std::move(lines)] { files.saveLines(files.msgFile(), lines); });
+}
+
+void TForm1::WriteIni(const std::string &section, const std::string &key, const std::string &value)
+{
+    // Each key a write of its own: the writer runs them one after another,
+    // and only a newer value of the same key overtakes one.
+    const TStateFiles files = files_;
+    writer_->Write(files.iniFile() + '\n' + section + '\n' + key,
+                   [files, section, key, value] { files.writeIni(section, key, value); });
 }
 
 void TForm1::SaveSettings()

@@ -60,6 +60,8 @@ protected:
     }
     std::string IniFolder() const
     {
+        if (form)
+            form->FlushStateFiles();
         return dz::IniReadString(Folder() + "Dizaruz.ini", "LOCAL", "SubDir_for_Reciv", "<none>");
     }
 };
