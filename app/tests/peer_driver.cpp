@@ -197,7 +197,9 @@ int main(int argc, char **argv)
             PumpUntil([] { return false; }, std::atoi(arg.c_str()));
             takesArgument();
         } else if (step == "close") {
+            // The window goes once its goodbye went (or could not go).
             form.close();
+            status = PumpUntil([&] { return !form.isVisible(); }) ? 0 : 1;
         } else {
             std::fprintf(stderr, "unknown step %s\n", step.c_str());
             status = 2;
