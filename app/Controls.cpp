@@ -5,6 +5,7 @@
 #include "util/codepage.h"
 
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QTextBlock>
 
 QFont WindowFont()
@@ -176,4 +177,25 @@ void SetMemoLines(QPlainTextEdit *memo, const std::vector<std::string> &lines)
     for (const auto &line : lines)
         text.append(dz::ToQString(line));
     memo->setPlainText(text.join(QLatin1Char('\n')));
+}
+
+quint16 KeyCodeOf(const QKeyEvent *event)
+{
+    const int key = event->key();
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Escape:
+        return 27;
+    case Qt::Key_Tab:
+        return 9;
+    case Qt::Key_Backspace:
+        return 8;
+    default:
+        break;
+    }
+    if (key == Qt::Key_Space || (key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z))
+        return static_cast<quint16>(key);
+    return 0;
 }

@@ -11,6 +11,8 @@
 #include <QPlainTextEdit>
 
 #include <string>
+
+class QKeyEvent;
 #include <vector>
 
 // The colours and the font the window was designed with.
@@ -53,3 +55,7 @@ void AddRowUtf8(QListView *list, const std::string &text, bool checkable, bool c
 void InsertRowUtf8(QListView *list, int row, const std::string &text);
 std::vector<std::string> MemoUtf8(const QPlainTextEdit *memo);
 void SetMemoUtf8(QPlainTextEdit *memo, const std::vector<std::string> &lines);
+
+// The key code the handlers expect: 13 for either Enter key, the
+// character's code for letters, digits and the space, and a few others.
+quint16 KeyCodeOf(const QKeyEvent *event);

@@ -48,29 +48,6 @@ constexpr int kOuterWidth = 378;
 constexpr int kOuterHeight = 408;
 const QString kSizeKey = QStringLiteral("window.size");
 
-// The key code the handlers expect: 13 for either Enter key, the
-// character's code for letters, digits and the space, and a few others.
-quint16 KeyCodeOf(const QKeyEvent *event)
-{
-    const int key = event->key();
-    switch (key) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return 13;
-    case Qt::Key_Escape:
-        return 27;
-    case Qt::Key_Tab:
-        return 9;
-    case Qt::Key_Backspace:
-        return 8;
-    default:
-        break;
-    }
-    if (key == Qt::Key_Space || (key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z))
-        return static_cast<quint16>(key);
-    return 0;
-}
-
 } // namespace
 
 TForm1::TForm1(TForm1Config config)
