@@ -33,7 +33,7 @@ struct TNextStep {
     int row = -1; // the new position (Skip, Send)
 };
 
-// rows: how many rows the list has; position: the selected row (-1: none);
+// rows: how many rows the list has; position: the row the run passed last (-1: none);
 // nextChecked: whether row position + 1 carries a check mark.
 TNextStep NextStep(int rows, int position, bool nextChecked);
 
