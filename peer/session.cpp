@@ -201,7 +201,7 @@ public:
             Failed(e.what());
             throw;
         }
-        shared_->core.Stored(sFrom_, plan.name);
+        shared_->core.Stored(sFrom_, plan.name, plan.path());
     }
     void Abandon() noexcept override { file_.Abandon(); }
 
