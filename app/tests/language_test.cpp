@@ -1,0 +1,187 @@
+// The window's languages: the choice at start, a finished English
+// translation embedded in the program, and an English window with no
+// Russian left outside the user's own data.
+
+#include "About.h"
+#include "FormFixture.h"
+#include "Language.h"
+#include "SizeText.h"
+#include "util/settings.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTranslator>
+#include <QXmlStreamReader>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+struct TStartCase {
+    const char *stored; // the settings file's content; nullptr: no file
+    const char *desktop;
+    const char *expected;
+};
+
+} // namespace
+
+TEST(Language, ChoiceAtStart)
+{
+    const TStartCase cases[] = {
+        {nullptr, "ru_RU", "ru"},
+        {nullptr, "en_US", "en"},
+        {nullptr, "de_DE", "en"},
+        {R"({"language":"auto"})", "ru_RU", "ru"},
+        {R"({"language":"auto"})", "en_US", "en"},
+        {R"({"language":"ru"})", "en_US", "ru"},
+        {R"({"language":"en"})", "ru_RU", "en"},
+        {R"({"language":"fr"})", "ru_RU", "ru"}, // unknown: Auto
+        {R"({"language":7})", "en_US", "en"},
+        {"not json", "ru_RU", "ru"},
+    };
+    for (const TStartCase &c : cases) {
+        SCOPED_TRACE(std::string(c.stored ? c.stored : "(none)") + " on " + c.desktop);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const std::string folder = dir.path().toStdString() + "/";
+        const std::string file = folder + dz::TSettingsStore::kFileName;
+        if (c.stored)
+            std::ofstream(file) << c.stored;
+        EXPECT_EQ(LanguageAtStart(folder, QLocale(QString::fromLatin1(c.desktop))), QLatin1String(c.expected));
+        // Reading the choice leaves a damaged file for the window to set aside and report.
+        EXPECT_EQ(std::filesystem::exists(file), c.stored != nullptr);
+        EXPECT_FALSE(std::filesystem::exists(file + ".damaged"));
+    }
+}
+
+TEST(Language, EnglishTranslationIsFinishedAndEmbedded)
+{
+    QFile ts(QStringLiteral(DIZARUZ_EN_TS));
+    ASSERT_TRUE(ts.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&ts);
+    int messages = 0;
+    QStringList unfinished;
+    QString source;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("source")) {
+            source = xml.readElementText();
+        } else if (xml.name() == QLatin1String("translation")) {
+            ++messages;
+            const bool open = xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
+            if (open || xml.readElementText().isEmpty())
+                unfinished << source;
+        }
+    }
+    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_GT(messages, 50);
+    EXPECT_TRUE(unfinished.isEmpty()) << unfinished.join(QLatin1String(" | ")).toStdString();
+
+    QTranslator embedded;
+    ASSERT_TRUE(embedded.load(QStringLiteral(":/i18n/dizaruz_en.qm")));
+    EXPECT_EQ(embedded.translate("TForm1", "Принятые"), QStringLiteral("Received"));
+}
+
+class EnglishWindow : public FormFixture {
+protected:
+    void SetUp() override
+    {
+        FormFixture::SetUp();
+        ASSERT_TRUE(InstallLanguage(*qApp, QStringLiteral("en")));
+    }
+    void TearDown() override
+    {
+        form.reset();
+        InstallLanguage(*qApp, QStringLiteral("ru"));
+    }
+
+    // Every text a user can meet on widget and its actions, by where it is.
+    static QStringList TextsOf(QWidget *widget)
+    {
+        const QString at = widget->objectName() + QLatin1Char(' ');
+        QStringList texts = {at + widget->windowTitle(), at + widget->toolTip(), at + widget->accessibleName(),
+                             at + widget->accessibleDescription(), at + widget->statusTip(),
+                             at + widget->whatsThis()};
+        if (auto *label = qobject_cast<QLabel *>(widget))
+            texts << at + label->text();
+        if (auto *button = qobject_cast<QAbstractButton *>(widget))
+            texts << at + button->text();
+        if (auto *group = qobject_cast<QGroupBox *>(widget))
+            texts << at + group->title();
+        if (auto *line = qobject_cast<QLineEdit *>(widget))
+            texts << at + line->placeholderText();
+        if (auto *memo = qobject_cast<QPlainTextEdit *>(widget))
+            texts << at + memo->placeholderText() << (memo->objectName() == QLatin1String("Memo1") ? at + memo->toPlainText() : QString());
+        if (auto *tabs = qobject_cast<QTabWidget *>(widget))
+            for (int i = 0; i < tabs->count(); ++i)
+                texts << at + tabs->tabText(i) << at + tabs->tabToolTip(i);
+        // The language names are each in its own language.
+        if (auto *combo = qobject_cast<QComboBox *>(widget); combo && combo->objectName() != QLatin1String("Language_Choice"))
+            for (int i = 0; i < combo->count(); ++i)
+                texts << at + combo->itemText(i);
+        for (QAction *action : widget->actions())
+            texts << at + action->text() << at + action->toolTip() << at + action->statusTip();
+        return texts;
+    }
+};
+
+TEST_F(EnglishWindow, ShowsNoRussian)
+{
+    Start();
+    QWidget *about = form->AboutBox();
+    const QRegularExpression russian(QStringLiteral("[\\x{0400}-\\x{04FF}]"));
+    QStringList found;
+    int walked = 0;
+    for (QWidget *top : {static_cast<QWidget *>(form.get()), about}) {
+        QList<QWidget *> widgets = top->findChildren<QWidget *>();
+        widgets.prepend(top);
+        for (QWidget *widget : widgets) {
+            ++walked;
+            for (const QString &text : TextsOf(widget))
+                if (text.contains(russian))
+                    found << text;
+        }
+    }
+    EXPECT_GT(walked, 40);
+    EXPECT_TRUE(found.isEmpty()) << found.join(QLatin1String("\n")).toStdString();
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Copying files over the network"));
+}
+
+TEST_F(EnglishWindow, SizesFollowTheLanguage)
+{
+    EXPECT_EQ(BytesText(1536), QStringLiteral("1.5 KB"));
+    EXPECT_EQ(BytesPairText(512LL << 20, 3LL << 30), QStringLiteral("0.5/3.0 GB"));
+    InstallLanguage(*qApp, QStringLiteral("ru"));
+    EXPECT_EQ(BytesText(1536), QStringLiteral("1,5 КБ"));
+}
+
+TEST_F(EnglishWindow, AboutBoxKeepsTheChoice)
+{
+    Start();
+    TAboutBox *about = form->AboutBox();
+    QComboBox *choice = about->Language_Choice;
+    ASSERT_TRUE(choice->isEnabled());
+    EXPECT_EQ(choice->currentText(), QStringLiteral("Auto"));
+    const int russian = choice->findText(QStringLiteral("Русский"));
+    ASSERT_GE(russian, 0);
+    choice->setCurrentIndex(russian);
+    emit choice->activated(russian);
+    ASSERT_EQ(dialogs->messages.size(), 1u);
+    form->FlushStateFiles();
+    // What the next start reads, on an English desktop.
+    EXPECT_EQ(LanguageAtStart(Folder(), QLocale(QStringLiteral("en_US"))), QStringLiteral("ru"));
+    // Choosing the same again says nothing more.
+    emit choice->activated(russian);
+    EXPECT_EQ(dialogs->messages.size(), 1u);
+}
