@@ -332,7 +332,7 @@ This computer cannot receive messages and files.</translation>
         <location filename="../app/PeerBox.cpp" line="32"/>
         <location filename="../app/PeerBox.cpp" line="40"/>
         <source>Имя = </source>
-        <translation>Name = </translation>
+        <translation>Name:</translation>
     </message>
     <message>
         <location filename="../app/PeerBox.cpp" line="37"/>
