@@ -44,7 +44,8 @@ QString LanguageAtStart(const std::string &programFolder, const QLocale &desktop
     QFile file(QString::fromStdString(programFolder + dz::TSettingsStore::kFileName));
     dz::TSettingsStore choice;
     if (file.open(QIODevice::ReadOnly))
-        choice.SetValue(QLatin1String(kKey), QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String(kKey)));
+        choice.SetValue(QLatin1String(kKey),
+                        QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String(kKey)));
     return EffectiveLanguage(StoredLanguageChoice(choice), desktop);
 }
 
