@@ -12,7 +12,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,7 +19,6 @@
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QTranslator>
-#include <QXmlStreamReader>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -64,30 +62,10 @@ TEST(Language, ChoiceAtStart)
     }
 }
 
-TEST(Language, EnglishTranslationIsFinishedAndEmbedded)
+// Finished is lrelease's count (app.TranslationFinished.*); here, that the
+// translation is linked into what links app.
+TEST(Language, EnglishTranslationIsEmbedded)
 {
-    QFile ts(QStringLiteral(DIZARUZ_EN_TS));
-    ASSERT_TRUE(ts.open(QIODevice::ReadOnly));
-    QXmlStreamReader xml(&ts);
-    int messages = 0;
-    QStringList unfinished;
-    QString source;
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        if (xml.name() == QLatin1String("source")) {
-            source = xml.readElementText();
-        } else if (xml.name() == QLatin1String("translation")) {
-            ++messages;
-            const bool open = xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
-            if (open || xml.readElementText().isEmpty())
-                unfinished << source;
-        }
-    }
-    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString();
-    EXPECT_GT(messages, 50);
-    EXPECT_TRUE(unfinished.isEmpty()) << unfinished.join(QLatin1String(" | ")).toStdString();
-
     QTranslator embedded;
     ASSERT_TRUE(embedded.load(QStringLiteral(":/i18n/dizaruz_en.qm")));
     EXPECT_EQ(embedded.translate("TForm1", "Принятые"), QStringLiteral("Received"));
