@@ -3,11 +3,15 @@
 #include "AboutPicture.h"
 #include "AlignLayout.h"
 #include "Controls.h"
+#include "Dialogs.h"
 #include "Guard.h"
 #include "Jpeg.h"
+#include "Language.h"
 #include "Shell.h"
 #include "util/codepage.h"
+#include "util/settings.h"
 
+#include <QComboBox>
 #include <QEvent>
 #include <QFrame>
 #include <QLabel>
@@ -40,7 +44,7 @@ TAboutBox::TAboutBox(IDialogs &dialogs, QWidget *parent)
       dialogs_(dialogs)
 {
     setObjectName(QStringLiteral("AboutBox"));
-    setWindowTitle(QStringLiteral("About"));
+    setWindowTitle(tr("About"));
     setFixedSize(298, 268);
     setSizeGripEnabled(false);
     const QFont font = WindowFont();
@@ -57,11 +61,23 @@ TAboutBox::TAboutBox(IDialogs &dialogs, QWidget *parent)
     Panel2->setFrameStyle(QFrame::Panel | QFrame::Raised);
     Panel2->setLineWidth(1);
     layout->add(Panel2, TAlignLayout::Align::Bottom, 27);
-    OKButton = new QPushButton(QStringLiteral("OK"), Panel2);
+    OKButton = new QPushButton(tr("OK"), Panel2);
     OKButton->setObjectName(QStringLiteral("OKButton"));
     OKButton->setGeometry(23, 1, 75, 25);
     OKButton->setDefault(true);
     connect(OKButton, &QPushButton::clicked, this, &QDialog::accept);
+    Language_Choice = new QComboBox(Panel2);
+    Language_Choice->setObjectName(QStringLiteral("Language_Choice"));
+    // In their own language each, so anyone finds theirs.
+    Language_Choice->addItem(QStringLiteral("Auto"), static_cast<int>(TLanguageChoice::Auto));
+    Language_Choice->addItem(QStringLiteral("Русский"), static_cast<int>(TLanguageChoice::Russian));
+    Language_Choice->addItem(QStringLiteral("English"), static_cast<int>(TLanguageChoice::English));
+    Language_Choice->setGeometry(160, 2, 115, 22);
+    Language_Choice->setToolTip(tr("Язык"));
+    Language_Choice->setAccessibleName(tr("Язык"));
+    Language_Choice->setEnabled(false); // until there is a store to keep the choice
+    connect(Language_Choice, &QComboBox::activated, this,
+            [this](int index) { RunGuarded([this, index] { Language_ChoiceChange(index); }); });
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -121,23 +137,23 @@ TAboutBox::TAboutBox(IDialogs &dialogs, QWidget *parent)
         QStringLiteral("Dizaruz.exe"),
         QStringLiteral("==============="),
         QString(),
-        QStringLiteral("Программа позволяет копировать файлы "),
-        QStringLiteral("по сети, не используя для этого"),
-        QStringLiteral("сетевые диски."),
+        tr("Программа позволяет копировать файлы "),
+        tr("по сети, не используя для этого"),
+        tr("сетевые диски."),
         QString(),
-        QStringLiteral("Чтобы пересылать файлы между двумя "),
-        QStringLiteral("компьютерами - эта программа"),
-        QStringLiteral("должна быть запущена на обоих компьютерах."),
+        tr("Чтобы пересылать файлы между двумя "),
+        tr("компьютерами - эта программа"),
+        tr("должна быть запущена на обоих компьютерах."),
         QString(),
-        QStringLiteral("Интерфейс программы прост и не требует "),
-        QStringLiteral("пояснений."),
+        tr("Интерфейс программы прост и не требует "),
+        tr("пояснений."),
         QString(),
-        QStringLiteral("При выборе файлов для копирования - "),
-        QStringLiteral("поддерживается "),
-        QStringLiteral("механизим Drag and Drop."),
+        tr("При выборе файлов для копирования - "),
+        tr("поддерживается "),
+        tr("механизим Drag and Drop."),
         QString(),
         QString(),
-        QStringLiteral("Используемые порты : 573 и 574."),
+        tr("Используемые порты : 573 и 574."),
         QString(),
         QString(),
         QStringLiteral("================="),
@@ -153,8 +169,8 @@ TAboutBox::TAboutBox(IDialogs &dialogs, QWidget *parent)
 
 void TAboutBox::ShowFilesFolder(const QString &folder)
 {
-    Memo1->setPlainText(text_ + QLatin1Char('\n') + QStringLiteral("Настройки, списки файлов и сообщения")
-                        + QLatin1Char('\n') + QStringLiteral("хранятся в папке :") + QLatin1Char('\n') + folder
+    Memo1->setPlainText(text_ + QLatin1Char('\n') + tr("Настройки, списки файлов и сообщения")
+                        + QLatin1Char('\n') + tr("хранятся в папке :") + QLatin1Char('\n') + folder
                         + QLatin1Char('\n'));
 }
 
@@ -187,4 +203,26 @@ bool TAboutBox::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void TAboutBox::UseSettings(dz::TSettingsStore &settings, std::function<void()> save)
+{
+    settings_ = &settings;
+    save_ = std::move(save);
+    const int index = Language_Choice->findData(static_cast<int>(StoredLanguageChoice(settings)));
+    Language_Choice->setCurrentIndex(index < 0 ? 0 : index);
+    Language_Choice->setEnabled(true);
+}
+
+void TAboutBox::Language_ChoiceChange(int index)
+{
+    if (settings_ == nullptr)
+        return;
+    const auto choice = static_cast<TLanguageChoice>(Language_Choice->itemData(index).toInt());
+    if (choice == StoredLanguageChoice(*settings_))
+        return;
+    settings_->SetValue(QStringLiteral("language"), LanguageChoiceValue(choice));
+    if (save_)
+        save_();
+    dialogs_.message(this, windowTitle(), tr("Язык окна сменится при следующем запуске программы."));
 }

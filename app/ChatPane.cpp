@@ -19,17 +19,17 @@ TChatPane::TChatPane(QObject &owner, IDialogs &dialogs, std::shared_ptr<IClock> 
     : QObject(&owner), dialogs_(dialogs), clock_(std::move(clock))
 {
     using Align = TAlignLayout::Align;
-    GroupBox1 = new QGroupBox(QStringLiteral("Общаться : "));
+    GroupBox1 = new QGroupBox(tr("Общаться : "));
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     auto *layout = new TAlignLayout(GroupBox1);
     Panel8 = MakePanel(GroupBox1, "Panel8", TBevel::LoweredTwice);
     layout->add(Panel8, Align::Top, 26);
     SpeedButton2 = MakeButton(Panel8, "SpeedButton2", TButtonPicture::ClearChat, QRect(1, 2, 23, 22),
-                              QStringLiteral("Удалить сообщения ..."), true);
+                              tr("Удалить сообщения ..."), true);
     SB_msg = MakeButton(Panel8, "SB_msg", TButtonPicture::SendMessage, QRect(32, 2, 23, 22),
-                        QStringLiteral("Послать сообщение"), true);
+                        tr("Послать сообщение"), true);
     Edit_Mess = MakeEdit(Panel8, "Edit_Mess", QRect(56, 2, 297, 21), false);
-    Edit_Mess->setToolTip(QStringLiteral("Текст сообщения ..."));
+    Edit_Mess->setToolTip(tr("Текст сообщения ..."));
     Memo_Mess = new QPlainTextEdit(GroupBox1);
     Memo_Mess->setObjectName(QStringLiteral("Memo_Mess"));
     Memo_Mess->setReadOnly(true);
@@ -76,7 +76,7 @@ void TChatPane::LogLine(const std::string &name, const std::string &text)
 
 void TChatPane::SpeedButton2Click()
 {
-    if (!dialogs_.confirm(GroupBox1->window(), QStringLiteral("Confirm"), QStringLiteral("Удалить все сообщения ?")))
+    if (!dialogs_.confirm(GroupBox1->window(), tr("Confirm"), tr("Удалить все сообщения ?")))
         return;
     Memo_Mess->clear();
     LogChanged();

@@ -4,6 +4,7 @@
 // hands over what the user typed; what is sent and stored is the window's
 // to decide. GUI thread only.
 
+#include <QCoreApplication>
 #include <QObject>
 
 #include <functional>
@@ -20,6 +21,8 @@ class QPlainTextEdit;
 class QToolButton;
 
 class TChatPane : public QObject {
+    Q_DECLARE_TR_FUNCTIONS(TChatPane)
+
 public:
     // GroupBox1 is made without a parent: the window puts it in its splitter.
     TChatPane(QObject &owner, IDialogs &dialogs, std::shared_ptr<IClock> clock);

@@ -22,8 +22,8 @@ QStringList TQtDialogs::openFiles(QWidget *parent, const TOpenDialogOptions &opt
 bool TQtDialogs::confirm(QWidget *parent, const QString &caption, const QString &text)
 {
     QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
-    QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    QPushButton *ok = box.addButton(tr("OK"), QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(tr("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(ok);
     box.setEscapeButton(cancel);
     box.exec();
@@ -109,7 +109,7 @@ void TFolderDialog::accept()
         if (QFileInfo::exists(folder))
             return; // a file of that name: it can be neither chosen nor created
         if (!dialogs_.askYesNo(this, windowTitle(),
-                               QStringLiteral("The specified directory does not exist. Create it?")))
+                               tr("The specified directory does not exist. Create it?")))
             return; // "&No": the user goes on choosing
     }
     chosen_ = folder;
@@ -119,6 +119,6 @@ void TFolderDialog::accept()
 void TFolderDialog::showHelp()
 {
     dialogs_.message(this, windowTitle(),
-                     QStringLiteral("Выберите папку, куда копировать принятые файлы.\n"
+                     tr("Выберите папку, куда копировать принятые файлы.\n"
                                     "Можно ввести имя новой папки: программа создаст её."));
 }

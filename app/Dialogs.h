@@ -7,6 +7,7 @@
 // Qt implementation runs a nested event loop, so timers and sockets keep
 // being served meanwhile). Texts are Unicode: convert at the caller.
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPointer>
@@ -27,7 +28,7 @@ inline QString AppCaption()
 // What the open-file dialog OD1 offers.
 struct TOpenDialogOptions {
     QString title;
-    QString filter = QStringLiteral("Все файлы (*)"); // one entry: every file
+    QString filter = QCoreApplication::translate("TOpenDialogOptions", "Все файлы (*)"); // one entry: every file
     bool multiSelect = true;                          // several files at once
     bool mustExist = true;                            // only existing files
 };
@@ -64,6 +65,8 @@ public:
 };
 
 class TQtDialogs : public IDialogs {
+    Q_DECLARE_TR_FUNCTIONS(TQtDialogs)
+
 public:
     QStringList openFiles(QWidget *parent, const TOpenDialogOptions &options) override;
     bool confirm(QWidget *parent, const QString &caption, const QString &text) override;
@@ -84,6 +87,8 @@ private:
 // not exist yet (after asking, through dialogs, whether to create it; "&No"
 // keeps the dialog open) and with a help button.
 class TFolderDialog : public QFileDialog {
+    Q_DECLARE_TR_FUNCTIONS(TFolderDialog)
+
 public:
     TFolderDialog(IDialogs &dialogs, QWidget *parent, const QString &caption, const QString &start);
 

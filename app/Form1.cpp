@@ -65,7 +65,7 @@ TForm1::TForm1(TForm1Config config)
       recvLog_(new dz::peer::TReceiveLogModel(this))
 {
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Копирование файлов по сети"));
+    setWindowTitle(tr("Копирование файлов по сети"));
     setFont(WindowFont());
     QPalette face = palette();
     face.setColor(QPalette::Window, face.color(QPalette::Button));
@@ -172,8 +172,8 @@ void TForm1::BuildViews()
     Label_Spacer = ReceivePage->Label_Spacer, Label_Dir_Reciv = ReceivePage->Label_Dir_Reciv;
     Label_YesReciv = ReceivePage->Label_YesReciv, ListF_recv = ReceivePage->ListF_recv;
     Label_RecivNow = ReceivePage->Label_RecivNow;
-    TN1->addTab(Page_Reciv, QStringLiteral("Принятые"));
-    TN1->addTab(Page_Send, QStringLiteral("Послать"));
+    TN1->addTab(Page_Reciv, tr("Принятые"));
+    TN1->addTab(Page_Send, tr("Послать"));
     TN1->setCurrentIndex(1); // as designed; start-up turns to page 0
 
     Desktop = new TForm1Desktop(*this);

@@ -18,6 +18,7 @@
 #include "StateFiles.h"
 #include "util/errors.h"
 
+#include <QCoreApplication>
 #include <QSize>
 #include <QString>
 #include <QWidget>
@@ -91,6 +92,8 @@ struct TForm1Config {
 };
 
 class TForm1 : public QWidget {
+    Q_DECLARE_TR_FUNCTIONS(TForm1)
+
 public:
     // Builds the views in their start state (nothing is read yet: that is
     // FormCreate's job), installs the general error report and makes the

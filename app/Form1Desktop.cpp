@@ -74,10 +74,10 @@ QString TForm1Desktop::FilesArrivedText(int count)
     const int tens = count % 100;
     const int ones = count % 10;
     if (ones == 1 && tens != 11)
-        return QStringLiteral("Принят %1 файл").arg(count);
+        return tr("Принят %1 файл").arg(count);
     if (ones >= 2 && ones <= 4 && (tens < 12 || tens > 14))
-        return QStringLiteral("Принято %1 файла").arg(count);
-    return QStringLiteral("Принято %1 файлов").arg(count);
+        return tr("Принято %1 файла").arg(count);
+    return tr("Принято %1 файлов").arg(count);
 }
 
 void TForm1Desktop::BatchEnded(const std::string &sFrom)
@@ -94,10 +94,10 @@ void TForm1Desktop::BatchEnded(const std::string &sFrom)
     n.icon = AppId();
     n.desktopEntry = AppId();
     n.category = QStringLiteral("transfer.complete");
-    n.summary = QStringLiteral("Dizaruz: файлы приняты");
-    n.body = FilesArrivedText(count) + QStringLiteral(" от компьютера ") + dz::ToQString(sFrom) + QLatin1Char('.');
-    n.actions = {{QStringLiteral("default"), QStringLiteral("Открыть папку")},
-                 {QStringLiteral("open-folder"), QStringLiteral("Открыть папку")}};
+    n.summary = tr("Dizaruz: файлы приняты");
+    n.body = FilesArrivedText(count) + tr(" от компьютера ") + dz::ToQString(sFrom) + QLatin1Char('.');
+    n.actions = {{QStringLiteral("default"), tr("Открыть папку")},
+                 {QStringLiteral("open-folder"), tr("Открыть папку")}};
     notifier_->Notify(n, [this, folder](const QString &) {
         RunGuarded([&] { form_.ReceivePage->OpenFolder(folder); });
     });

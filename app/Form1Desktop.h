@@ -4,6 +4,7 @@
 // while the user was looking elsewhere. Made by the window's constructor,
 // gone with the window. GUI thread only; nothing here waits for the desktop.
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QObject>
 #include <QString>
@@ -26,6 +27,8 @@ inline QString AppId()
 }
 
 class TForm1Desktop : public QObject {
+    Q_DECLARE_TR_FUNCTIONS(TForm1Desktop)
+
 public:
     // Connects to the bus that form's configuration names.
     explicit TForm1Desktop(TForm1 &form);

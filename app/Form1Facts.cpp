@@ -147,7 +147,7 @@ void TForm1::ShowFact(const dz::peer::TEffect &e)
     case Kind::ChatTooLong:
         // The four-digit length field cannot frame it.
         dialogs_->message(this, AppCaption(),
-                          QStringLiteral("Сообщение слишком длинное: %1 символов, можно не более %2.")
+                          tr("Сообщение слишком длинное: %1 символов, можно не более %2.")
                               .arg(e.number)
                               .arg(dz::peer::TPeerCore::kMaxChatBytes));
         break;

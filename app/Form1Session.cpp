@@ -95,16 +95,16 @@ void TForm1::CheckListening()
             continue;
         QString why = dz::ToQString(server->LookupErrorText(static_cast<std::uint16_t>(error)));
         if (error == 10013)
-            why += QStringLiteral(" (порты ниже 1024 доступны только root или программе "
+            why += tr(" (порты ниже 1024 доступны только root или программе "
                                   "с правом cap_net_bind_service)");
         else if (error == 10048)
-            why += QStringLiteral(" (порт занят другой программой, возможно второй копией Dizaruz)");
-        problems.append(QStringLiteral("Порт %1 не открыт для приема: %2").arg(server->Port).arg(why));
+            why += tr(" (порт занят другой программой, возможно второй копией Dizaruz)");
+        problems.append(tr("Порт %1 не открыт для приема: %2").arg(server->Port).arg(why));
     }
     if (problems.isEmpty())
         return;
     listenProblems_ = problems.join(QLatin1Char('\n')) +
-                      QStringLiteral("\nЭтот компьютер не сможет принимать сообщения и файлы.");
+                      tr("\nЭтот компьютер не сможет принимать сообщения и файлы.");
     // Told once the event loop runs, so nothing modal interrupts the construction of the window.
     QTimer::singleShot(0, this, [this] { dialogs_->message(this, AppCaption(), listenProblems_); });
 }
@@ -229,7 +229,7 @@ void TForm1::NMMsg1InvalidHost(bool &Handled)
         this,
         [self, dialogs] {
             if (self)
-                dialogs->message(self, AppCaption(), QStringLiteral("Некорректное имя компьютера или он недоступен"));
+                dialogs->message(self, AppCaption(), tr("Некорректное имя компьютера или он недоступен"));
         },
         Qt::QueuedConnection);
 }

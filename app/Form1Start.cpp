@@ -108,6 +108,7 @@ TAboutBox *TForm1::AboutBox()
     if (aboutBox_ == nullptr) {
         aboutBox_ = new TAboutBox(*dialogs_, this);
         aboutBox_->ShowFilesFolder(dz::ToQString(ProgramFolder()));
+        aboutBox_->UseSettings(*settings_, [this] { SaveSettings(); });
         aboutBox_->hide();
     }
     return aboutBox_;

@@ -3,6 +3,9 @@
 #include "util/settings.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTranslator>
 
 #include <memory>
@@ -23,10 +26,27 @@ TLanguageChoice StoredLanguageChoice(const dz::TSettingsStore &settings)
     return TLanguageChoice::Auto;
 }
 
+QString LanguageChoiceValue(TLanguageChoice choice)
+{
+    return QLatin1String(choice == TLanguageChoice::Russian   ? "ru"
+                         : choice == TLanguageChoice::English ? "en"
+                                                              : "auto");
+}
+
 void StoreLanguageChoice(dz::TSettingsStore &settings, TLanguageChoice choice)
 {
-    const char *value = choice == TLanguageChoice::Russian ? "ru" : choice == TLanguageChoice::English ? "en" : "auto";
-    settings.Put(QLatin1String(kKey), QLatin1String(value));
+    settings.Put(QLatin1String(kKey), LanguageChoiceValue(choice));
+}
+
+QString LanguageAtStart(const std::string &programFolder, const QLocale &desktop)
+{
+    // Read past the store: a damaged file is the window's to set aside and report.
+    QFile file(QString::fromStdString(programFolder + dz::TSettingsStore::kFileName));
+    dz::TSettingsStore choice;
+    if (file.open(QIODevice::ReadOnly))
+        choice.SetValue(QLatin1String(kKey),
+                        QJsonDocument::fromJson(file.readAll()).object().value(QLatin1String(kKey)));
+    return EffectiveLanguage(StoredLanguageChoice(choice), desktop);
 }
 
 QString EffectiveLanguage(TLanguageChoice choice, const QLocale &desktop)

@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <QString>
 
+#include <string>
+
 class QCoreApplication;
 class QTranslator;
 namespace dz {
@@ -18,6 +20,11 @@ enum class TLanguageChoice { Auto, Russian, English };
 // The stored choice ("auto", "ru", "en"); anything else reads as Auto.
 TLanguageChoice StoredLanguageChoice(const dz::TSettingsStore &settings);
 void StoreLanguageChoice(dz::TSettingsStore &settings, TLanguageChoice choice);
+// The stored value of a choice.
+QString LanguageChoiceValue(TLanguageChoice choice);
+// The language for a program folder's stored choice (its settings store
+// file) on a desktop of the given locale; read once at start.
+QString LanguageAtStart(const std::string &programFolder, const QLocale &desktop = QLocale::system());
 
 // The language to show for a choice on a desktop of the given locale:
 // "ru" or "en".

@@ -7,6 +7,7 @@
 // Edit_RemoteComputerName in GroupBox4; picking one is ConnectTo(name),
 // which does what typing the name and pressing the button do.
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QString>
 
@@ -21,6 +22,8 @@ class QWidget;
 class TAlignLayout;
 
 class TPeerBox : public QObject {
+    Q_DECLARE_TR_FUNCTIONS(TPeerBox)
+
 public:
     // Docks both boxes at the top of layout, in parent.
     TPeerBox(QWidget &parent, TAlignLayout &layout);

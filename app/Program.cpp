@@ -1,6 +1,7 @@
 #include "Program.h"
 
 #include "Form1.h"
+#include "Language.h"
 #include "SingleInstance.h"
 #include "util/codepage.h"
 #include "util/place.h"
@@ -52,6 +53,9 @@ int RunDizaruz(const TProgramOptions &options)
                                                      : TSingleInstance::NameFor(QString::fromStdString(place.folder)));
     if (instance.Claim(30000, options.paths) == TSingleInstance::TClaim::Forwarded)
         return 0;
+
+    // Before the window: its texts are translated as it is built.
+    InstallLanguage(*QCoreApplication::instance(), LanguageAtStart(place.folder));
 
     TForm1Config config;
     config.programFolder = place.folder;

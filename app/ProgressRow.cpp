@@ -26,15 +26,15 @@ TProgressRow::TProgressRow(QWidget &form, TAlignLayout &formLayout, dz::peer::TP
     formLayout.add(Panel_Progress, Align::Bottom, 24);
     auto *layout = new TAlignLayout(Panel_Progress);
     SB_Cancel = MakeButton(Panel_Progress, "SB_Cancel", TButtonPicture::Stop, QRect(0, 1, 23, 22),
-                           QStringLiteral("Прервать передачу (Esc)"), true);
+                           tr("Прервать передачу (Esc)"), true);
     layout->add(SB_Cancel, Align::Right, 25);
     Label_Speed = MakeLabel(Panel_Progress, "Label_Speed", QString());
     Label_Speed->setAlignment(Qt::AlignCenter);
-    Label_Speed->setAccessibleName(QStringLiteral("Скорость и оставшееся время"));
+    Label_Speed->setAccessibleName(tr("Скорость и оставшееся время"));
     layout->add(Label_Speed, Align::Right, 112);
     ProgressBar_File = new QProgressBar(Panel_Progress);
     ProgressBar_File->setObjectName(QStringLiteral("ProgressBar_File"));
-    ProgressBar_File->setAccessibleName(QStringLiteral("Передача файла"));
+    ProgressBar_File->setAccessibleName(tr("Передача файла"));
     ProgressBar_File->setRange(0, 1000);
     ProgressBar_File->setTextVisible(true);
     ProgressBar_File->setAlignment(Qt::AlignCenter);
@@ -112,7 +112,7 @@ void TProgressRow::Timer_ProgressTimer()
 
 void TProgressRow::ShowMeter(const std::string &name)
 {
-    const QString of = BytesText(meter_->Done()) + QStringLiteral(" из ") + BytesText(meter_->Total());
+    const QString of = BytesText(meter_->Done()) + tr(" из ") + BytesText(meter_->Total());
     ProgressBar_File->setValue(meter_->Total() > 0 ? static_cast<int>(meter_->Done() * 1000 / meter_->Total())
                                                    : 1000);
     ProgressBar_File->setFormat(of);
@@ -120,7 +120,7 @@ void TProgressRow::ShowMeter(const std::string &name)
     ProgressBar_File->setToolTip(ProgressBar_File->accessibleDescription());
     QString speed;
     if (const auto bps = meter_->BytesPerSecond())
-        speed = BytesText(static_cast<qint64>(*bps)) + QStringLiteral("/с");
+        speed = BytesText(static_cast<qint64>(*bps)) + tr("/с");
     if (const auto left = meter_->TimeLeft())
         speed += QStringLiteral(" · ") + DurationText(*left);
     Label_Speed->setText(speed);
@@ -172,7 +172,7 @@ void TProgressRow::Show()
                               .arg(t.filesDone)
                               .arg(t.files)
                               .arg(BytesPairText(t.bytesDone + inFlight, t.bytes)));
-        runLabel_.setToolTip(QStringLiteral("Файлов отправлено %1 из %2, %3 из %4")
+        runLabel_.setToolTip(tr("Файлов отправлено %1 из %2, %3 из %4")
                                  .arg(t.filesDone)
                                  .arg(t.files)
                                  .arg(BytesText(t.bytesDone + inFlight), BytesText(t.bytes)));

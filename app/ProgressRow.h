@@ -4,6 +4,7 @@
 // stops it; and the send run's figures on the send page. There only while
 // a file moves (and between the files of a batch). GUI thread only.
 
+#include <QCoreApplication>
 #include <QObject>
 
 #include <chrono>
@@ -26,6 +27,8 @@ class TSendRun;
 } // namespace dz::peer
 
 class TProgressRow : public QObject {
+    Q_DECLARE_TR_FUNCTIONS(TProgressRow)
+
 public:
     // Docks the row at the bottom of form's layout. runLabel: the send
     // run's figures (on the send page).

@@ -28,16 +28,16 @@ TReceivePage::TReceivePage(QWidget &form, dz::peer::TReceiveLogModel &log, IDial
     Panel6 = MakePanel(Panel5, "Panel6", TBevel::None);
     folderLayout->add(Panel6, Align::Left, 58);
     SpeedButton1 = MakeButton(Panel6, "SpeedButton1", TButtonPicture::ClearReceived, QRect(1, 1, 23, 22),
-                              QStringLiteral("Очистить список файлов"), true);
+                              tr("Очистить список файлов"), true);
     SB_Dir = MakeButton(Panel6, "SB_Dir", TButtonPicture::Folder, QRect(34, 1, 23, 22),
-                        QStringLiteral("Выбрать папку, куда копировать"), true);
+                        tr("Выбрать папку, куда копировать"), true);
     Label_Spacer = MakeLabel(Panel5, "Label_Spacer", QStringLiteral("   "));
     folderLayout->add(Label_Spacer, Align::Left);
     Label_Dir_Reciv = MakeLabel(Panel5, "Label_Dir_Reciv", QString());
     Label_Dir_Reciv->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     SetTextColour(Label_Dir_Reciv, kMaroon);
     folderLayout->add(Label_Dir_Reciv, Align::Left, 197);
-    Label_YesReciv = MakeLabel(Panel5, "Label_YesReciv", QStringLiteral("Идет прием ..."));
+    Label_YesReciv = MakeLabel(Panel5, "Label_YesReciv", tr("Идет прием ..."));
     Label_YesReciv->setAlignment(Qt::AlignCenter);
     SetTextColour(Label_YesReciv, Qt::red, Qt::yellow);
     Label_YesReciv->hide();
@@ -52,9 +52,9 @@ TReceivePage::TReceivePage(QWidget &form, dz::peer::TReceiveLogModel &log, IDial
 
     PopupMenu_recv = new QMenu(&form);
     PopupMenu_recv->setObjectName(QStringLiteral("PopupMenu_recv"));
-    N_RecvOpen = PopupMenu_recv->addAction(QStringLiteral("Открыть"));
+    N_RecvOpen = PopupMenu_recv->addAction(tr("Открыть"));
     N_RecvOpen->setObjectName(QStringLiteral("N_RecvOpen"));
-    N_RecvShow = PopupMenu_recv->addAction(QStringLiteral("Показать в папке"));
+    N_RecvShow = PopupMenu_recv->addAction(tr("Показать в папке"));
     N_RecvShow->setObjectName(QStringLiteral("N_RecvShow"));
 
     ListF_recv->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -90,14 +90,14 @@ bool TReceivePage::RowFileIsThere(const QString &file)
 {
     if (QFileInfo(file).isFile())
         return true;
-    dialogs_.message(&form_, AppCaption(), QStringLiteral("Файла больше нет в папке приема:\n") + file);
+    dialogs_.message(&form_, AppCaption(), tr("Файла больше нет в папке приема:\n") + file);
     return false;
 }
 
 void TReceivePage::OpenFolder(const QString &folder)
 {
     if (!dialogs_.openUrl(QUrl::fromLocalFile(QDir::cleanPath(folder))))
-        dialogs_.message(&form_, AppCaption(), QStringLiteral("Ошибка при открытии документа : ") + folder);
+        dialogs_.message(&form_, AppCaption(), tr("Ошибка при открытии документа : ") + folder);
 }
 
 void TReceivePage::OpenRow(int row)
@@ -106,7 +106,7 @@ void TReceivePage::OpenRow(int row)
     if (file.isEmpty() || !RowFileIsThere(file))
         return;
     if (!dialogs_.openUrl(QUrl::fromLocalFile(file)))
-        dialogs_.message(&form_, AppCaption(), QStringLiteral("Ошибка при открытии документа : ") + file);
+        dialogs_.message(&form_, AppCaption(), tr("Ошибка при открытии документа : ") + file);
 }
 
 void TReceivePage::ShowRowInFolder(int row)

@@ -6,6 +6,7 @@
 
 #include "Dialogs.h"
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -24,6 +25,8 @@ class TReceiveLogModel;
 } // namespace dz::peer
 
 class TReceivePage : public QObject {
+    Q_DECLARE_TR_FUNCTIONS(TReceivePage)
+
 public:
     TReceivePage(QWidget &form, dz::peer::TReceiveLogModel &log, IDialogs &dialogs);
 

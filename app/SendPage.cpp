@@ -25,14 +25,14 @@ TSendPage::TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &di
     layout->add(Panel4, Align::Top, 26);
     auto *barLayout = new TAlignLayout(Panel4);
     SB_FileAdd = MakeButton(Panel4, "SB_FileAdd", TButtonPicture::AddFile, QRect(8, 2, 23, 22),
-                            QStringLiteral("Добавить файл(ы) в список"), true);
+                            tr("Добавить файл(ы) в список"), true);
     SB_FileDel = MakeButton(Panel4, "SB_FileDel", TButtonPicture::DeleteFile, QRect(40, 2, 23, 22),
-                            QStringLiteral("Удалить файл из списка"), true);
+                            tr("Удалить файл из списка"), true);
     SB_ListClear = MakeButton(Panel4, "SB_ListClear", TButtonPicture::ClearList, QRect(80, 2, 23, 22),
-                              QStringLiteral("Очистить список файлов"), true);
+                              tr("Очистить список файлов"), true);
     SB_send = MakeButton(Panel4, "SB_send", TButtonPicture::SendFiles, QRect(136, 2, 23, 22),
-                         QStringLiteral("Отправить файлы по списку"), false);
-    Label_YesSend = MakeLabel(Panel4, "Label_YesSend", QStringLiteral("Идет передача ..."));
+                         tr("Отправить файлы по списку"), false);
+    Label_YesSend = MakeLabel(Panel4, "Label_YesSend", tr("Идет передача ..."));
     Label_YesSend->setAlignment(Qt::AlignCenter);
     SetTextColour(Label_YesSend, Qt::red, Qt::yellow);
     Label_YesSend->hide();
@@ -40,7 +40,7 @@ TSendPage::TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &di
     Label_RunProgress = MakeLabel(Panel4, "Label_RunProgress", QString());
     Label_RunProgress->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Label_RunProgress->setContentsMargins(0, 0, 4, 0);
-    Label_RunProgress->setAccessibleName(QStringLiteral("Передано по списку"));
+    Label_RunProgress->setAccessibleName(tr("Передано по списку"));
     Label_RunProgress->hide();
     barLayout->add(Label_RunProgress, Align::Right, 112);
     ListF_send = MakeList(Page_Send, "ListF_send");
@@ -50,13 +50,13 @@ TSendPage::TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &di
 
     PopupMenu1 = new QMenu(&form);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
-    N1 = PopupMenu1->addAction(QStringLiteral("Добавить файл в список"));
+    N1 = PopupMenu1->addAction(tr("Добавить файл в список"));
     N1->setObjectName(QStringLiteral("N1"));
-    N2 = PopupMenu1->addAction(QStringLiteral("Удалить файл из списка"));
+    N2 = PopupMenu1->addAction(tr("Удалить файл из списка"));
     N2->setObjectName(QStringLiteral("N2"));
-    N3 = PopupMenu1->addAction(QStringLiteral("Очистить весь список"));
+    N3 = PopupMenu1->addAction(tr("Очистить весь список"));
     N3->setObjectName(QStringLiteral("N3"));
-    OD1.title = QStringLiteral("Добавить файл(ы) в список");
+    OD1.title = tr("Добавить файл(ы) в список");
 
     const auto guarded = [this](void (TSendPage::*handler)()) {
         return [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); };
@@ -127,7 +127,7 @@ void TSendPage::SB_FileDelClick()
 
 void TSendPage::SB_ListClearClick()
 {
-    if (!dialogs_.confirm(&form_, QStringLiteral("Confirm"), QStringLiteral("Очистить список файлов ?")))
+    if (!dialogs_.confirm(&form_, tr("Confirm"), tr("Очистить список файлов ?")))
         return;
     list_.Clear();
     Changed();

@@ -6,6 +6,7 @@
 
 #include "Dialogs.h"
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QStringList>
 
@@ -23,6 +24,8 @@ class TSendListModel;
 } // namespace dz::peer
 
 class TSendPage : public QObject {
+    Q_DECLARE_TR_FUNCTIONS(TSendPage)
+
 public:
     // od1: the open dialog's options (the window's OD1).
     TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &dialogs, TOpenDialogOptions &od1);

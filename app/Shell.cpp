@@ -6,6 +6,7 @@
 #include "util/files.h"
 #include "util/text.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QUrl>
 
@@ -24,7 +25,7 @@ bool OpenDocument(IDialogs &dialogs, bool showError, QWidget *owner, const std::
         ok = url.isValid() && !url.isEmpty() && dialogs.openUrl(url);
         if (!ok && showError)
             dialogs.message(owner, AppCaption(),
-                            QStringLiteral("Ошибка при открытии документа : ") + dz::ToQString(document));
+                            QCoreApplication::translate("Shell", "Ошибка при открытии документа : ") + dz::ToQString(document));
     } catch (...) {
         ok = false; // a failed open is only ever reported by the result
     }

@@ -1,10 +1,19 @@
 #include "SizeText.h"
 
+#include <QCoreApplication>
 #include <QLocale>
 
 namespace {
 
-const char *const kUnits[] = {"Б", "КБ", "МБ", "ГБ", "ТБ"};
+const char *const kUnits[] = {QT_TRANSLATE_NOOP("SizeText", "Б"), QT_TRANSLATE_NOOP("SizeText", "КБ"),
+                              QT_TRANSLATE_NOOP("SizeText", "МБ"), QT_TRANSLATE_NOOP("SizeText", "ГБ"),
+                              QT_TRANSLATE_NOOP("SizeText", "ТБ")};
+
+// Sizes follow the window's language (QLocale's default).
+QString Unit(int unit)
+{
+    return QCoreApplication::translate("SizeText", kUnits[unit]);
+}
 
 } // namespace
 
@@ -17,7 +26,7 @@ QString BytesText(qint64 bytes)
         ++unit;
     }
     const int decimals = unit == 0 || value >= 100 ? 0 : 1;
-    return QLocale(QLocale::Russian).toString(value, 'f', decimals) + QLatin1Char(' ') + QString::fromUtf8(kUnits[unit]);
+    return QLocale().toString(value, 'f', decimals) + QLatin1Char(' ') + Unit(unit);
 }
 
 QString BytesPairText(qint64 done, qint64 total)
@@ -30,9 +39,9 @@ QString BytesPairText(qint64 done, qint64 total)
     }
     const double t = static_cast<double>(total) / scale;
     const int decimals = unit == 0 || t >= 100 ? 0 : 1;
-    const QLocale ru(QLocale::Russian);
-    return ru.toString(static_cast<double>(done) / scale, 'f', decimals) + QLatin1Char('/') +
-           ru.toString(t, 'f', decimals) + QLatin1Char(' ') + QString::fromUtf8(kUnits[unit]);
+    const QLocale shown;
+    return shown.toString(static_cast<double>(done) / scale, 'f', decimals) + QLatin1Char('/') +
+           shown.toString(t, 'f', decimals) + QLatin1Char(' ') + Unit(unit);
 }
 
 QString DurationText(std::chrono::seconds left)

@@ -25,7 +25,7 @@ TStatusBar::TStatusBar(QWidget &form, TAlignLayout &formLayout, std::shared_ptr<
     Panel7 = MakePanel(Panel1, "Panel7", TBevel::Lowered);
     layout->add(Panel7, Align::Right, 25); // SB_Help and the bevel
     SB_Help = MakeButton(Panel7, "SB_Help", TButtonPicture::Help, QRect(1, 1, 23, 22), QString(), false,
-                         QStringLiteral("About"));
+                         tr("About"));
     Timer2 = MakeTimer(&form, "Timer2");
     connect(Timer2, &QTimer::timeout, this, [this] { RunGuarded([this] { Timer2Timer(); }); });
 }

@@ -2,6 +2,7 @@
 // The status bar at the window's foot: the date and time, and the button
 // of the about box. GUI thread only.
 
+#include <QCoreApplication>
 #include <QObject>
 
 #include <memory>
@@ -15,6 +16,8 @@ class QWidget;
 class TAlignLayout;
 
 class TStatusBar : public QObject {
+    Q_DECLARE_TR_FUNCTIONS(TStatusBar)
+
 public:
     // Docks the bar at the bottom of form's layout.
     TStatusBar(QWidget &form, TAlignLayout &formLayout, std::shared_ptr<IClock> clock);

@@ -5,6 +5,7 @@
 // computers-stopped.png.
 //   xvfb-run -s "-screen 0 640x400x24" build/computers_screenshot [stopped]
 
+#include "Language.h"
 #include "ComputersView.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    InstallLanguage(app, QStringLiteral("ru")); // the design\'s texts
     QFont font = app.font();
     font.setPixelSize(11);
     app.setFont(font);

@@ -3,6 +3,7 @@
 // page and saves a picture as drop.png in the current folder.
 //   xvfb-run -s "-screen 0 1024x768x24" build/app/tests/drop_screenshot
 
+#include "Language.h"
 #include "Form1.h"
 
 #include <QApplication>
@@ -17,6 +18,7 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    InstallLanguage(app, QStringLiteral("ru")); // the design\'s texts
     QTemporaryDir tmp;
     QList<QUrl> urls;
     for (const QString &name : {QStringLiteral("Отчёт за декабрь.doc"), QStringLiteral("фото_2006.jpg")}) {

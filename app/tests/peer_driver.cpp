@@ -26,6 +26,7 @@
 // milliseconds of the wall clock, for benchmarks). The final state and the
 // process's peak memory (stderr) are printed at the end.
 
+#include "Language.h"
 #include "Controls.h"
 #include "FakeDialogs.h"
 #include "Form1.h"
@@ -110,6 +111,7 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    InstallLanguage(app, QStringLiteral("ru")); // the design\'s texts
     if (argc < 2) {
         std::fprintf(stderr, "usage: peer_driver FOLDER STEP...\n");
         return 2;

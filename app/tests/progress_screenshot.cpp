@@ -5,6 +5,7 @@
 // receiving.png in the current folder.
 //   xvfb-run -s "-screen 0 1024x768x24" build/app/tests/progress_screenshot
 
+#include "Language.h"
 #include "Controls.h"
 #include "Form1.h"
 #include "peer/core.h"
@@ -25,6 +26,7 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    InstallLanguage(app, QStringLiteral("ru")); // the design\'s texts
     QTemporaryDir tmp;
     const std::string root = tmp.path().toStdString() + "/";
     for (const char *sub : {"a", "b", "in"})

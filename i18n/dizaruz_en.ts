@@ -1,0 +1,498 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="ru">
+<context>
+    <name>Shell</name>
+    <message>
+        <location filename="../app/Shell.cpp" line="28"/>
+        <source>Ошибка при открытии документа : </source>
+        <translation>Error opening the document: </translation>
+    </message>
+</context>
+<context>
+    <name>SizeText</name>
+    <message>
+        <location filename="../app/SizeText.cpp" line="8"/>
+        <source>Б</source>
+        <translation>B</translation>
+    </message>
+    <message>
+        <location filename="../app/SizeText.cpp" line="8"/>
+        <source>КБ</source>
+        <translation>KB</translation>
+    </message>
+    <message>
+        <location filename="../app/SizeText.cpp" line="9"/>
+        <source>МБ</source>
+        <translation>MB</translation>
+    </message>
+    <message>
+        <location filename="../app/SizeText.cpp" line="9"/>
+        <source>ГБ</source>
+        <translation>GB</translation>
+    </message>
+    <message>
+        <location filename="../app/SizeText.cpp" line="10"/>
+        <source>ТБ</source>
+        <translation>TB</translation>
+    </message>
+</context>
+<context>
+    <name>TAboutBox</name>
+    <message>
+        <location filename="../app/About.cpp" line="47"/>
+        <source>About</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="64"/>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="76"/>
+        <location filename="../app/About.cpp" line="77"/>
+        <source>Язык</source>
+        <translation>Language</translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="140"/>
+        <source>Программа позволяет копировать файлы </source>
+        <translation>The program copies files </translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="141"/>
+        <source>по сети, не используя для этого</source>
+        <translation>over the network without using</translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="142"/>
+        <source>сетевые диски.</source>
+        <translation>network drives.</translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="144"/>
+        <source>Чтобы пересылать файлы между двумя </source>
+        <translation>To send files between two </translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="145"/>
+        <source>компьютерами - эта программа</source>
+        <translation>computers, this program</translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="146"/>
+        <source>должна быть запущена на обоих компьютерах.</source>
+        <translation>must run on both computers.</translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="148"/>
+        <source>Интерфейс программы прост и не требует </source>
+        <translation>The program&apos;s interface is simple and needs </translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="149"/>
+        <source>пояснений.</source>
+        <translation>no explanation.</translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="151"/>
+        <source>При выборе файлов для копирования - </source>
+        <translation>When choosing files to copy, </translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="152"/>
+        <source>поддерживается </source>
+        <translation>drag and drop </translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="153"/>
+        <source>механизим Drag and Drop.</source>
+        <translation>is supported.</translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="156"/>
+        <source>Используемые порты : 573 и 574.</source>
+        <translation>Ports used: 573 and 574.</translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="172"/>
+        <source>Настройки, списки файлов и сообщения</source>
+        <translation>Settings, file lists and messages</translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="173"/>
+        <source>хранятся в папке :</source>
+        <translation>are kept in the folder:</translation>
+    </message>
+    <message>
+        <location filename="../app/About.cpp" line="227"/>
+        <source>Язык окна сменится при следующем запуске программы.</source>
+        <translation>The window&apos;s language changes at the next start of the program.</translation>
+    </message>
+</context>
+<context>
+    <name>TChatPane</name>
+    <message>
+        <location filename="../app/ChatPane.cpp" line="22"/>
+        <source>Общаться : </source>
+        <translation>Chat: </translation>
+    </message>
+    <message>
+        <location filename="../app/ChatPane.cpp" line="28"/>
+        <source>Удалить сообщения ...</source>
+        <translation>Delete the messages ...</translation>
+    </message>
+    <message>
+        <location filename="../app/ChatPane.cpp" line="30"/>
+        <source>Послать сообщение</source>
+        <translation>Send the message</translation>
+    </message>
+    <message>
+        <location filename="../app/ChatPane.cpp" line="32"/>
+        <source>Текст сообщения ...</source>
+        <translation>Message text ...</translation>
+    </message>
+    <message>
+        <location filename="../app/ChatPane.cpp" line="79"/>
+        <source>Confirm</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <location filename="../app/ChatPane.cpp" line="79"/>
+        <source>Удалить все сообщения ?</source>
+        <translation>Delete all messages?</translation>
+    </message>
+</context>
+<context>
+    <name>TComputersView</name>
+    <message>
+        <location filename="../app/ComputersView.cpp" line="13"/>
+        <location filename="../app/ComputersView.cpp" line="14"/>
+        <location filename="../app/ComputersView.cpp" line="16"/>
+        <source>Компьютеры в сети</source>
+        <translation>Computers on the network</translation>
+    </message>
+    <message>
+        <location filename="../app/ComputersView.cpp" line="18"/>
+        <source>Поиск компьютеров</source>
+        <translation>Looking for computers</translation>
+    </message>
+    <message>
+        <location filename="../app/ComputersView.cpp" line="37"/>
+        <source> (это имя у нескольких)</source>
+        <translation> (several have this name)</translation>
+    </message>
+    <message>
+        <location filename="../app/ComputersView.cpp" line="39"/>
+        <source> (сейчас не виден)</source>
+        <translation> (not seen now)</translation>
+    </message>
+    <message>
+        <location filename="../app/ComputersView.cpp" line="49"/>
+        <source>Компьютеры не находятся сами: нет системной шины D-Bus. Введите имя.</source>
+        <translation>Computers are not found by themselves: there is no system D-Bus. Type a name.</translation>
+    </message>
+    <message>
+        <location filename="../app/ComputersView.cpp" line="51"/>
+        <source>Компьютеры не находятся сами: служба Avahi (avahi-daemon) не запущена. Введите имя.</source>
+        <translation>Computers are not found by themselves: the Avahi service (avahi-daemon) is not running. Type a name.</translation>
+    </message>
+    <message>
+        <location filename="../app/ComputersView.cpp" line="53"/>
+        <source>Компьютеры не находятся сами: служба Avahi остановилась. Введите имя.</source>
+        <translation>Computers are not found by themselves: the Avahi service has stopped. Type a name.</translation>
+    </message>
+    <message>
+        <location filename="../app/ComputersView.cpp" line="55"/>
+        <source>Служба Avahi снова работает: компьютеры находятся сами.</source>
+        <translation>The Avahi service works again: computers are found by themselves.</translation>
+    </message>
+    <message>
+        <location filename="../app/ComputersView.cpp" line="68"/>
+        <source>Компьютеры не найдены</source>
+        <translation>No computers found</translation>
+    </message>
+</context>
+<context>
+    <name>TFolderDialog</name>
+    <message>
+        <location filename="../app/Dialogs.cpp" line="112"/>
+        <source>The specified directory does not exist. Create it?</source>
+        <translation>The specified directory does not exist. Create it?</translation>
+    </message>
+    <message>
+        <location filename="../app/Dialogs.cpp" line="122"/>
+        <source>Выберите папку, куда копировать принятые файлы.
+Можно ввести имя новой папки: программа создаст её.</source>
+        <translation>Choose the folder for received files.
+You may type the name of a new folder: the program creates it.</translation>
+    </message>
+</context>
+<context>
+    <name>TForm1</name>
+    <message>
+        <location filename="../app/Form1.cpp" line="68"/>
+        <source>Копирование файлов по сети</source>
+        <translation>Copying files over the network</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1.cpp" line="175"/>
+        <source>Принятые</source>
+        <translation>Received</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1.cpp" line="176"/>
+        <source>Послать</source>
+        <translation>Send</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Facts.cpp" line="150"/>
+        <source>Сообщение слишком длинное: %1 символов, можно не более %2.</source>
+        <translation>The message is too long: %1 characters, at most %2 are allowed.</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Session.cpp" line="98"/>
+        <source> (порты ниже 1024 доступны только root или программе с правом cap_net_bind_service)</source>
+        <translation> (ports below 1024 are open only to root or to a program with the cap_net_bind_service right)</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Session.cpp" line="101"/>
+        <source> (порт занят другой программой, возможно второй копией Dizaruz)</source>
+        <translation> (the port is taken by another program, perhaps a second copy of Dizaruz)</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Session.cpp" line="102"/>
+        <source>Порт %1 не открыт для приема: %2</source>
+        <translation>Port %1 is not open for receiving: %2</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Session.cpp" line="107"/>
+        <source>
+Этот компьютер не сможет принимать сообщения и файлы.</source>
+        <translation>
+This computer cannot receive messages and files.</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Session.cpp" line="232"/>
+        <source>Некорректное имя компьютера или он недоступен</source>
+        <translation>Wrong computer name, or the computer cannot be reached</translation>
+    </message>
+</context>
+<context>
+    <name>TForm1Desktop</name>
+    <message>
+        <location filename="../app/Form1Desktop.cpp" line="77"/>
+        <source>Принят %1 файл</source>
+        <translation>Files received: %1</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Desktop.cpp" line="79"/>
+        <source>Принято %1 файла</source>
+        <translation>Files received: %1</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Desktop.cpp" line="80"/>
+        <source>Принято %1 файлов</source>
+        <translation>Files received: %1</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Desktop.cpp" line="97"/>
+        <source>Dizaruz: файлы приняты</source>
+        <translation>Dizaruz: files received</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Desktop.cpp" line="98"/>
+        <source> от компьютера </source>
+        <translation> from computer </translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Desktop.cpp" line="99"/>
+        <location filename="../app/Form1Desktop.cpp" line="100"/>
+        <source>Открыть папку</source>
+        <translation>Open folder</translation>
+    </message>
+</context>
+<context>
+    <name>TOpenDialogOptions</name>
+    <message>
+        <location filename="../app/Dialogs.h" line="31"/>
+        <source>Все файлы (*)</source>
+        <translation>All files (*)</translation>
+    </message>
+</context>
+<context>
+    <name>TPeerBox</name>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="29"/>
+        <source>Наш компьютер : </source>
+        <translation>This computer: </translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="32"/>
+        <location filename="../app/PeerBox.cpp" line="40"/>
+        <source>Имя = </source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="37"/>
+        <source>Удаленный компьтер : </source>
+        <translation>Other computer: </translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="43"/>
+        <source>Соединиться с компьютером</source>
+        <translation>Connect to the computer</translation>
+    </message>
+</context>
+<context>
+    <name>TProgressRow</name>
+    <message>
+        <location filename="../app/ProgressRow.cpp" line="29"/>
+        <source>Прервать передачу (Esc)</source>
+        <translation>Stop the transfer (Esc)</translation>
+    </message>
+    <message>
+        <location filename="../app/ProgressRow.cpp" line="33"/>
+        <source>Скорость и оставшееся время</source>
+        <translation>Speed and time left</translation>
+    </message>
+    <message>
+        <location filename="../app/ProgressRow.cpp" line="37"/>
+        <source>Передача файла</source>
+        <translation>File transfer</translation>
+    </message>
+    <message>
+        <location filename="../app/ProgressRow.cpp" line="115"/>
+        <source> из </source>
+        <translation> of </translation>
+    </message>
+    <message>
+        <location filename="../app/ProgressRow.cpp" line="123"/>
+        <source>/с</source>
+        <translation>/s</translation>
+    </message>
+    <message>
+        <location filename="../app/ProgressRow.cpp" line="175"/>
+        <source>Файлов отправлено %1 из %2, %3 из %4</source>
+        <translation>Files sent %1 of %2, %3 of %4</translation>
+    </message>
+</context>
+<context>
+    <name>TQtDialogs</name>
+    <message>
+        <location filename="../app/Dialogs.cpp" line="25"/>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <location filename="../app/Dialogs.cpp" line="26"/>
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>TReceivePage</name>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="31"/>
+        <source>Очистить список файлов</source>
+        <translation>Clear the file list</translation>
+    </message>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="33"/>
+        <source>Выбрать папку, куда копировать</source>
+        <translation>Choose the folder to copy into</translation>
+    </message>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="40"/>
+        <source>Идет прием ...</source>
+        <translation>Receiving ...</translation>
+    </message>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="55"/>
+        <source>Открыть</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="57"/>
+        <source>Показать в папке</source>
+        <translation>Show in folder</translation>
+    </message>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="93"/>
+        <source>Файла больше нет в папке приема:
+</source>
+        <translation>The file is no longer in the receive folder:
+</translation>
+    </message>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="100"/>
+        <location filename="../app/ReceivePage.cpp" line="109"/>
+        <source>Ошибка при открытии документа : </source>
+        <translation>Error opening the document: </translation>
+    </message>
+</context>
+<context>
+    <name>TSendPage</name>
+    <message>
+        <location filename="../app/SendPage.cpp" line="28"/>
+        <location filename="../app/SendPage.cpp" line="59"/>
+        <source>Добавить файл(ы) в список</source>
+        <translation>Add file(s) to the list</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="30"/>
+        <location filename="../app/SendPage.cpp" line="55"/>
+        <source>Удалить файл из списка</source>
+        <translation>Remove the file from the list</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="32"/>
+        <source>Очистить список файлов</source>
+        <translation>Clear the file list</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="34"/>
+        <source>Отправить файлы по списку</source>
+        <translation>Send the files of the list</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="35"/>
+        <source>Идет передача ...</source>
+        <translation>Sending ...</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="43"/>
+        <source>Передано по списку</source>
+        <translation>Sent from the list</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="53"/>
+        <source>Добавить файл в список</source>
+        <translation>Add a file to the list</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="57"/>
+        <source>Очистить весь список</source>
+        <translation>Clear the whole list</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="130"/>
+        <source>Confirm</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="130"/>
+        <source>Очистить список файлов ?</source>
+        <translation>Clear the file list?</translation>
+    </message>
+</context>
+<context>
+    <name>TStatusBar</name>
+    <message>
+        <location filename="../app/StatusBar.cpp" line="28"/>
+        <source>About</source>
+        <translation>About</translation>
+    </message>
+</context>
+</TS>
