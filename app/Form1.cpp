@@ -79,6 +79,7 @@ TForm1::TForm1(TForm1Config config)
     BuildViews();
     WireViews();
     CheckListening();
+    BuildComputers();
 
     // The size the user left it at, never below the design's.
     QSize size(kOuterWidth, kOuterHeight);
@@ -101,6 +102,9 @@ TForm1::~TForm1()
     } catch (...) {
     }
     run_.reset();
+    // The service is withdrawn while the servers still answer.
+    delete ComputersView;
+    discovery_.reset();
     // Nothing handed over may run on a window being taken apart: the
     // senders, the servers and the hand-over stop first, within what is
     // left of the two seconds a close may take.
