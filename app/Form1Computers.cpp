@@ -17,7 +17,10 @@
 #include "util/text.h"
 
 #include <QFrame>
+#include <QGroupBox>
 #include <QLabel>
+
+#include <utility>
 
 void TForm1::BuildComputers()
 {

@@ -40,7 +40,7 @@ TEST_F(ComputersWindowTest, AnActivationIntroducesAtTheAddressAndIsRemembered)
     EXPECT_EQ(a->Core().Hosts().msgHost, "127.0.0.2");
     ASSERT_TRUE(PumpUntil([&] { return !Remembered(*a).empty(); }));
     // Loopback is no computer's address: the name is kept without one.
-    EXPECT_EQ(Remembered(*a), (std::vector<dz::peer::TComputer>{{"BETA-NOWHERE", "", false, true, false}}));
+    EXPECT_EQ(Remembered(*a), (std::vector<dz::peer::TComputer>{{QStringLiteral("BETA-NOWHERE"), QString(), false, true, false}}));
     EXPECT_TRUE(Remembered(*b).empty()) << "a stranger who introduced itself is not remembered";
     EXPECT_NE(ReadFile("a", "Dizaruz.ini").find("ComputerName=BETA-NOWHERE"), std::string::npos);
 
