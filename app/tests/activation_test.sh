@@ -37,5 +37,5 @@ for name in alpha beta; do
 done
 grep -q '^remote=alpha ip=10\.213\.0\.1 msg=1 send=1$' "$work/beta.out" || fail "beta was not introduced to alpha"
 grep -q '^remote=beta ip=10\.213\.0\.2 msg=1 send=1$' "$work/alpha.out" || fail "alpha is not connected to beta"
-grep -q '^ComputerName=beta$' "$work/alpha/Dizaruz.ini" || fail "alpha's INI does not keep beta's name"
+tr -d '\r' < "$work/alpha/Dizaruz.ini" | grep -q '^ComputerName=beta$' || fail "alpha's INI does not keep beta's name"
 echo "activation: alpha chose beta from its list and the two were introduced"
