@@ -28,11 +28,14 @@ void TForm1::BuildComputers()
     ComputersView = new TComputersView(computers_.get(), GroupBox4);
     ComputersView->hide(); // its parts are placed one by one
     PeerBox->PlaceComputers(ComputersView->Button());
-    // The status bar has room for a sentence between the clock and the help button.
+    // The line sits above the status bar, two lines high, and only while it
+    // has something to say: then the lists below give up the room, and
+    // nothing else moves.
     QLabel *line = ComputersView->StatusLine();
-    line->setParent(Panel1);
+    line->setParent(this);
     line->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    static_cast<TAlignLayout *>(Panel1->layout())->add(line, TAlignLayout::Align::Client);
+    line->setContentsMargins(4, 1, 4, 1);
+    static_cast<TAlignLayout *>(layout())->add(line, TAlignLayout::Align::Bottom, 30);
     connect(ComputersView, &TComputersView::Activated, this, [this](const QString &name, const QString &address) {
         RunGuarded([&] { PeerBox->ConnectTo(name, address); });
     });

@@ -45,7 +45,8 @@ int main(int argc, char **argv)
         app.quit();
     };
     if (stopped) {
-        QTimer::singleShot(500, [&] { shoot(QStringLiteral("computers-stopped.png")); });
+        // After the first tick of the clock, which shares the status bar with the line.
+        QTimer::singleShot(1500, [&] { shoot(QStringLiteral("computers-stopped.png")); });
         return app.exec();
     }
     QTimer::singleShot(400, [&] { form.ComputersView->Button()->showMenu(); }); // returns when the menu closes
