@@ -5,6 +5,7 @@
 #include "AlignLayout.h"
 #include "ChatPane.h"
 #include "Clock.h"
+#include "ComputersView.h"
 #include "Controls.h"
 #include "Form1Desktop.h"
 #include "Guard.h"
@@ -14,6 +15,8 @@
 #include "SendPage.h"
 #include "StatusBar.h"
 #include "Widgets.h"
+#include "desktop/discovery.h"
+#include "peer/computers.h"
 #include "peer/latestwrite.h"
 #include "peer/receivelog.h"
 #include "peer/sendrun.h"
@@ -79,6 +82,7 @@ TForm1::TForm1(TForm1Config config)
     BuildViews();
     WireViews();
     CheckListening();
+    BuildComputers();
 
     // The size the user left it at, never below the design's.
     QSize size(kOuterWidth, kOuterHeight);
@@ -101,6 +105,9 @@ TForm1::~TForm1()
     } catch (...) {
     }
     run_.reset();
+    // The service is withdrawn while the servers still answer.
+    delete ComputersView;
+    discovery_.reset();
     // Nothing handed over may run on a window being taken apart: the
     // senders, the servers and the hand-over stop first, within what is
     // left of the two seconds a close may take.

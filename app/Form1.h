@@ -47,6 +47,7 @@ class QTimer;
 class QToolButton;
 class TAboutBox;
 class TChatPane;
+class TComputersView;
 class TForm1Desktop;
 class TPeerBox;
 class TProgressRow;
@@ -65,8 +66,12 @@ class TQtRunTimer;
 class TReceiveLogModel;
 class TSendListModel;
 class TSendRun;
+class TComputers;
 struct TEffect;
 } // namespace dz::peer
+namespace dz::desktop {
+class TDiscovery;
+} // namespace dz::desktop
 namespace dz::services {
 class TNMMsg;
 class TNMMSGServ;
@@ -89,6 +94,9 @@ struct TForm1Config {
     // Where the desktop's notifications and file manager are reached: a
     // D-Bus address, or "session" for the user's session bus; empty: nowhere (tests).
     QString desktopBus;
+    // Publishes this copy and lists the others through the desktop's Avahi
+    // daemon (on the system bus). Off for windows that share one process.
+    bool discovery = true;
 };
 
 class TForm1 : public QWidget {
@@ -202,6 +210,9 @@ public:
     // Whether the look-up of this computer's address has ended.
     bool ThisComputerKnown() const { return identityKnown_; }
     const QString &ListenProblems() const { return listenProblems_; }
+    // The computers to connect to without typing a name, and their list.
+    dz::peer::TComputers &Computers() const { return *computers_; }
+    TComputersView *ComputersView = nullptr;
     const TProgressRow::TCost &ProgressCost() const;
     void Timer_ProgressTimer();
 
@@ -247,7 +258,10 @@ private:
     void SaveChatLog(std::vector<std::string> lines);
     void ListStored(const dz::peer::TEffect &e);
     void ShowIdentity(const std::string &name, const std::string &ip);
-    void ConnectTo(const std::string &remote);
+    void ConnectTo(const std::string &remote, const std::string &host = {});
+    void BuildComputers();
+    void PublishThisComputer(const std::string &name);
+    void Answered(const dz::peer::TEffect &e);
 
     TForm1Config config_;
     std::shared_ptr<IDialogs> dialogs_;
@@ -255,6 +269,12 @@ private:
     TStateFiles files_;
     std::unique_ptr<dz::TSettingsStore> settings_;
     std::unique_ptr<dz::peer::TLatestWriter> writer_;
+    std::unique_ptr<dz::peer::TComputers> computers_;
+    std::unique_ptr<dz::desktop::TDiscovery> discovery_;
+    QString published_; // the name discovery publishes; empty: none
+    // The computer the user connected to (name, address), remembered once
+    // it answers the introduction.
+    std::optional<std::pair<QString, QString>> connecting_;
     TAboutBox *aboutBox_ = nullptr;
     bool placed_ = false;
     QSize keptSize_; // the size the user left the window at; invalid: the design's
@@ -269,7 +289,7 @@ private:
     bool recvListChanged_ = false;
     bool identityGiven_ = false;
     bool identityKnown_ = false;
-    std::optional<std::string> connectWhenKnown_;
+    std::optional<std::pair<std::string, std::string>> connectWhenKnown_; // name, host
     bool closing_ = false;     // the goodbye is on its way
     bool goodbyeSaid_ = false; // it went, or its wait ended
     // When the close began: the session's shutdown gets what is left of the

@@ -28,7 +28,7 @@
 
 void TForm1::WireViews()
 {
-    PeerBox->onConnect = [this](const std::string &remote) { ConnectTo(remote); };
+    PeerBox->onConnect = [this](const std::string &remote, const std::string &host) { ConnectTo(remote, host); };
     ChatPane->onSend = [this](const std::string &text) { SendChat(text); };
     ChatPane->onLogChanged = [this](std::vector<std::string> lines) { SaveChatLog(std::move(lines)); };
     SendPage->onChanged = [this] { SaveListFile(ListF_send); };
@@ -47,25 +47,28 @@ void TForm1::WireViews()
     qApp->installEventFilter(this);
 }
 
-void TForm1::ConnectTo(const std::string &remote)
+void TForm1::ConnectTo(const std::string &remote, const std::string &host)
 {
     // The introduction carries this computer's address: a click before its
     // look-up has ended is carried out when it ends.
     if (!identityKnown_ && !identityGiven_ && !remote.empty()) {
-        connectWhenKnown_ = remote;
+        connectWhenKnown_.emplace(remote, host);
         return;
     }
-    const dz::peer::TOutcome outcome = Core().Connect(remote);
+    const dz::peer::TOutcome outcome = Core().Connect(remote, host);
+    connecting_.reset();
+    if (!remote.empty())
+        connecting_.emplace(dz::ToQString(remote), QString::fromStdString(host));
     ShowDecided();
     if (remote.empty())
         return;
     const QPointer<TForm1> self(this);
-    session_->Send(outcome, [self, remote](const std::string &error) {
+    session_->Send(outcome, [self, remote, host](const std::string &error) {
         if (!self)
             return;
         if (!error.empty())
             return dz::ReportError(error);
-        self->Core().Connected(remote);
+        self->Core().Connected(remote, host);
         self->ShowDecided();
     });
 }
@@ -123,6 +126,8 @@ void TForm1::ShowFact(const dz::peer::TEffect &e)
         break;
     case Kind::Remember:
         WriteIni(e.text, e.key, dz::Cp1251ToUtf8(e.value));
+        if (e.on)
+            Answered(e);
         break;
     case Kind::Stored:
         ListStored(e);

@@ -134,6 +134,7 @@ void TForm1::ShowIdentity(const std::string &name, const std::string &ip)
 {
     PeerBox->ShowThisComputer(name, ip);
     Core().SetIdentity(name, ip);
+    PublishThisComputer(name);
 }
 
 void TForm1::SB_connectClick()

@@ -87,7 +87,7 @@ void TForm1::FormCreate()
                     self->ShowIdentity(name, ip);
                 self->identityKnown_ = true;
                 if (auto remote = std::exchange(self->connectWhenKnown_, std::nullopt))
-                    RunGuarded([&] { self->ConnectTo(*remote); });
+                    RunGuarded([&] { self->ConnectTo(remote->first, remote->second); });
             }, Qt::QueuedConnection);
         });
         // "ComputerIP" is never read back: an empty address box means no peer yet.

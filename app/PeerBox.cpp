@@ -47,17 +47,25 @@ TPeerBox::TPeerBox(QWidget &parent, TAlignLayout &layout) : QObject(&parent)
     connect(SB_connect, &QToolButton::clicked, this, [this] { RunGuarded([this] { Connect(); }); });
 }
 
-void TPeerBox::Connect()
+void TPeerBox::Connect(const std::string &host)
 {
     const std::string remote = TrimBox(Edit_RemoteComputerName);
     if (onConnect)
-        onConnect(remote);
+        onConnect(remote, host);
 }
 
-void TPeerBox::ConnectTo(const QString &name)
+void TPeerBox::ConnectTo(const QString &name, const QString &address)
 {
     Edit_RemoteComputerName->setText(name);
-    Connect();
+    Connect(address.toStdString());
+}
+
+void TPeerBox::PlaceComputers(QWidget *button)
+{
+    Edit_RemoteComputerName->setGeometry(48, 16, 100, 21);
+    button->setParent(GroupBox4);
+    button->setGeometry(150, 16, 21, 21);
+    button->show();
 }
 
 void TPeerBox::ShowThisComputer(const std::string &name, const std::string &ip)

@@ -3,9 +3,9 @@
 // and the other computer (the name the user types, the connect button, the
 // address the peer announced). GUI thread only.
 //
-// A list of computers found on the network belongs beside
-// Edit_RemoteComputerName in GroupBox4; picking one is ConnectTo(name),
-// which does what typing the name and pressing the button do.
+// The list of computers found on the network sits beside
+// Edit_RemoteComputerName in GroupBox4; picking one is ConnectTo(name,
+// address), which does what typing the name and pressing the button do.
 
 #include <QCoreApplication>
 #include <QObject>
@@ -40,11 +40,16 @@ public:
     QLabel *Label_RemoteIP;
     QLineEdit *Edit_RemoteComputerIP;
 
-    // The connect button: called with the remote name, trimmed (Windows-1251).
-    std::function<void(const std::string &remote)> onConnect;
-    // Fills the name box with name and connects, as the user would.
-    void ConnectTo(const QString &name);
-    void Connect();
+    // The connect button: called with the remote name, trimmed (Windows-1251),
+    // and the address to reach it at (empty: the name itself).
+    std::function<void(const std::string &remote, const std::string &host)> onConnect;
+    // Fills the name box with name and connects, as the user would; the
+    // messages go to address when it is given.
+    void ConnectTo(const QString &name, const QString &address = {});
+    void Connect(const std::string &host = {});
+    // Places the button of the list of computers beside the name box, which
+    // gives up room for it; the other controls keep their places.
+    void PlaceComputers(QWidget *button);
 
     // Texts are Windows-1251, as the core has them.
     void ShowThisComputer(const std::string &name, const std::string &ip);

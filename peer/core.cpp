@@ -147,7 +147,7 @@ std::string TPeerCore::ReceiveFolder() const
     return receiveFolder_;
 }
 
-TOutcome TPeerCore::Connect(const std::string &remote)
+TOutcome TPeerCore::Connect(const std::string &remote, const std::string &host)
 {
     std::lock_guard lock(mutex_);
     invalidHostCode_ = 0;
@@ -156,20 +156,20 @@ TOutcome TPeerCore::Connect(const std::string &remote)
     if (remote.empty())
         return Finish(std::move(outcome));
     hosts_.msgFrom = thisName_;
-    hosts_.msgHost = remote;
-    hosts_.msgServHost = remote;
+    hosts_.msgHost = host.empty() ? remote : host;
+    hosts_.msgServHost = hosts_.msgHost;
     awaitingToo_ = true;
     outcome.effects.push_back(ServerHosts());
     outcome.send = {{"ItsMe=" + thisName_ + "|" + thisIP_}};
     return Finish(std::move(outcome));
 }
 
-TOutcome TPeerCore::Connected(const std::string &remote)
+TOutcome TPeerCore::Connected(const std::string &remote, const std::string &host)
 {
     std::lock_guard lock(mutex_);
     hosts_.strmFrom = thisName_;
-    hosts_.strmHost = remote;
-    hosts_.strmServHost = remote;
+    hosts_.strmHost = host.empty() ? remote : host;
+    hosts_.strmServHost = hosts_.strmHost;
     // The address may still be empty or an older one; ItsMeToo writes it again.
     return Finish({{},
                    {ServerHosts(), Ini("REMOTE", "ComputerName", remote), Ini("REMOTE", "ComputerIP", remoteIP_)}});
@@ -353,13 +353,16 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
             if (free_) {
                 // '=' alone delimits: a bar belongs to the address.
                 remoteIP_ = ExtractField(DelimEq(), sMsg, 2);
+                // Marked when it answers this copy's own introduction.
+                TEffect remember = Ini("REMOTE", "ComputerIP", remoteIP_);
+                remember.on = awaitingToo_;
                 if (!fromPeer)
                     ForgetPeer();
                 awaitingToo_ = false;
                 AddPeerAddress(fromAddress);
                 AddPeerAddress(DottedAddress(remoteIP_));
                 fx.push_back(Text(Kind::PeerAddress, remoteIP_));
-                fx.push_back(Ini("REMOTE", "ComputerIP", remoteIP_));
+                fx.push_back(std::move(remember));
                 out.send = {tellWhatWeCan};
             }
         }

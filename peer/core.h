@@ -35,7 +35,8 @@ struct TEffect {
         Pending,      // the name (`text`) of the file expected next; empty: none
         BatchStarted, // the peer began a batch: what was received before is not part of it
         Chat,         // a chat line from `text` saying `value`
-        Remember,     // kept for the next start: section `text`, key `key`, value `value`
+        Remember,     // kept for the next start: section `text`, key `key`, value `value`;
+                      // `on`: the peer's answer to this copy's own introduction
         Stored,       // a file from `text` stored under the name `value`, at the UTF-8 path `key`
         Free,         // `on`: this copy is not receiving a batch
         InvalidHost,  // `number`: 1 once the message client reported an unknown host
@@ -113,12 +114,12 @@ public:
 
     // --- The user's own actions ----------------------------------------
     // The connect button with the trimmed remote name: resets the
-    // invalid-host code; for a name, points the message client at it and
-    // returns the introduction.
-    TOutcome Connect(const std::string &remote);
-    // The introduction was delivered: the stream client follows, and the
-    // name and the address known now are stored.
-    TOutcome Connected(const std::string &remote);
+    // invalid-host code; for a name, points the message client at host (a
+    // known address; empty: the name itself) and returns the introduction.
+    TOutcome Connect(const std::string &remote, const std::string &host = {});
+    // The introduction was delivered: the stream client follows (to host,
+    // or the name), and the name and the address known now are stored.
+    TOutcome Connected(const std::string &remote, const std::string &host = {});
     // "MSG|" + text.
     static TOutgoing ChatMessage(const std::string &text);
     // The longest chat text: "MSG|" and it must fit the message service's

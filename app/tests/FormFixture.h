@@ -33,6 +33,7 @@ protected:
         // Free ports of the system's choice, so tests never meet each other.
         config.msgPort = 0;
         config.strmPort = 0;
+        config.discovery = false; // many windows in one process, maybe no bus
         form = std::make_unique<TForm1>(config);
         return *form;
     }

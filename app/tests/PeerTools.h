@@ -238,6 +238,7 @@ protected:
         config.programFolder = FsFolder(sub);
         config.msgPort = msgPort;
         config.strmPort = 0;
+        config.discovery = false;
         config.dialogs = dialogs;
         config.clock = clock;
         config.desktopBus = desktopBus;

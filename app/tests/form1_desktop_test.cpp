@@ -398,6 +398,7 @@ TEST_F(InstalledWindowTest, ReceiveFolderDefaultsToTheGivenOneAndTheAboutBoxName
         config.dialogs = dialogs;
         config.msgPort = 0;
         config.strmPort = 0;
+        config.discovery = false;
         TForm1 f(config);
         f.FormCreate();
         EXPECT_EQ(TextOf(f.Label_Dir_Reciv), c.useDefault ? downloads : std::string("/srv/in/")) << c.ini;

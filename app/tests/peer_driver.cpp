@@ -8,7 +8,9 @@
 //
 //   peer_driver FOLDER STEP...
 //     connect NAME     type NAME as the remote computer and click connect
+//     activate NAME    choose NAME from the list of computers, once it is seen there
 //     wait-peer        until the remote address box is filled
+//     wait-ready       until the peer is introduced: chat and send enabled
 //     say TEXT         type TEXT into the chat line and press Enter
 //     wait-lines N     until the chat log holds N lines
 //     folder DIR       choose DIR as the receive folder
@@ -26,14 +28,18 @@
 // milliseconds of the wall clock, for benchmarks). The final state and the
 // process's peak memory (stderr) are printed at the end.
 
+#include "ComputersView.h"
 #include "Language.h"
 #include "Controls.h"
 #include "FakeDialogs.h"
 #include "Form1.h"
 #include "latency_probe.h"
+#include "peer/computers.h"
 #include "util/codepage.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -138,6 +144,24 @@ int main(int argc, char **argv)
             TypeInto(form.Edit_RemoteComputerName, arg);
             Click(form.SB_connect);
             takesArgument();
+        } else if (step == "activate") {
+            // The menu's entry for a computer discovery sees now, triggered as a click on it does.
+            const QString name = QString::fromStdString(arg);
+            QAction *entry = nullptr;
+            const auto seen = [&] {
+                for (const dz::peer::TComputer &c : form.Computers().Computers())
+                    if (c.name == name && c.seen)
+                        for (QAction *a : form.ComputersView->Menu()->actions())
+                            if (a->text() == TComputersView::RowText(c))
+                                entry = a;
+                return entry != nullptr;
+            };
+            status = PumpUntil(seen) ? 0 : 1;
+            if (entry)
+                entry->trigger();
+            takesArgument();
+        } else if (step == "wait-ready") {
+            status = PumpUntil([&] { return form.SB_msg->isEnabled() && form.SB_send->isEnabled(); }) ? 0 : 1;
         } else if (step == "wait-peer") {
             status = PumpUntil([&] { return !TextOf(form.Edit_RemoteComputerIP).empty(); }) ? 0 : 1;
         } else if (step == "say") {

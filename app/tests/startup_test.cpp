@@ -164,6 +164,7 @@ TEST_F(StartupTest, ProgramFolderDefaultsToTheExecutablesFolder)
     config.dialogs = dialogs;
     config.msgPort = 0;
     config.strmPort = 0;
+    config.discovery = false;
     TForm1 f(config);
     EXPECT_EQ(f.ProgramFolder(), dz::ProgramFolder());
     EXPECT_EQ(f.ProgramFolder().back(), '/');

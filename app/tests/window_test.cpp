@@ -240,6 +240,7 @@ TEST_F(WindowTest, KeyPreviewSeesEveryKeyOnceWithoutTakingIt)
     config.dialogs = dialogs;
     config.msgPort = 0;
     config.strmPort = 0;
+    config.discovery = false;
     TKeyWatchingForm f(config);
     f.FormCreate();
     f.show();

@@ -157,6 +157,25 @@ TEST(CoreTest, TheConnectingSideKnowsItsPeerFromItsAnswer)
     EXPECT_FALSE(s.core.StreamTarget(kStranger).allowed);
 }
 
+TEST(CoreTest, AConnectToAKnownAddressKeepsTheNameAndMarksItsAnswer)
+{
+    const struct {
+        const char *host, *expected;
+    } rows[] = {{"10.0.0.7", "10.0.0.7"}, {"", "BETA-PC"}};
+    for (const auto &row : rows) {
+        Started s(false);
+        s.core.Connect("BETA-PC", row.host);
+        EXPECT_EQ(s.core.Hosts().msgHost, row.expected);
+        EXPECT_EQ(Describe(s.core.Connected("BETA-PC", row.host).effects)[1], "Remember REMOTE/ComputerName=BETA-PC");
+        EXPECT_EQ(s.core.Hosts().strmHost, row.expected);
+        // Only the answer to this copy's own introduction is marked.
+        const TOutcome answer = s.From("ItsMeToo=10.0.0.7", ::inet_addr("10.0.0.7"));
+        ASSERT_EQ(answer.effects.size(), 3u);
+        EXPECT_TRUE(answer.effects[2].on) << Describe(answer.effects)[2];
+        EXPECT_FALSE(s.From("ItsMeToo=10.0.0.7", ::inet_addr("10.0.0.7")).effects[2].on) << "a second answer";
+    }
+}
+
 TEST(CoreTest, ThePeersNameFallsBackOnTheAddressItsIntroductionCameFrom)
 {
     Started s(false);
