@@ -272,6 +272,8 @@ std::string TPeerCore::CapabilityMessage(const TCapabilities &caps)
         text += "BigFiles|";
     if (caps.noTick)
         text += "NoTick|";
+    if (caps.hash)
+        text += "Hash|";
     text.pop_back();
     return text;
 }
@@ -405,6 +407,8 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
                 peerCaps_.bigFiles = true;
             else if (word == "NoTick")
                 peerCaps_.noTick = true;
+            else if (word == "Hash")
+                peerCaps_.hash = true;
         }
     }
     // File_End and any other word: nothing.

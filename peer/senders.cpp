@@ -4,6 +4,7 @@
 #include "net/stream.h"
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
+#include "services/wire.h"
 #include "util/errors.h"
 #include "util/files.h"
 #include "util/system.h"
@@ -243,8 +244,18 @@ void TStreamSender::Send(TDone done)
             client_->FromName = hosts.strmFrom;
             // The reply means "stored": a receiver that cannot store the
             // file resets the connection, and that is an error here.
+            const bool hashed = core_.PeerCapabilities().hash && TPeerCore::OwnCapabilities().hash;
             sending_ = true;
-            client_->PostStream(*file_);
+            // A mismatch is damage on the way or on one of the disks: one
+            // more try, then the step fails.
+            for (int attempt = 1;; ++attempt) {
+                if (client_->PostStream(*file_, hashed) != services::kHashMismatch || !hashed)
+                    break;
+                if (attempt == 2)
+                    throw dz::Exception(MismatchError(FileNameOf(file_->Path())));
+                if (cancel_)
+                    throw dz::Exception("Canceled");
+            }
         } catch (...) {
             error = TextOf(std::current_exception());
         }
@@ -254,6 +265,12 @@ void TStreamSender::Send(TDone done)
             cancel_ = false;
         Report(done, error);
     });
+}
+
+std::string TStreamSender::MismatchError(const std::string &name)
+{
+    return "Файл «" + name + "» не отправлен: другой компьютер дважды получил его не таким, каким он ушёл " +
+           "(хеш XXH3-128 не совпал).";
 }
 
 void TStreamSender::CancelInFlight()

@@ -30,6 +30,17 @@ struct TPeerSession::TShared {
     // The file coming in (the newest, when a stranger's overlaps the peer's).
     std::mutex incomingMutex;
     TIncomingFile *incoming = nullptr;
+    // The names whose last stored file was verified by its hash.
+    mutable std::mutex verifiedMutex;
+    std::set<std::string> verified;
+    void NoteStored(const std::string &name, bool hashed)
+    {
+        std::lock_guard lock(verifiedMutex);
+        if (hashed)
+            verified.insert(name);
+        else
+            verified.erase(name);
+    }
 };
 
 TPeerSession::TPeerSession(TSessionConfig config, TApply apply, TOrderedWork::TRunner runner)
@@ -150,6 +161,19 @@ std::string TPeerSession::DroppedNotice(const std::string &sFrom, const std::str
         .toStdString();
 }
 
+std::string TPeerSession::MismatchNotice(const std::string &sFrom, const std::string &announced)
+{
+    return QStringLiteral("Файл от %1 не сохранён: «%2» пришёл не таким, каким ушёл (хеш XXH3-128 не совпал).")
+        .arg(dz::ToQString(OneLine(sFrom)), dz::ToQString(OneLine(announced)))
+        .toStdString();
+}
+
+bool TPeerSession::Verified(const std::string &name) const
+{
+    std::lock_guard lock(shared_->verifiedMutex);
+    return shared_->verified.count(name) > 0;
+}
+
 // A file coming in: written to a temporary file in the receive folder as
 // it arrives, and stored under the pending name, taken from the core when
 // the last byte is in, before the reply goes. Lives on its connection
@@ -158,9 +182,9 @@ std::string TPeerSession::DroppedNotice(const std::string &sFrom, const std::str
 class TPeerSession::TIncomingFile : public services::IStreamSink {
 public:
     TIncomingFile(std::shared_ptr<TShared> shared, std::uint32_t from, std::string sFrom, std::int64_t size,
-                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel)
+                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, bool hashed)
         : shared_(std::move(shared)), from_(from), sFrom_(std::move(sFrom)), size_(size), folder_(std::move(folder)),
-          cancel_(std::move(cancel)), file_(folder_)
+          cancel_(std::move(cancel)), hashed_(hashed), file_(folder_)
     {
         name_ = shared_->core.StreamTarget(from_).pending;
         std::lock_guard lock(shared_->incomingMutex);
@@ -201,9 +225,18 @@ public:
             Failed(e.what());
             throw;
         }
+        shared_->NoteStored(plan.name, hashed_);
         shared_->core.Stored(sFrom_, plan.name);
     }
     void Abandon() noexcept override { file_.Abandon(); }
+    bool Hashed() const override { return hashed_; }
+    void Mismatched() noexcept override
+    {
+        try {
+            Failed(MismatchNotice(sFrom_, shared_->core.StreamTarget(from_).pending));
+        } catch (...) {
+        }
+    }
 
     TIncoming Progress() const { return {true, name_, done_, size_}; }
     void Cancel()
@@ -226,6 +259,7 @@ private:
     const std::int64_t size_;
     const std::string folder_;
     std::shared_ptr<net::TCancelHandle> cancel_;
+    const bool hashed_;
     TFileSink file_;
     std::string name_;
     std::atomic<std::int64_t> done_{0};
@@ -247,7 +281,15 @@ std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shar
     try {
         if (!IsDriveWritable(folder))
             throw EFileError("Cannot create file " + folder + Cp1251ToUtf8(SafeReceivedName(target.pending)));
-        auto file = std::make_unique<TIncomingFile>(shared, from, sFrom, size, folder, connection.CancelHandle());
+        // Refused before a byte is written; the peer sees a reset.
+        if (const std::string refusal = SpaceRefusal(sFrom, target.pending, size, folder); !refusal.empty()) {
+            core.NotStored(refusal);
+            return nullptr;
+        }
+        // The peer's hash follows its bytes only when both showed Hash.
+        const bool hashed = core.PeerCapabilities().hash && TPeerCore::OwnCapabilities().hash;
+        auto file =
+            std::make_unique<TIncomingFile>(shared, from, sFrom, size, folder, connection.CancelHandle(), hashed);
         core.Arriving();
         return file;
     } catch (const std::exception &e) {

@@ -1,8 +1,10 @@
 #include "nmstrm.h"
 
 #include "util/filesink.h"
+#include "util/hash.h"
 #include "wire.h"
 
+#include <cstring>
 #include <cinttypes>
 #include <cstdio>
 
@@ -24,9 +26,41 @@ private:
     net::TMemoryStream &stream_;
 };
 
+// The stream read block by block through the I/O buffer, each block
+// hashed as it goes out: the hash is of exactly the bytes sent, and the
+// file is read once.
+class THashingReader : public net::TStream {
+public:
+    explicit THashingReader(net::TStream &stream) : stream_(stream) {}
+    std::int64_t Size() const override { return stream_.Size(); }
+    std::int64_t Position() const override { return stream_.Position(); }
+    void SetPosition(std::int64_t p) override
+    {
+        // The transfers start from 0; anything else would hash a part.
+        if (p != 0)
+            throw Exception("A hashed stream is sent from its start");
+        stream_.SetPosition(0);
+        hasher_.Reset();
+    }
+    std::int64_t Read(void *buffer, std::int64_t count) override
+    {
+        const std::int64_t n = stream_.Read(buffer, count);
+        if (n > 0)
+            hasher_.Update(buffer, static_cast<std::size_t>(n));
+        return n;
+    }
+    std::int64_t Write(const void *, std::int64_t) override { throw Exception("Stream write error"); }
+    THash128 Digest() const { return hasher_.Digest(); }
+    std::uint64_t Length() const { return hasher_.Length(); }
+
+private:
+    net::TStream &stream_;
+    THasher hasher_;
+};
+
 } // namespace
 
-std::string TNMStrm::PostStream(net::TStream &stream)
+std::string TNMStrm::PostStream(net::TStream &stream, bool hashed)
 {
     const std::int64_t size = stream.Size();
     if (size > kMaxStreamSize)
@@ -36,7 +70,18 @@ std::string TNMStrm::PostStream(net::TStream &stream)
         char field[32];
         std::snprintf(field, sizeof field, "%10" PRId64, size);
         Write(field);
-        SendStream(stream);
+        if (!hashed) {
+            SendStream(stream);
+            return;
+        }
+        THashingReader reader(stream);
+        SendStream(reader);
+        // SendStream may end quietly on a send that took nothing: the
+        // receiver then lacks bytes, and no hash goes after a short body.
+        if (reader.Length() != static_cast<std::uint64_t>(size))
+            throw net::ESockError("Stream cut short while it was sent");
+        const auto digest = reader.Digest().Bytes();
+        SendBuffer(reinterpret_cast<const char *>(digest.data()), static_cast<std::uint16_t>(digest.size()));
     });
 }
 
@@ -102,6 +147,7 @@ void TNMStrmServ::ServeConnection()
     // peer announces.
     net::TMemoryStream strm;
     std::unique_ptr<IStreamSink> sink;
+    THasher hasher;
     if (onStart) {
         sink = onStart(this, framing.From(), framing.Size());
         if (!sink)
@@ -109,6 +155,8 @@ void TNMStrmServ::ServeConnection()
     } else {
         sink = std::make_unique<TMemorySink>(strm);
     }
+    const bool hashed = sink->Hashed();
+    bool mismatch = false;
     try {
         while (framing.BodyLeft() > 0) {
             const std::span<char> room = sink->Room();
@@ -120,18 +168,41 @@ void TNMStrmServ::ServeConnection()
                                       " of " + std::to_string(framing.Size()) + " bytes");
             framing.BodyArrived(got);
             AddBytesRecvd(static_cast<std::int64_t>(got));
+            if (hashed)
+                hasher.Update(room.data(), got);
             sink->Filled(got);
+        }
+        if (hashed) {
+            char sent[16];
+            std::size_t have = 0;
+            while (have < sizeof sent) {
+                const std::size_t got = ReadSome(sent + have, sizeof sent - have);
+                if (got == 0)
+                    throw net::ESockError("Stream cut short before its hash");
+                have += got;
+            }
+            const auto own = hasher.Digest().Bytes();
+            mismatch = std::memcmp(sent, own.data(), own.size()) != 0;
         }
         // Storing may take a while with nothing moving: the cap must not
         // cut it now.
         MarkRequestComplete();
         if (Canceled())
             throw net::EAbortError("Socket capture aborted");
-        sink->Commit();
+        if (!mismatch)
+            sink->Commit();
     } catch (...) {
         // The connection thread resets the connection: no reply.
         sink->Abandon();
         throw;
+    }
+    if (mismatch) {
+        // Nothing is kept; the sender learns why, which a reset cannot say.
+        sink->Abandon();
+        sink->Mismatched();
+        Write(kHashMismatch);
+        WaitForClientClose();
+        return;
     }
     Write(kReply);
     if (!onStart && onMsg) {

@@ -6,6 +6,11 @@
 // characters right-aligned ("%10d" up to 2,147,483,647, the same form up to
 // 9,999,999,999) in a second write, then the bytes; the server answers
 // "OK" + 14 spaces; the client closes.
+//
+// Between two copies that both showed Hash, the body is followed by its
+// XXH3-128 (16 bytes, most significant first), and the server answers
+// kHashMismatch instead of the reply when it differs from the hash of the
+// bytes that arrived (nothing stored). The README gives the bytes.
 
 #include "net/generalserver.h"
 #include "net/stream.h"
@@ -37,8 +42,11 @@ public:
     // closes without a reply raises ESockError kNoReply. A stream over
     // 9,999,999,999 bytes is refused with ESockError before connecting. The
     // caller keeps the stream. Blocks (pumping when PumpWhileWaiting); calls
-    // from several threads are served one at a time.
-    std::string PostStream(net::TStream &stream);
+    // from several threads are served one at a time. Returns the server's
+    // 16-byte answer.
+    // hashed (only for a peer that showed Hash): the body is read through
+    // the I/O buffer and hashed as it goes, and its XXH3-128 follows it.
+    std::string PostStream(net::TStream &stream, bool hashed = false);
 };
 
 // Where the stream server puts a body as it arrives.
@@ -54,6 +62,13 @@ public:
     virtual void Commit() = 0;
     // Cut, refused or failed: remove whatever was written.
     virtual void Abandon() noexcept = 0;
+    // True when the body is followed by its XXH3-128 (the peer showed
+    // Hash): the server hashes the bytes as they arrive and reads the 16
+    // bytes after them. Asked once, before the body.
+    virtual bool Hashed() const { return false; }
+    // The hash that came differs from the body's: called after Abandon,
+    // instead of Commit; the peer then gets kHashMismatch.
+    virtual void Mismatched() noexcept {}
 };
 
 // A sink that writes the body into a temporary file (dz::TFileSink) in
@@ -90,8 +105,10 @@ public:
 
     // Streaming receive, raised on the connection's thread. When set, the
     // body goes straight into the sink it returns (never more than the
-    // sink's room in memory); once all of it has arrived, Commit() runs and
-    // only then is the reply written. A refused stream (null sink), a cut
+    // sink's room in memory); once all of it has arrived (and, for a
+    // Hashed() sink, its hash has come and matches), Commit() runs and only
+    // then is the reply written; a hash that differs: Abandon(),
+    // Mismatched() and kHashMismatch. A refused stream (null sink), a cut
     // one (the client closes or fails before all bytes), a Filled or Commit
     // that throws, a cancel or the idle limit: Abandon(), then a reset and
     // no reply. OnMSG is not raised for such a server. Sender->BytesTotal()

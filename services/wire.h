@@ -12,6 +12,11 @@ namespace dz::services {
 // The acknowledgement of both servers: O, K and 14 spaces.
 inline const std::string kReply = "OK              ";
 
+// Between two copies that both showed Hash, the stream server's answer when
+// the 16 bytes after the body are not the XXH3-128 of the body: nothing was
+// stored. Never sent to any other peer.
+inline const std::string kHashMismatch = "HASH_MISMATCH   ";
+
 // What a client raises when the server closes without a reply.
 inline const std::string kNoReply = "Connection closed by the peer without a reply";
 
