@@ -274,6 +274,8 @@ std::string TPeerCore::CapabilityMessage(const TCapabilities &caps)
         text += "NoTick|";
     if (caps.hash)
         text += "Hash|";
+    if (caps.space)
+        text += "Space|";
     text.pop_back();
     return text;
 }
@@ -409,6 +411,8 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
                 peerCaps_.noTick = true;
             else if (word == "Hash")
                 peerCaps_.hash = true;
+            else if (word == "Space")
+                peerCaps_.space = true;
         }
     }
     // File_End and any other word: nothing.

@@ -5,10 +5,12 @@
 #include "net/stream.h"
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
+#include "services/wire.h"
 #include "util/codepage.h"
 #include "util/errors.h"
 #include "util/files.h"
 #include "util/filesink.h"
+#include "util/space.h"
 #include "util/text.h"
 
 #include <algorithm>
@@ -182,9 +184,9 @@ bool TPeerSession::Verified(const std::string &name) const
 class TPeerSession::TIncomingFile : public services::IStreamSink {
 public:
     TIncomingFile(std::shared_ptr<TShared> shared, std::uint32_t from, std::string sFrom, std::int64_t size,
-                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, bool hashed)
+                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, bool hashed, bool awaitsGo)
         : shared_(std::move(shared)), from_(from), sFrom_(std::move(sFrom)), size_(size), folder_(std::move(folder)),
-          cancel_(std::move(cancel)), hashed_(hashed), file_(folder_)
+          cancel_(std::move(cancel)), hashed_(hashed), awaitsGo_(awaitsGo), file_(folder_)
     {
         name_ = shared_->core.StreamTarget(from_).pending;
         std::lock_guard lock(shared_->incomingMutex);
@@ -230,6 +232,7 @@ public:
     }
     void Abandon() noexcept override { file_.Abandon(); }
     bool Hashed() const override { return hashed_; }
+    bool AwaitsGo() const override { return awaitsGo_; }
     void Mismatched() noexcept override
     {
         try {
@@ -260,11 +263,36 @@ private:
     const std::string folder_;
     std::shared_ptr<net::TCancelHandle> cancel_;
     const bool hashed_;
+    const bool awaitsGo_;
     TFileSink file_;
     std::string name_;
     std::atomic<std::int64_t> done_{0};
     std::atomic<bool> canceled_{false};
 };
+
+namespace {
+
+// A stream refused for want of space, to a peer that waits for the answer
+// to its header: it is told the numbers, and nothing of the body is read.
+class TNoRoom : public services::IStreamSink {
+public:
+    explicit TNoRoom(const TSpace &space) : space_(space) {}
+    std::span<char> Room() override { return {&unused_, 1}; }
+    void Filled(std::size_t) override { throw EFileError("No room"); }
+    void Commit() override { throw EFileError("No room"); }
+    void Abandon() noexcept override {}
+    bool AwaitsGo() const override { return true; }
+    std::string Refusal() const override
+    {
+        return services::NoSpaceAnswer(space_.needed, space_.free, space_.reserve);
+    }
+
+private:
+    TSpace space_;
+    char unused_ = 0;
+};
+
+} // namespace
 
 std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shared_ptr<TShared> &shared,
                                                                  services::TNMStrmServ &connection,
@@ -281,15 +309,20 @@ std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shar
     try {
         if (!IsDriveWritable(folder))
             throw EFileError("Cannot create file " + folder + Cp1251ToUtf8(SafeReceivedName(target.pending)));
-        // Refused before a byte is written; the peer sees a reset.
+        const TCapabilities peer = core.PeerCapabilities();
+        const TCapabilities own = TPeerCore::OwnCapabilities();
+        const bool awaitsGo = peer.space && own.space;
+        // Refused before a byte is written: a copy that showed Space is
+        // told the numbers, any other sees a reset.
         if (const std::string refusal = SpaceRefusal(sFrom, target.pending, size, folder); !refusal.empty()) {
             core.NotStored(refusal);
-            return nullptr;
+            if (!awaitsGo)
+                return nullptr;
+            return std::make_unique<TNoRoom>(SpaceFor(folder, static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0))));
         }
         // The peer's hash follows its bytes only when both showed Hash.
-        const bool hashed = core.PeerCapabilities().hash && TPeerCore::OwnCapabilities().hash;
-        auto file =
-            std::make_unique<TIncomingFile>(shared, from, sFrom, size, folder, connection.CancelHandle(), hashed);
+        auto file = std::make_unique<TIncomingFile>(shared, from, sFrom, size, folder, connection.CancelHandle(),
+                                                    peer.hash && own.hash, awaitsGo);
         core.Arriving();
         return file;
     } catch (const std::exception &e) {

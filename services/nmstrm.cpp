@@ -60,8 +60,37 @@ private:
 
 } // namespace
 
-std::string TNMStrm::PostStream(net::TStream &stream, bool hashed)
+ENoSpace::ENoSpace(std::uint64_t n, std::uint64_t f, std::uint64_t r)
+    : ESockError("The receiver has no room for " + std::to_string(n) + " bytes: " + std::to_string(f) + " free, " +
+                 std::to_string(r) + " of them kept free"),
+      needed(n), free(f), reserve(r)
 {
+}
+
+namespace {
+
+// The three numbers after kNoSpace; ESockError when they are none.
+ENoSpace ReadNoSpace(net::TPowersock &sock)
+{
+    const std::string fields = sock.Read(static_cast<std::uint16_t>(3 * kSpaceField));
+    if (fields.size() != 3 * kSpaceField)
+        throw net::ESockError(kNoReply);
+    std::uint64_t value[3] = {};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::string field = fields.substr(i * kSpaceField, kSpaceField);
+        const auto first = field.find_first_not_of(' ');
+        if (first == std::string::npos || field.find_first_not_of("0123456789", first) != std::string::npos)
+            throw net::ESockError("Malformed refusal from the receiver");
+        value[i] = std::stoull(field.substr(first));
+    }
+    return ENoSpace(value[0], value[1], value[2]);
+}
+
+} // namespace
+
+std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
+{
+    const bool hashed = layout.hashed;
     const std::int64_t size = stream.Size();
     if (size > kMaxStreamSize)
         throw net::ESockError("Stream too large to send: " + std::to_string(size) + " bytes, at most " +
@@ -70,6 +99,13 @@ std::string TNMStrm::PostStream(net::TStream &stream, bool hashed)
         char field[32];
         std::snprintf(field, sizeof field, "%10" PRId64, size);
         Write(field);
+        if (layout.awaitGo) {
+            const std::string answer = Read(16);
+            if (answer == kNoSpace)
+                throw ReadNoSpace(*this);
+            if (answer != kGo)
+                throw net::ESockError(answer.empty() ? kNoReply : "Unexpected answer from the receiver");
+        }
         if (!hashed) {
             SendStream(stream);
             return;
@@ -154,6 +190,17 @@ void TNMStrmServ::ServeConnection()
             throw net::ESockError("Stream refused");
     } else {
         sink = std::make_unique<TMemorySink>(strm);
+    }
+    if (sink->AwaitsGo()) {
+        // The sender waits: a refusal goes before any byte of the body.
+        const std::string refusal = sink->Refusal();
+        if (!refusal.empty()) {
+            sink->Abandon();
+            Write(refusal);
+            WaitForClientClose();
+            return;
+        }
+        Write(kGo);
     }
     const bool hashed = sink->Hashed();
     bool mismatch = false;

@@ -30,6 +30,19 @@ namespace dz::services {
 // The largest size the ten-character field can carry.
 constexpr std::int64_t kMaxStreamSize = 9'999'999'999LL;
 
+// What the receiver showed that changes a stream's layout.
+struct TStreamLayout {
+    bool hashed = false; // Hash: the body's XXH3-128 follows it
+    bool awaitGo = false; // Space: the body waits for the server's kGo
+};
+
+// The receiver refused the stream before its body: it does not fit there.
+class ENoSpace : public net::ESockError {
+public:
+    ENoSpace(std::uint64_t needed, std::uint64_t free, std::uint64_t reserve);
+    std::uint64_t needed, free, reserve; // bytes
+};
+
 class TNMStrm : public TNMClient {
 public:
     // Connects to Host:Port, sends FromName, the size and the stream from
@@ -44,9 +57,11 @@ public:
     // caller keeps the stream. Blocks (pumping when PumpWhileWaiting); calls
     // from several threads are served one at a time. Returns the server's
     // 16-byte answer.
-    // hashed (only for a peer that showed Hash): the body is read through
-    // the I/O buffer and hashed as it goes, and its XXH3-128 follows it.
-    std::string PostStream(net::TStream &stream, bool hashed = false);
+    // layout.hashed (only for a peer that showed Hash): the body is read
+    // through the I/O buffer and hashed as it goes, and its XXH3-128
+    // follows it. layout.awaitGo (only for a peer that showed Space): the
+    // body goes only after kGo; a refusal raises ENoSpace.
+    std::string PostStream(net::TStream &stream, TStreamLayout layout = {});
 };
 
 // Where the stream server puts a body as it arrives.
@@ -69,6 +84,12 @@ public:
     // The hash that came differs from the body's: called after Abandon,
     // instead of Commit; the peer then gets kHashMismatch.
     virtual void Mismatched() noexcept {}
+    // True when the peer waits after the header for kGo or a refusal (it
+    // showed Space). Asked once, before the body.
+    virtual bool AwaitsGo() const { return false; }
+    // For such a peer: what it is told instead of kGo (kNoSpace and its
+    // numbers); the body is then never read, and the sink only abandoned.
+    virtual std::string Refusal() const { return {}; }
 };
 
 // A sink that writes the body into a temporary file (dz::TFileSink) in

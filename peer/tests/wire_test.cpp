@@ -10,7 +10,9 @@
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
 #include "services/wire.h"
+#include "peer/receive.h"
 #include "util/hash.h"
+#include "util/space.h"
 #include "util/tests/tmpfs.h"
 
 #include <QTemporaryDir>
@@ -70,21 +72,33 @@ std::vector<std::string> Names(const std::string &folder)
     return names;
 }
 
-// Sends bytes from a raw peer on a thread of its own (the test thread
-// pumps) and returns the 16-byte answer, "" after a reset or a close.
-std::string RawSend(int port, const std::string &bytes)
+// A raw peer on a thread of its own (the test thread pumps): each step
+// sends its bytes, then reads as many as it says; returns all it read,
+// short after a reset or a close.
+std::string RawDialogue(int port, const std::vector<std::pair<std::string, std::size_t>> &steps)
 {
-    std::string answer;
+    std::string answers;
     std::atomic<bool> done {false};
     std::thread peer([&] {
         RawFd fd = dz::test::RawConnect(port);
-        if (fd.valid() && fd.Send(bytes))
-            answer = fd.Recv(16, 10000);
+        for (const auto &[bytes, answer] : steps) {
+            if (!fd.valid() || !fd.Send(bytes))
+                break;
+            const std::string got = fd.Recv(answer, 10000);
+            answers += got;
+            if (got.size() < answer)
+                break;
+        }
         done = true;
     });
     PumpUntil([&] { return done.load(); }, 12000);
     peer.join();
-    return answer;
+    return answers;
+}
+
+std::string RawSend(int port, const std::string &bytes)
+{
+    return RawDialogue(port, {{bytes, 16}});
 }
 
 // One copy without a window, introduced to a raw peer at 127.0.0.1 that
@@ -139,32 +153,40 @@ protected:
     QTemporaryDir tmp;
 };
 
+// a connects to b; true once each knows what the other can.
+bool Introduce(TSide &a, TSide &b)
+{
+    a.session->Outbox().Client().Port = b.session->MsgServer().LocalPort();
+    a.session->Streams().Client().Port = b.StrmPort();
+    b.session->Outbox().Client().Port = a.session->MsgServer().LocalPort();
+    a.session->Send(a.session->Core().Connect("127.0.0.2"),
+                    [&](const std::string &) { a.session->Core().Connected("127.0.0.2"); });
+    const auto own = dz::peer::TPeerCore::OwnCapabilities();
+    return PumpUntil([&] {
+        return a.session->Core().PeerCapabilities() == own && b.session->Core().PeerCapabilities() == own;
+    });
+}
+
+std::string Step(TSide &a, const std::string &src)
+{
+    std::string error = "pending";
+    dz::peer::RunStep(a.session->Outbox(), a.session->Streams(), a.session->Core(), src,
+                      [&](const std::string &e) { error = e; });
+    return PumpUntil([&] { return error != "pending"; }, 10000) ? error : "no report";
+}
+
 TEST_F(WireTest, AFileBetweenTwoCopiesIsVerified)
 {
     TSide a("127.0.0.1", Folder("a"));
     TSide b("127.0.0.2", Folder("b"));
-    a.session->Outbox().Client().Port = b.session->MsgServer().LocalPort();
-    a.session->Streams().Client().Port = b.StrmPort();
-    b.session->Outbox().Client().Port = a.session->MsgServer().LocalPort();
-    std::string error = "pending";
-    a.session->Send(a.session->Core().Connect("127.0.0.2"), [&](const std::string &e) {
-        error = e;
-        a.session->Core().Connected("127.0.0.2");
-    });
-    ASSERT_TRUE(PumpUntil([&] {
-        return a.session->Core().PeerCapabilities().hash && b.session->Core().PeerCapabilities().hash;
-    }));
+    ASSERT_TRUE(Introduce(a, b));
 
     const std::string src = Folder("src") + "data.bin";
     std::string bytes(300000, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<char>(i * 131 + (i >> 9));
     std::ofstream(src, std::ios::binary) << bytes;
-    std::string stepError = "pending";
-    dz::peer::RunStep(a.session->Outbox(), a.session->Streams(), a.session->Core(), src,
-                      [&](const std::string &e) { stepError = e; });
-    ASSERT_TRUE(PumpUntil([&] { return stepError != "pending"; }, 10000));
-    EXPECT_EQ(stepError, "");
+    EXPECT_EQ(Step(a, src), "");
     ASSERT_TRUE(PumpUntil([&] { return b.Shows("Received 127.0.0.1|data.bin"); }));
     EXPECT_TRUE(b.session->Verified("data.bin"));
     EXPECT_EQ(ReadFile(Folder("b") + "data.bin"), bytes);
@@ -289,6 +311,69 @@ TEST_F(WireTest, TheSenderTriesAgainOnceThenFailsNamingTheFile)
         EXPECT_EQ(error, c.error) << c.caps;
         EXPECT_EQ(peer.Received(), c.streams) << c.caps;
     }
+}
+
+// The receive folder on a disk of 100 MiB, which keeps 64 MiB free.
+class SpaceTest : public WireTest {
+protected:
+    void SetUp() override
+    {
+        WireTest::SetUp();
+        disk = Folder("disk");
+        small = std::make_unique<dz::testing::TSmallDisk>(disk, "100m");
+        if (!small->Mounted())
+            GTEST_SKIP() << "mounting a tmpfs needs root";
+    }
+    std::string disk;
+    std::unique_ptr<dz::testing::TSmallDisk> small;
+    static constexpr std::int64_t kBig = 50 << 20;
+};
+
+TEST_F(SpaceTest, AStreamThatCannotFitIsRefusedAfterItsHeader)
+{
+    const dz::TSpace space = dz::SpaceFor(disk, kBig);
+    ASSERT_FALSE(space.fits());
+    const std::string header = StreamHeader("PEER", kBig);
+    const std::string refusal = dz::services::NoSpaceAnswer(kBig, space.free, space.reserve);
+    struct Case {
+        const char *caps;
+        std::vector<std::pair<std::string, std::size_t>> steps;
+        std::string answers;
+    } cases[] = {
+        // Any peer but a copy that showed Space: a reset after the header.
+        {"BigFiles|NoTick|Hash", {{header, 16}}, ""},
+        {"", {{header, 16}}, ""},
+        {"Space", {{header, refusal.size()}}, refusal},
+    };
+    for (const Case &c : cases) {
+        TSide b("127.0.0.2", disk);
+        b.IntroducedTo(c.caps);
+        b.From("File_Start|big.bin");
+        EXPECT_EQ(RawDialogue(b.StrmPort(), c.steps), c.answers) << c.caps;
+        ASSERT_TRUE(b.Settled());
+        EXPECT_TRUE(Names(disk).empty()) << c.caps;
+        EXPECT_TRUE(b.Shows("Notice " + dz::peer::SpaceRefusal("PEER", "big.bin", kBig, disk))) << c.caps;
+    }
+    // What fits goes ahead once the header is answered.
+    TSide b("127.0.0.2", disk);
+    b.IntroducedTo("Space|Hash");
+    b.From("File_Start|small.txt");
+    EXPECT_EQ(RawDialogue(b.StrmPort(), {{StreamHeader("PEER", 5), 16}, {"small" + HashOf("small"), 16}}),
+              dz::services::kGo + kReply);
+    EXPECT_EQ(ReadFile(disk + "small.txt"), "small");
+}
+
+TEST_F(SpaceTest, TheSenderIsToldWhatIsNeededAndWhatIsFree)
+{
+    TSide a("127.0.0.1", Folder("a"));
+    TSide b("127.0.0.2", disk);
+    ASSERT_TRUE(Introduce(a, b));
+    const std::string src = Folder("src") + "big.bin";
+    std::ofstream(src, std::ios::binary).close();
+    fs::resize_file(src, kBig); // sparse: nothing of it is read
+    const dz::TSpace space = dz::SpaceFor(disk, kBig);
+    EXPECT_EQ(Step(a, src), dz::peer::TStreamSender::NoSpaceError("big.bin", kBig, space.free, space.reserve));
+    EXPECT_TRUE(Names(disk).empty());
 }
 
 } // namespace
