@@ -318,7 +318,8 @@ std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shar
             core.NotStored(refusal);
             if (!awaitsGo)
                 return nullptr;
-            return std::make_unique<TNoRoom>(SpaceFor(folder, static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0))));
+            const auto asked = static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0));
+            return std::make_unique<TNoRoom>(SpaceFor(folder, asked));
         }
         // The peer's hash follows its bytes only when both showed Hash.
         auto file = std::make_unique<TIncomingFile>(shared, from, sFrom, size, folder, connection.CancelHandle(),

@@ -1,12 +1,15 @@
 #include "nmstrm.h"
 
+#include "net/filestream.h"
 #include "util/filesink.h"
 #include "util/hash.h"
 #include "wire.h"
 
-#include <cstring>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
 
 namespace dz::services {
 
@@ -26,9 +29,8 @@ private:
     net::TMemoryStream &stream_;
 };
 
-// The stream read block by block through the I/O buffer, each block
-// hashed as it goes out: the hash is of exactly the bytes sent, and the
-// file is read once.
+// Any stream but a file, read block by block through the I/O buffer, each
+// block hashed as it goes out.
 class THashingReader : public net::TStream {
 public:
     explicit THashingReader(net::TStream &stream) : stream_(stream) {}
@@ -55,6 +57,39 @@ public:
 
 private:
     net::TStream &stream_;
+    THasher hasher_;
+};
+
+// Hashes a file sent with sendfile: after each send, the range just sent is
+// read back from the page cache, where sendfile has just found it, so the
+// disk is read once and the file still leaves without passing through this
+// process. A file that changed meanwhile hashes differently, and the
+// receiver refuses it.
+class TSentFileHasher {
+public:
+    explicit TSentFileHasher(const net::TFileStream &file) : file_(file), buffer_(1u << 20) {}
+    void UpTo(std::int64_t end)
+    {
+        while (done_ < end) {
+            const auto want = static_cast<std::size_t>(std::min<std::int64_t>(end - done_, buffer_.size()));
+            const ssize_t n = ::pread(file_.Handle(), buffer_.data(), want, done_);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                file_.ThrowUnreadable();
+            if (n == 0)
+                file_.ThrowChanged();
+            hasher_.Update(buffer_.data(), static_cast<std::size_t>(n));
+            done_ += n;
+        }
+    }
+    std::int64_t Done() const { return done_; }
+    THash128 Digest() const { return hasher_.Digest(); }
+
+private:
+    const net::TFileStream &file_;
+    std::vector<char> buffer_;
+    std::int64_t done_ = 0;
     THasher hasher_;
 };
 
@@ -110,13 +145,38 @@ std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
             SendStream(stream);
             return;
         }
-        THashingReader reader(stream);
-        SendStream(reader);
         // SendStream may end quietly on a send that took nothing: the
         // receiver then lacks bytes, and no hash goes after a short body.
-        if (reader.Length() != static_cast<std::uint64_t>(size))
-            throw net::ESockError("Stream cut short while it was sent");
-        const auto digest = reader.Digest().Bytes();
+        const auto whole = [size](std::int64_t covered) {
+            if (covered != size)
+                throw net::ESockError("Stream cut short while it was sent");
+        };
+        THash128 hash;
+        if (auto *file = dynamic_cast<net::TFileStream *>(&stream)) {
+            TSentFileHasher sent(*file);
+            const net::TNotifyEvent outer = OnPacketSent;
+            OnPacketSent = [&](net::TPowersock *sender) {
+                sent.UpTo(BytesSent());
+                if (outer)
+                    outer(sender);
+            };
+            try {
+                SendStream(stream);
+            } catch (...) {
+                OnPacketSent = outer;
+                throw;
+            }
+            OnPacketSent = outer;
+            sent.UpTo(BytesSent());
+            whole(sent.Done());
+            hash = sent.Digest();
+        } else {
+            THashingReader reader(stream);
+            SendStream(reader);
+            whole(static_cast<std::int64_t>(reader.Length()));
+            hash = reader.Digest();
+        }
+        const auto digest = hash.Bytes();
         SendBuffer(reinterpret_cast<const char *>(digest.data()), static_cast<std::uint16_t>(digest.size()));
     });
 }
@@ -196,6 +256,7 @@ void TNMStrmServ::ServeConnection()
         const std::string refusal = sink->Refusal();
         if (!refusal.empty()) {
             sink->Abandon();
+            MarkRequestComplete();
             Write(refusal);
             WaitForClientClose();
             return;

@@ -57,9 +57,9 @@ public:
     // caller keeps the stream. Blocks (pumping when PumpWhileWaiting); calls
     // from several threads are served one at a time. Returns the server's
     // 16-byte answer.
-    // layout.hashed (only for a peer that showed Hash): the body is read
-    // through the I/O buffer and hashed as it goes, and its XXH3-128
-    // follows it. layout.awaitGo (only for a peer that showed Space): the
+    // layout.hashed (only for a peer that showed Hash): the body is hashed
+    // as it goes (a file: each range sendfile has sent, read back from the
+    // page cache) and its XXH3-128 follows it. layout.awaitGo (only for a peer that showed Space): the
     // body goes only after kGo; a refusal raises ENoSpace.
     std::string PostStream(net::TStream &stream, TStreamLayout layout = {});
 };
