@@ -4,13 +4,12 @@
 // side prints its time and its peak resident memory. Driven by
 // bench/stream_copy.sh.
 //
-//   stream_bench receive PORT FOLDER [cached|direct] [hash]   serve one stream into FOLDER/received.bin
+//   stream_bench receive PORT FOLDER [cached|direct]   serve one stream into FOLDER/received.bin
 //   stream_bench send HOST PORT FILE [sendfile|read|hash]     send FILE, print the time to the reply
 //                                                      (read: through the I/O buffer instead
 //                                                      of sendfile, for comparison; hash: with
 //                                                      its XXH3-128 after it, as between two
-//                                                      copies that showed Hash, to a receiver
-//                                                      started with hash)
+//                                                      copies that showed Hash)
 
 #include "net/filestream.h"
 #include "services/nmstrm.h"
@@ -47,11 +46,7 @@ double Since(std::chrono::steady_clock::time_point t)
 // A sink in the chosen mode, stored under one fixed name.
 class Sink : public services::IStreamSink {
 public:
-    Sink(const std::string &folder, TFileSink::Mode mode, bool hashed)
-        : file_(folder, mode), final_(folder + "received.bin"), hashed_(hashed)
-    {
-    }
-    bool Hashed() const override { return hashed_; }
+    Sink(const std::string &folder, TFileSink::Mode mode) : file_(folder, mode), final_(folder + "received.bin") {}
     std::span<char> Room() override { return file_.Room(); }
     void Filled(std::size_t n) override { file_.Filled(n); }
     void Commit() override { file_.Commit(final_); }
@@ -60,7 +55,6 @@ public:
 private:
     TFileSink file_;
     std::string final_;
-    bool hashed_;
 };
 
 // The file seen as a plain stream: the transfers then read it block by
@@ -93,7 +87,6 @@ int main(int argc, char **argv)
                 argc > 4 && std::string(argv[4]) == "direct" ? TFileSink::Mode::Direct : TFileSink::Mode::Cached;
             services::TNMStrmServ server;
             server.Port = std::atoi(argv[2]);
-            const bool hashed = argc > 5 && std::string(argv[5]) == "hash";
             std::atomic<bool> started {false};
             std::atomic<std::int64_t> bytes {0};
             auto start = std::chrono::steady_clock::now();
@@ -102,7 +95,7 @@ int main(int argc, char **argv)
                 start = std::chrono::steady_clock::now();
                 bytes = size;
                 started = true;
-                return std::make_unique<Sink>(folder, sinkMode, hashed);
+                return std::make_unique<Sink>(folder, sinkMode);
             };
             server.Loaded();
             std::printf("listening %d\n", static_cast<int>(server.LocalPort()));

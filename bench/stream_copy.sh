@@ -33,10 +33,9 @@ netcat() { # where file -> prints ms from the start of the send to the end of th
 }
 
 dizaruz() { # where file mode [sendfile|read|hash] -> prints ms; leaves the two sides' reports in $work/dz.*
-  local where=$1 src=$2 mode=$3 sending=${4:-sendfile} hashing=""
-  [ "$sending" = hash ] && hashing=hash
+  local where=$1 src=$2 mode=$3 sending=${4:-sendfile}
   rm -f "$work/dz/received.bin"
-  run_in "$where" "$beta" beta "$bin" receive 0 "$work/dz/" "$mode" $hashing > "$work/dz.recv" 2>&1 &
+  run_in "$where" "$beta" beta "$bin" receive 0 "$work/dz/" "$mode" > "$work/dz.recv" 2>&1 &
   local pid=$!
   for _ in $(seq 50); do grep -q '^listening' "$work/dz.recv" && break; sleep 0.1; done
   local port; port=$(awk '/^listening/ { print $2 }' "$work/dz.recv")

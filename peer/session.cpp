@@ -184,9 +184,9 @@ bool TPeerSession::Verified(const std::string &name) const
 class TPeerSession::TIncomingFile : public services::IStreamSink {
 public:
     TIncomingFile(std::shared_ptr<TShared> shared, std::uint32_t from, std::string sFrom, std::int64_t size,
-                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, bool hashed, bool awaitsGo)
+                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, bool hashed)
         : shared_(std::move(shared)), from_(from), sFrom_(std::move(sFrom)), size_(size), folder_(std::move(folder)),
-          cancel_(std::move(cancel)), hashed_(hashed), awaitsGo_(awaitsGo), file_(folder_)
+          cancel_(std::move(cancel)), hashed_(hashed), file_(folder_)
     {
         name_ = shared_->core.StreamTarget(from_).pending;
         std::lock_guard lock(shared_->incomingMutex);
@@ -231,8 +231,6 @@ public:
         shared_->core.Stored(sFrom_, plan.name);
     }
     void Abandon() noexcept override { file_.Abandon(); }
-    bool Hashed() const override { return hashed_; }
-    bool AwaitsGo() const override { return awaitsGo_; }
     void Mismatched() noexcept override
     {
         try {
@@ -263,7 +261,6 @@ private:
     const std::string folder_;
     std::shared_ptr<net::TCancelHandle> cancel_;
     const bool hashed_;
-    const bool awaitsGo_;
     TFileSink file_;
     std::string name_;
     std::atomic<std::int64_t> done_{0};
@@ -281,7 +278,6 @@ public:
     void Filled(std::size_t) override { throw EFileError("No room"); }
     void Commit() override { throw EFileError("No room"); }
     void Abandon() noexcept override {}
-    bool AwaitsGo() const override { return true; }
     std::string Refusal() const override
     {
         return services::NoSpaceAnswer(space_.needed, space_.free, space_.reserve);
@@ -309,21 +305,20 @@ std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shar
     try {
         if (!IsDriveWritable(folder))
             throw EFileError("Cannot create file " + folder + Cp1251ToUtf8(SafeReceivedName(target.pending)));
-        const TCapabilities peer = core.PeerCapabilities();
-        const TCapabilities own = TPeerCore::OwnCapabilities();
-        const bool awaitsGo = peer.space && own.space;
-        // Refused before a byte is written: a copy that showed Space is
-        // told the numbers, any other sees a reset.
+        // The stream's own preamble says what its sender does, whatever
+        // this copy has heard of it so far.
+        const services::TStreamLayout layout = connection.Layout();
+        // Refused before a byte is written: a sender that waits for the
+        // go-ahead is told the numbers, any other sees a reset.
         if (const std::string refusal = SpaceRefusal(sFrom, target.pending, size, folder); !refusal.empty()) {
             core.NotStored(refusal);
-            if (!awaitsGo)
+            if (!layout.awaitGo)
                 return nullptr;
             const auto asked = static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0));
             return std::make_unique<TNoRoom>(SpaceFor(folder, asked));
         }
-        // The peer's hash follows its bytes only when both showed Hash.
         auto file = std::make_unique<TIncomingFile>(shared, from, sFrom, size, folder, connection.CancelHandle(),
-                                                    peer.hash && own.hash, awaitsGo);
+                                                    layout.hashed);
         core.Arriving();
         return file;
     } catch (const std::exception &e) {

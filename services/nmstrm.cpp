@@ -29,37 +29,6 @@ private:
     net::TMemoryStream &stream_;
 };
 
-// Any stream but a file, read block by block through the I/O buffer, each
-// block hashed as it goes out.
-class THashingReader : public net::TStream {
-public:
-    explicit THashingReader(net::TStream &stream) : stream_(stream) {}
-    std::int64_t Size() const override { return stream_.Size(); }
-    std::int64_t Position() const override { return stream_.Position(); }
-    void SetPosition(std::int64_t p) override
-    {
-        // The transfers start from 0; anything else would hash a part.
-        if (p != 0)
-            throw Exception("A hashed stream is sent from its start");
-        stream_.SetPosition(0);
-        hasher_.Reset();
-    }
-    std::int64_t Read(void *buffer, std::int64_t count) override
-    {
-        const std::int64_t n = stream_.Read(buffer, count);
-        if (n > 0)
-            hasher_.Update(buffer, static_cast<std::size_t>(n));
-        return n;
-    }
-    std::int64_t Write(const void *, std::int64_t) override { throw Exception("Stream write error"); }
-    THash128 Digest() const { return hasher_.Digest(); }
-    std::uint64_t Length() const { return hasher_.Length(); }
-
-private:
-    net::TStream &stream_;
-    THasher hasher_;
-};
-
 // Hashes a file sent with sendfile: after each send, the range just sent is
 // read back from the page cache, where sendfile has just found it, so the
 // disk is read once and the file still leaves without passing through this
@@ -67,7 +36,7 @@ private:
 // receiver refuses it.
 class TSentFileHasher {
 public:
-    explicit TSentFileHasher(const net::TFileStream &file) : file_(file), buffer_(1u << 20) {}
+    explicit TSentFileHasher(const net::TFileStream &file) : file_(file), buffer_(256u << 10) {}
     void UpTo(std::int64_t end)
     {
         while (done_ < end) {
@@ -125,7 +94,9 @@ ENoSpace ReadNoSpace(net::TPowersock &sock)
 
 std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
 {
-    const bool hashed = layout.hashed;
+    auto *file = dynamic_cast<net::TFileStream *>(&stream);
+    if (layout.hashed && !file)
+        throw net::ESockError("Only a file is sent with its hash");
     const std::int64_t size = stream.Size();
     if (size > kMaxStreamSize)
         throw net::ESockError("Stream too large to send: " + std::to_string(size) + " bytes, at most " +
@@ -141,44 +112,34 @@ std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
             if (answer != kGo)
                 throw net::ESockError(answer.empty() ? kNoReply : "Unexpected answer from the receiver");
         }
-        if (!hashed) {
+        if (!layout.hashed) {
             SendStream(stream);
             return;
         }
+        TSentFileHasher sent(*file);
+        const net::TNotifyEvent outer = OnPacketSent;
+        OnPacketSent = [&](net::TPowersock *sender) {
+            sent.UpTo(BytesSent());
+            if (outer)
+                outer(sender);
+        };
+        try {
+            SendStream(stream);
+        } catch (...) {
+            OnPacketSent = outer;
+            throw;
+        }
+        OnPacketSent = outer;
         // SendStream may end quietly on a send that took nothing: the
         // receiver then lacks bytes, and no hash goes after a short body.
-        const auto whole = [size](std::int64_t covered) {
-            if (covered != size)
-                throw net::ESockError("Stream cut short while it was sent");
-        };
-        THash128 hash;
-        if (auto *file = dynamic_cast<net::TFileStream *>(&stream)) {
-            TSentFileHasher sent(*file);
-            const net::TNotifyEvent outer = OnPacketSent;
-            OnPacketSent = [&](net::TPowersock *sender) {
-                sent.UpTo(BytesSent());
-                if (outer)
-                    outer(sender);
-            };
-            try {
-                SendStream(stream);
-            } catch (...) {
-                OnPacketSent = outer;
-                throw;
-            }
-            OnPacketSent = outer;
-            sent.UpTo(BytesSent());
-            whole(sent.Done());
-            hash = sent.Digest();
-        } else {
-            THashingReader reader(stream);
-            SendStream(reader);
-            whole(static_cast<std::int64_t>(reader.Length()));
-            hash = reader.Digest();
-        }
-        const auto digest = hash.Bytes();
+        sent.UpTo(BytesSent());
+        if (sent.Done() != size)
+            throw net::ESockError("Stream cut short while it was sent");
+        const auto digest = sent.Digest().Bytes();
         SendBuffer(reinterpret_cast<const char *>(digest.data()), static_cast<std::uint16_t>(digest.size()));
-    });
+    }, layout.hashed || layout.awaitGo ? TStreamFraming::Preamble((layout.hashed ? kBitHash : 0u) |
+                                                                   (layout.awaitGo ? kBitSpace : 0u))
+                                       : std::string());
 }
 
 TFileStreamSink::TFileStreamSink(const std::string &folder, std::function<std::string()> finalPath)
@@ -234,6 +195,7 @@ void TNMStrmServ::ServeConnection()
 {
     TStreamFraming framing;
     ReadFraming(*this, framing);
+    layout_ = {(framing.Bits() & kBitHash) != 0, (framing.Bits() & kBitSpace) != 0};
     SetBytesRecvd(0);
     SetBytesTotal(framing.Size());
     // This connection's own copies of the handlers (see NewInstance).
@@ -251,7 +213,7 @@ void TNMStrmServ::ServeConnection()
     } else {
         sink = std::make_unique<TMemorySink>(strm);
     }
-    if (sink->AwaitsGo()) {
+    if (layout_.awaitGo) {
         // The sender waits: a refusal goes before any byte of the body.
         const std::string refusal = sink->Refusal();
         if (!refusal.empty()) {
@@ -263,7 +225,7 @@ void TNMStrmServ::ServeConnection()
         }
         Write(kGo);
     }
-    const bool hashed = sink->Hashed();
+    const bool hashed = layout_.hashed;
     bool mismatch = false;
     try {
         while (framing.BodyLeft() > 0) {

@@ -57,9 +57,9 @@ public:
     // caller keeps the stream. Blocks (pumping when PumpWhileWaiting); calls
     // from several threads are served one at a time. Returns the server's
     // 16-byte answer.
-    // layout.hashed (only for a peer that showed Hash): the body is hashed
-    // as it goes (a file: each range sendfile has sent, read back from the
-    // page cache) and its XXH3-128 follows it. layout.awaitGo (only for a peer that showed Space): the
+    // layout.hashed (only for a peer that showed Hash, and only for a
+    // net::TFileStream): each range sendfile has sent is read back from the
+    // page cache and hashed, and the XXH3-128 follows the body. layout.awaitGo (only for a peer that showed Space): the
     // body goes only after kGo; a refusal raises ENoSpace.
     std::string PostStream(net::TStream &stream, TStreamLayout layout = {});
 };
@@ -77,18 +77,12 @@ public:
     virtual void Commit() = 0;
     // Cut, refused or failed: remove whatever was written.
     virtual void Abandon() noexcept = 0;
-    // True when the body is followed by its XXH3-128 (the peer showed
-    // Hash): the server hashes the bytes as they arrive and reads the 16
-    // bytes after them. Asked once, before the body.
-    virtual bool Hashed() const { return false; }
     // The hash that came differs from the body's: called after Abandon,
     // instead of Commit; the peer then gets kHashMismatch.
     virtual void Mismatched() noexcept {}
-    // True when the peer waits after the header for kGo or a refusal (it
-    // showed Space). Asked once, before the body.
-    virtual bool AwaitsGo() const { return false; }
-    // For such a peer: what it is told instead of kGo (kNoSpace and its
-    // numbers); the body is then never read, and the sink only abandoned.
+    // For a peer that waits for the go-ahead (Layout().awaitGo): what it is
+    // told instead of kGo (kNoSpace and its numbers); the body is then
+    // never read, and the sink only abandoned.
     virtual std::string Refusal() const { return {}; }
 };
 
@@ -126,8 +120,8 @@ public:
 
     // Streaming receive, raised on the connection's thread. When set, the
     // body goes straight into the sink it returns (never more than the
-    // sink's room in memory); once all of it has arrived (and, for a
-    // Hashed() sink, its hash has come and matches), Commit() runs and only
+    // sink's room in memory); once all of it has arrived (and, with Hash,
+    // its hash has come and matches), Commit() runs and only
     // then is the reply written; a hash that differs: Abandon(),
     // Mismatched() and kHashMismatch. A refused stream (null sink), a cut
     // one (the client closes or fails before all bytes), a Filled or Commit
@@ -150,9 +144,14 @@ public:
     TStrmEvent OnStore;
 
     void ServeConnection() override;
+    // The connection's layout, from its preamble; valid from OnStreamStart on.
+    TStreamLayout Layout() const { return layout_; }
 
 protected:
     std::unique_ptr<TNMGeneralServer> NewInstance(TNMGeneralServer *owner) override;
+
+private:
+    TStreamLayout layout_;
 };
 
 } // namespace dz::services

@@ -30,6 +30,8 @@ namespace {
 
 using dz::peer::TEffect;
 using dz::peer::TPeerSession;
+using dz::services::kBitHash;
+using dz::services::kBitSpace;
 using dz::services::kHashMismatch;
 using dz::services::kReply;
 using dz::test::PumpUntil;
@@ -41,6 +43,11 @@ std::string StreamHeader(const std::string &from, std::int64_t size)
     char field[48];
     std::snprintf(field, sizeof field, "%.4d%s%10" PRId64, static_cast<int>(from.size()), from.c_str(), size);
     return field;
+}
+
+std::string Preamble(unsigned bits)
+{
+    return dz::services::TStreamFraming::Preamble(bits);
 }
 
 std::string HashOf(const std::string &bytes)
@@ -184,25 +191,26 @@ TEST_F(WireTest, TheReceiverTakesOnlyAStreamWhoseHashMatches)
     flipped[5] ^= 0x20;
     std::string badHash = HashOf(body);
     badHash[15] ^= 1;
+    const std::string header = StreamHeader("PEER", static_cast<std::int64_t>(body.size()));
+    const std::string hashed = Preamble(kBitHash) + header;
     struct Case {
         const char *what;
-        const char *caps;
-        std::string tail; // after the header
+        std::string stream;
         std::string answer;
         bool verified;
     } cases[] = {
-        {"matching hash", "BigFiles|NoTick|Hash", body + HashOf(body), kReply, true},
-        {"a byte flipped on the way", "BigFiles|NoTick|Hash", flipped + HashOf(body), kHashMismatch, false},
-        {"the hash itself damaged", "Hash", body + badHash, kHashMismatch, false},
-        {"a peer without Hash: today's layout", "BigFiles|NoTick", body, kReply, false},
+        {"matching hash", hashed + body + HashOf(body), kReply, true},
+        {"a byte flipped on the way", hashed + flipped + HashOf(body), kHashMismatch, false},
+        {"the hash itself damaged", hashed + body + badHash, kHashMismatch, false},
+        // The stream says its layout: what the peer showed does not count.
+        {"no preamble: today's layout", header + body, kReply, false},
     };
     for (const Case &c : cases) {
         const std::string folder = Folder(c.what);
         TSide b("127.0.0.2", folder);
-        b.IntroducedTo(c.caps);
+        b.IntroducedTo("BigFiles|NoTick|Hash|Space");
         b.From("File_Start|got.txt");
-        const std::string header = StreamHeader("PEER", static_cast<std::int64_t>(body.size()));
-        EXPECT_EQ(RawDialogue(b.StrmPort(), {{header + c.tail, 16}}), c.answer) << c.what;
+        EXPECT_EQ(RawDialogue(b.StrmPort(), {{c.stream, 16}}), c.answer) << c.what;
         ASSERT_TRUE(b.Settled());
         if (c.answer == kReply) {
             EXPECT_EQ(Entries(folder), 1) << c.what;
@@ -230,8 +238,10 @@ public:
                 RawFd fd = listener_.Accept(10000);
                 if (!fd.valid())
                     return;
+                const std::string preamble = hashed ? fd.Recv(4) : "";
                 const std::string nameLen = fd.Recv(4);
-                const std::string header = nameLen + fd.Recv(static_cast<std::size_t>(std::atoi(nameLen.c_str())) + 10);
+                const std::string header =
+                    preamble + nameLen + fd.Recv(static_cast<std::size_t>(std::atoi(nameLen.c_str())) + 10);
                 const std::size_t size = static_cast<std::size_t>(std::atoll(header.substr(header.size() - 10).c_str()));
                 received_.push_back(header + fd.Recv(size + (hashed ? 16 : 0)));
                 fd.Send(answer);
@@ -268,7 +278,7 @@ TEST_F(WireTest, TheSenderTriesAgainOnceThenFailsNamingTheFile)
     const std::string src = Folder("src") + "f.bin";
     std::ofstream(src, std::ios::binary) << body;
     const std::string header = StreamHeader("127.0.0.1", static_cast<std::int64_t>(body.size()));
-    const std::string hashed = header + body + HashOf(body);
+    const std::string hashed = Preamble(kBitHash) + header + body + HashOf(body);
     struct Case {
         const char *caps;
         std::vector<std::string> answers;
@@ -326,7 +336,7 @@ TEST_F(SpaceTest, AStreamThatCannotFitIsRefusedAfterItsHeader)
         // Any peer but a copy that showed Space: a reset after the header.
         {"BigFiles|NoTick|Hash", {{header, 16}}, ""},
         {"", {{header, 16}}, ""},
-        {"Space", {{header, refusal.size()}}, refusal},
+        {"Space", {{Preamble(kBitSpace) + header, refusal.size()}}, refusal},
     };
     for (const Case &c : cases) {
         TSide b("127.0.0.2", disk);
@@ -341,7 +351,8 @@ TEST_F(SpaceTest, AStreamThatCannotFitIsRefusedAfterItsHeader)
     TSide b("127.0.0.2", disk);
     b.IntroducedTo("Space|Hash");
     b.From("File_Start|small.txt");
-    EXPECT_EQ(RawDialogue(b.StrmPort(), {{StreamHeader("PEER", 5), 16}, {"small" + HashOf("small"), 16}}),
+    EXPECT_EQ(RawDialogue(b.StrmPort(),
+                          {{Preamble(kBitHash | kBitSpace) + StreamHeader("PEER", 5), 16}, {"small" + HashOf("small"), 16}}),
               dz::services::kGo + kReply);
     EXPECT_EQ(ReadFile(disk + "small.txt"), "small");
 }
