@@ -1,8 +1,11 @@
 #include "Controls.h"
 
+#include "peer/receivelog.h"
+#include "peer/sendlist.h"
 #include "util/codepage.h"
 
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QTextBlock>
 
 QFont WindowFont()
@@ -33,21 +36,6 @@ void SetTextOf(QLabel *label, const std::string &text)
     label->setText(dz::ToQString(text));
 }
 
-std::vector<std::string> ListRows(const QListWidget *list)
-{
-    std::vector<std::string> rows;
-    rows.reserve(static_cast<std::size_t>(list->count()));
-    for (int i = 0; i < list->count(); ++i)
-        rows.push_back(dz::FromQString(list->item(i)->text()));
-    return rows;
-}
-
-std::string RowText(const QListWidget *list, int row)
-{
-    const QListWidgetItem *item = list->item(row);
-    return item ? dz::FromQString(item->text()) : std::string();
-}
-
 namespace {
 
 QString FromUtf8(const std::string &text)
@@ -55,59 +43,78 @@ QString FromUtf8(const std::string &text)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-void AddItem(QListWidget *list, const QString &text, bool checkable, bool checked)
+int Count(const QListView *list)
 {
-    auto *item = new QListWidgetItem(text);
-    if (checkable) {
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
-    } else {
-        // Qt makes every row checkable unless told otherwise.
-        item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
-    }
-    list->addItem(item);
+    return list->model() ? list->model()->rowCount() : 0;
 }
 
-void InsertItem(QListWidget *list, int row, const QString &text)
+QString RowString(const QListView *list, int row)
 {
-    auto *item = new QListWidgetItem(text);
-    item->setFlags(item->flags() & ~Qt::ItemIsUserCheckable);
-    list->insertItem(row, item);
+    if (row < 0 || row >= Count(list))
+        return {};
+    return list->model()->index(row, 0).data(Qt::DisplayRole).toString();
+}
+
+void InsertItem(QListView *list, int row, const QString &text, bool checkable, bool checked)
+{
+    if (auto *send = dynamic_cast<dz::peer::TSendListModel *>(list->model())) {
+        // The send list only grows at its end.
+        send->Append(text, !checkable || checked);
+    } else if (auto *log = dynamic_cast<dz::peer::TReceiveLogModel *>(list->model())) {
+        log->Insert(row < 0 ? log->Count() : row, text, {});
+    }
 }
 
 } // namespace
 
-void AddRow(QListWidget *list, const std::string &text, bool checkable, bool checked)
+int RowCount(const QListView *list)
 {
-    AddItem(list, dz::ToQString(text), checkable, checked);
+    return Count(list);
 }
 
-void AddRowUtf8(QListWidget *list, const std::string &text, bool checkable, bool checked)
-{
-    AddItem(list, FromUtf8(text), checkable, checked);
-}
-
-void InsertRow(QListWidget *list, int row, const std::string &text)
-{
-    InsertItem(list, row, dz::ToQString(text));
-}
-
-void InsertRowUtf8(QListWidget *list, int row, const std::string &text)
-{
-    InsertItem(list, row, FromUtf8(text));
-}
-
-std::string RowUtf8(const QListWidget *list, int row)
-{
-    const QListWidgetItem *item = list->item(row);
-    return item ? item->text().toStdString() : std::string();
-}
-
-std::vector<std::string> ListUtf8(const QListWidget *list)
+std::vector<std::string> ListRows(const QListView *list)
 {
     std::vector<std::string> rows;
-    for (int i = 0; i < list->count(); ++i)
-        rows.push_back(list->item(i)->text().toStdString());
+    for (int i = 0; i < Count(list); ++i)
+        rows.push_back(dz::FromQString(RowString(list, i)));
+    return rows;
+}
+
+std::string RowText(const QListView *list, int row)
+{
+    return dz::FromQString(RowString(list, row));
+}
+
+void AddRow(QListView *list, const std::string &text, bool checkable, bool checked)
+{
+    InsertItem(list, -1, dz::ToQString(text), checkable, checked);
+}
+
+void AddRowUtf8(QListView *list, const std::string &text, bool checkable, bool checked)
+{
+    InsertItem(list, -1, FromUtf8(text), checkable, checked);
+}
+
+void InsertRow(QListView *list, int row, const std::string &text)
+{
+    InsertItem(list, row, dz::ToQString(text), false, false);
+}
+
+void InsertRowUtf8(QListView *list, int row, const std::string &text)
+{
+    InsertItem(list, row, FromUtf8(text), false, false);
+}
+
+std::string RowUtf8(const QListView *list, int row)
+{
+    return RowString(list, row).toStdString();
+}
+
+std::vector<std::string> ListUtf8(const QListView *list)
+{
+    std::vector<std::string> rows;
+    for (int i = 0; i < Count(list); ++i)
+        rows.push_back(RowString(list, i).toStdString());
     return rows;
 }
 
@@ -130,26 +137,26 @@ void SetMemoUtf8(QPlainTextEdit *memo, const std::vector<std::string> &lines)
     memo->setPlainText(text.join(QLatin1Char('\n')));
 }
 
-bool RowChecked(const QListWidget *list, int row)
+bool RowChecked(const QListView *list, int row)
 {
-    const QListWidgetItem *item = list->item(row);
-    return item && item->checkState() == Qt::Checked;
+    if (row < 0 || row >= Count(list))
+        return false;
+    return list->model()->index(row, 0).data(Qt::CheckStateRole).toInt() == Qt::Checked;
 }
 
-int ItemIndex(const QListWidget *list)
+int ItemIndex(const QListView *list)
 {
-    const QListWidgetItem *item = list->currentItem();
-    return item && item->isSelected() ? list->row(item) : -1;
+    const QModelIndex current = list->currentIndex();
+    return current.isValid() && list->selectionModel()->isSelected(current) ? current.row() : -1;
 }
 
-void SetItemIndex(QListWidget *list, int row)
+void SetItemIndex(QListView *list, int row)
 {
-    if (row < 0 || row >= list->count()) {
-        list->setCurrentItem(nullptr);
-        list->clearSelection();
+    if (row < 0 || row >= Count(list)) {
+        list->selectionModel()->clear();
         return;
     }
-    list->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
+    list->selectionModel()->setCurrentIndex(list->model()->index(row, 0), QItemSelectionModel::ClearAndSelect);
 }
 
 std::vector<std::string> MemoLines(const QPlainTextEdit *memo)
@@ -170,4 +177,25 @@ void SetMemoLines(QPlainTextEdit *memo, const std::vector<std::string> &lines)
     for (const auto &line : lines)
         text.append(dz::ToQString(line));
     memo->setPlainText(text.join(QLatin1Char('\n')));
+}
+
+quint16 KeyCodeOf(const QKeyEvent *event)
+{
+    const int key = event->key();
+    switch (key) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return 13;
+    case Qt::Key_Escape:
+        return 27;
+    case Qt::Key_Tab:
+        return 9;
+    case Qt::Key_Backspace:
+        return 8;
+    default:
+        break;
+    }
+    if (key == Qt::Key_Space || (key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z))
+        return static_cast<quint16>(key);
+    return 0;
 }

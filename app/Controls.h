@@ -7,10 +7,12 @@
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPlainTextEdit>
 
 #include <string>
+
+class QKeyEvent;
 #include <vector>
 
 // The colours and the font the window was designed with.
@@ -25,19 +27,21 @@ std::string TextOf(const QLabel *label);
 void SetTextOf(QLineEdit *edit, const std::string &text);
 void SetTextOf(QLabel *label, const std::string &text);
 
-// A list box's rows, top to bottom.
-std::vector<std::string> ListRows(const QListWidget *list);
-std::string RowText(const QListWidget *list, int row);
-// Appends a row; a checkable row gets a check box, checked or not.
-void AddRow(QListWidget *list, const std::string &text, bool checkable, bool checked = false);
-void InsertRow(QListWidget *list, int row, const std::string &text);
+// A list view over the send list or the receive log (peer/sendlist.h,
+// peer/receivelog.h): its rows, top to bottom.
+int RowCount(const QListView *list);
+std::vector<std::string> ListRows(const QListView *list);
+std::string RowText(const QListView *list, int row);
+// Appends a row; a row of the send list is always checkable.
+void AddRow(QListView *list, const std::string &text, bool checkable, bool checked = false);
+void InsertRow(QListView *list, int row, const std::string &text);
 // Whether the row carries a check mark.
-bool RowChecked(const QListWidget *list, int row);
+bool RowChecked(const QListView *list, int row);
 
 // The selected row, or -1 when none is selected.
-int ItemIndex(const QListWidget *list);
+int ItemIndex(const QListView *list);
 // Selects the row (and makes it current); -1 selects none.
-void SetItemIndex(QListWidget *list, int row);
+void SetItemIndex(QListView *list, int row);
 
 // The lines of a multi-line text box, top to bottom.
 std::vector<std::string> MemoLines(const QPlainTextEdit *memo);
@@ -45,9 +49,13 @@ void SetMemoLines(QPlainTextEdit *memo, const std::vector<std::string> &lines);
 
 // The same in UTF-8, for paths and for what the state files keep: exactly
 // what the control shows, whatever characters it holds.
-std::string RowUtf8(const QListWidget *list, int row);
-std::vector<std::string> ListUtf8(const QListWidget *list);
-void AddRowUtf8(QListWidget *list, const std::string &text, bool checkable, bool checked = false);
-void InsertRowUtf8(QListWidget *list, int row, const std::string &text);
+std::string RowUtf8(const QListView *list, int row);
+std::vector<std::string> ListUtf8(const QListView *list);
+void AddRowUtf8(QListView *list, const std::string &text, bool checkable, bool checked = false);
+void InsertRowUtf8(QListView *list, int row, const std::string &text);
 std::vector<std::string> MemoUtf8(const QPlainTextEdit *memo);
 void SetMemoUtf8(QPlainTextEdit *memo, const std::vector<std::string> &lines);
+
+// The key code the handlers expect: 13 for either Enter key, the
+// character's code for letters, digits and the space, and a few others.
+quint16 KeyCodeOf(const QKeyEvent *event);

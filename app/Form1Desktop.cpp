@@ -1,10 +1,12 @@
-// Form1: opening what arrived, and telling the desktop when a batch arrived.
+// Form1: the desktop's bus, and telling the desktop when a batch arrived.
 
 #include "Form1Desktop.h"
 
 #include "Controls.h"
 #include "Form1.h"
+#include "ReceivePage.h"
 #include "peer/receive.h"
+#include "peer/receivelog.h"
 #include "peer/session.h"
 #include "Guard.h"
 #include "desktop/filemanager.h"
@@ -42,28 +44,6 @@ TForm1Desktop::TForm1Desktop(TForm1 &form)
       notifier_(new dz::desktop::TNotifier(bus_, this))
 {
     setObjectName(QStringLiteral("Form1Desktop"));
-    PopupMenu_recv = new QMenu(&form);
-    PopupMenu_recv->setObjectName(QStringLiteral("PopupMenu_recv"));
-    N_RecvOpen = PopupMenu_recv->addAction(QStringLiteral("Открыть"));
-    N_RecvOpen->setObjectName(QStringLiteral("N_RecvOpen"));
-    N_RecvShow = PopupMenu_recv->addAction(QStringLiteral("Показать в папке"));
-    N_RecvShow->setObjectName(QStringLiteral("N_RecvShow"));
-
-    QListWidget *list = form.ListF_recv;
-    list->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(list, &QListWidget::itemDoubleClicked, this,
-            [this, list](QListWidgetItem *item) { RunGuarded([&] { OpenRow(list->row(item)); }); });
-    connect(list, &QWidget::customContextMenuRequested, this, [this, list](const QPoint &pos) {
-        const QListWidgetItem *item = list->itemAt(pos);
-        if (item == nullptr)
-            return; // the menu is about a row
-        SetItemIndex(list, list->row(item));
-        PopupMenu_recv->popup(list->viewport()->mapToGlobal(pos));
-    });
-    connect(N_RecvOpen, &QAction::triggered, this,
-            [this, list] { RunGuarded([&] { OpenRow(ItemIndex(list)); }); });
-    connect(N_RecvShow, &QAction::triggered, this,
-            [this, list] { RunGuarded([&] { ShowRowInFolder(ItemIndex(list)); }); });
 }
 
 TForm1Desktop::~TForm1Desktop()
@@ -84,57 +64,9 @@ QString TForm1Desktop::ReceiveFolder() const
     return QString::fromStdString(folder);
 }
 
-QString TForm1Desktop::ReceivedFile(int row) const
+void TForm1Desktop::ShowItems(const QUrl &file, std::function<void(bool shown)> shown)
 {
-    if (row < 0 || row >= form_.ListF_recv->count())
-        return {};
-    // The sender is a computer name, which holds no " | ": the name is all
-    // that follows the second one, whatever it holds itself.
-    const std::string text = RowText(form_.ListF_recv, row);
-    const std::string bar = " | ";
-    const auto first = text.find(bar);
-    const auto second = first == std::string::npos ? first : text.find(bar, first + bar.size());
-    if (second == std::string::npos)
-        return {};
-    const std::string name = dz::peer::SafeReceivedName(text.substr(second + bar.size()));
-    if (name.empty())
-        return {};
-    return ReceiveFolder() + dz::ToQString(name);
-}
-
-bool TForm1Desktop::RowFileIsThere(const QString &file)
-{
-    if (QFileInfo(file).isFile())
-        return true;
-    form_.Dialogs().message(&form_, AppCaption(), QStringLiteral("Файла больше нет в папке приема:\n") + file);
-    return false;
-}
-
-void TForm1Desktop::OpenFolder(const QString &folder)
-{
-    if (!form_.Dialogs().openUrl(QUrl::fromLocalFile(QDir::cleanPath(folder))))
-        form_.Dialogs().message(&form_, AppCaption(), QStringLiteral("Ошибка при открытии документа : ") + folder);
-}
-
-void TForm1Desktop::OpenRow(int row)
-{
-    const QString file = ReceivedFile(row);
-    if (file.isEmpty() || !RowFileIsThere(file))
-        return;
-    if (!form_.Dialogs().openUrl(QUrl::fromLocalFile(file)))
-        form_.Dialogs().message(&form_, AppCaption(), QStringLiteral("Ошибка при открытии документа : ") + file);
-}
-
-void TForm1Desktop::ShowRowInFolder(int row)
-{
-    const QString file = ReceivedFile(row);
-    if (file.isEmpty() || !RowFileIsThere(file))
-        return;
-    const QString folder = QFileInfo(file).absolutePath();
-    dz::desktop::ShowItems(bus_, QUrl::fromLocalFile(file), this, [this, folder](bool shown) {
-        if (!shown)
-            RunGuarded([&] { OpenFolder(folder); });
-    });
+    dz::desktop::ShowItems(bus_, file, this, std::move(shown));
 }
 
 QString TForm1Desktop::FilesArrivedText(int count)
@@ -153,7 +85,7 @@ void TForm1Desktop::BatchEnded(const std::string &sFrom)
     // "Send_Start" emptied the receive list, so what it holds is this batch.
     if (form_.FreeFlag)
         return;
-    const int count = form_.ListF_recv->count();
+    const int count = form_.ReceiveLog().Count();
     if (count == 0 || form_.isActiveWindow())
         return;
     const QString folder = ReceiveFolder();
@@ -166,5 +98,7 @@ void TForm1Desktop::BatchEnded(const std::string &sFrom)
     n.body = FilesArrivedText(count) + QStringLiteral(" от компьютера ") + dz::ToQString(sFrom) + QLatin1Char('.');
     n.actions = {{QStringLiteral("default"), QStringLiteral("Открыть папку")},
                  {QStringLiteral("open-folder"), QStringLiteral("Открыть папку")}};
-    notifier_->Notify(n, [this, folder](const QString &) { RunGuarded([&] { OpenFolder(folder); }); });
+    notifier_->Notify(n, [this, folder](const QString &) {
+        RunGuarded([&] { form_.ReceivePage->OpenFolder(folder); });
+    });
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The main window's ties to the desktop: opening received files from the
-// receive list, and a notification when a batch from the peer has arrived
+// The main window's ties to the desktop: the bus the file manager is
+// reached on, and a notification when a batch from the peer has arrived
 // while the user was looking elsewhere. Made by the window's constructor,
 // gone with the window. GUI thread only; nothing here waits for the desktop.
 
@@ -10,8 +10,10 @@
 
 #include <string>
 
-class QAction;
-class QMenu;
+#include <QUrl>
+
+#include <functional>
+
 class TForm1;
 namespace dz::desktop {
 class TNotifier;
@@ -25,31 +27,18 @@ inline QString AppId()
 
 class TForm1Desktop : public QObject {
 public:
-    // Adds the receive list's context menu and double click to form, and
-    // connects to the bus that form's configuration names.
+    // Connects to the bus that form's configuration names.
     explicit TForm1Desktop(TForm1 &form);
     ~TForm1Desktop() override;
 
     TForm1Desktop(const TForm1Desktop &) = delete;
     TForm1Desktop &operator=(const TForm1Desktop &) = delete;
 
-    QMenu *PopupMenu_recv; // ListF_recv's context menu
-    QAction *N_RecvOpen;   // "Открыть"
-    QAction *N_RecvShow;   // "Показать в папке"
-
-    // The receive folder as files are stored there: Label_Dir_Reciv, or the
-    // program folder when that is empty or gone; UTF-8, ending in '/'.
+    // The receive folder as files are stored there now: Label_Dir_Reciv, or
+    // the program folder when that is empty or gone; UTF-8, ending in '/'.
     QString ReceiveFolder() const;
-    // The file a receive-list row names ("date time | sender | name"): the
-    // name in the receive folder. Empty when the row names no file.
-    QString ReceivedFile(int row) const;
-
-    // Opens the row's file with the desktop's default application (double
-    // click, "Открыть"). A file that is no longer there is told in a message.
-    void OpenRow(int row);
-    // Shows the row's file selected in the file manager, or opens its folder
-    // when no file manager answers ("Показать в папке").
-    void ShowRowInFolder(int row);
+    // Shows file selected in the file manager; shown(false) when none answered.
+    void ShowItems(const QUrl &file, std::function<void(bool shown)> shown);
 
     // The peer's batch has ended ("Send_End"). Called before the window
     // leaves its receiving state (FreeFlag still false; a Send_End without a
@@ -64,10 +53,6 @@ public:
     dz::desktop::TNotifier &Notifier() const { return *notifier_; }
 
 private:
-    // Whether the row's file is there; tells the user when it is not.
-    bool RowFileIsThere(const QString &file);
-    void OpenFolder(const QString &folder);
-
     TForm1 &form_;
     QString busName_; // a private connection of this window, closed with it
     bool ownBus_;     // busName_ was opened here (not the shared session bus)

@@ -13,7 +13,7 @@
 #   -t  fuzzing time per target (default 60)
 #   -n  runs per target instead of a time
 #   -j  processes per target, sharing the corpus (default 1)
-# Targets: message_framing stream_framing extract_field peer_core (default all).
+# Targets: message_framing stream_framing extract_field peer_core pins (default all).
 # Runs under nice -n 10: the machine is shared.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,7 +32,7 @@ while getopts "t:n:j:h" option; do
 done
 shift $((OPTIND - 1))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(message_framing stream_framing extract_field peer_core)
+[ ${#targets[@]} -gt 0 ] || targets=(message_framing stream_framing extract_field peer_core pins)
 
 build=build-fuzz
 CC=clang CXX=clang++ cmake -S fuzz -B "$build" -G Ninja > /dev/null
@@ -49,6 +49,7 @@ sources_of() {
     message_framing | stream_framing) echo services/framing.cpp ;;
     extract_field) echo util/text.cpp ;;
     peer_core) echo peer/core.cpp util/text.cpp ;;
+    pins) echo peer/pins.cpp util/text.cpp ;;
   esac
 }
 

@@ -9,3 +9,4 @@ mib=${1:-1024}
 build/bench/net_bench "$mib"
 build/bench/service_bench all "$mib" 2000
 build/bench/idle_bench
+build/bench/tls_bench "$mib" 1000 10

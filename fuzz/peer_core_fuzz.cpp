@@ -91,8 +91,8 @@ struct TWindow {
     {
         for (const TEffect &e : effects) {
             switch (e.kind) {
-            case Kind::RemoteName: remoteName = e.text; break;
-            case Kind::RemoteIP: remoteIP = e.text; break;
+            case Kind::PeerName: remoteName = e.text; break;
+            case Kind::PeerAddress: remoteIP = e.text; break;
             case Kind::Pending: pending = e.text; break;
             case Kind::Free: free = e.on; break;
             case Kind::Hosts: msgServHost = e.text, strmServHost = e.value; break;
@@ -100,7 +100,7 @@ struct TWindow {
                 FUZZ_CHECK(OneLine(e.text) && OneLine(e.value));
                 FUZZ_CHECK(!e.value.empty() && e.value.front() != ' ' && e.value.back() != ' ');
                 break;
-            case Kind::Received:
+            case Kind::Stored:
             case Kind::BatchEnded: FUZZ_CHECK(OneLine(e.text)); break;
             case Kind::InvalidHost: FUZZ_CHECK(e.number == 0 || e.number == 1); break;
             default: break;
@@ -175,7 +175,7 @@ struct TRun {
             }
         }
         for (const TEffect &e : outcome.effects)
-            if (e.kind == Kind::RemoteIP)
+            if (e.kind == Kind::PeerAddress)
                 awaitingAnswer = false; // every way that ends the wait shows the address
         window.Apply(outcome.effects);
         window.Matches(core);

@@ -3,6 +3,7 @@
 #include "powersock.h"
 
 #include "net/filestream.h"
+#include "net/nosigpipe.h"
 #include "net/sockerrors.h"
 
 #include <cerrno>
@@ -280,46 +281,6 @@ void TPowersock::SendStream(TStream &stream)
         throw EAbortError("Socket send aborted");
     }
 }
-
-namespace {
-
-// sendfile has no MSG_NOSIGNAL: while it runs, SIGPIPE is blocked on this
-// thread, and one that a send into a closed connection raised is taken back
-// (the failure shows as EPIPE). The process's handling of the signal is not
-// touched.
-class NoSigpipe {
-public:
-    NoSigpipe()
-    {
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
-        sigset_t pending;
-        sigpending(&pending);
-        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
-        pthread_sigmask(SIG_BLOCK, &pipe, &old_);
-    }
-    ~NoSigpipe()
-    {
-        if (!wasPending_) {
-            sigset_t pipe;
-            sigemptyset(&pipe);
-            sigaddset(&pipe, SIGPIPE);
-            const timespec now {0, 0};
-            while (sigtimedwait(&pipe, nullptr, &now) == SIGPIPE) {
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-    }
-    NoSigpipe(const NoSigpipe &) = delete;
-    NoSigpipe &operator=(const NoSigpipe &) = delete;
-
-private:
-    sigset_t old_ {};
-    bool wasPending_ = false;
-};
-
-} // namespace
 
 void TPowersock::SendFromFile(TFileStream &file)
 {

@@ -27,7 +27,7 @@ TEffect Switch(Kind kind, bool on)
 
 TEffect Ini(std::string section, std::string key, std::string value)
 {
-    TEffect e {Kind::Ini, std::move(section), std::move(key), std::move(value)};
+    TEffect e {Kind::Remember, std::move(section), std::move(key), std::move(value)};
     return e;
 }
 
@@ -61,35 +61,36 @@ bool IsYes(const std::string &msg)
 
 std::string TEffect::Describe() const
 {
+    const auto flag = [this](const char *name) { return std::string(name) + (on ? "=1" : "=0"); };
     switch (kind) {
-    case Kind::RemoteName:
-        return "Edit_RemoteComputerName=" + text;
-    case Kind::RemoteIP:
-        return "Edit_RemoteComputerIP=" + text;
-    case Kind::MsgEnabled:
-        return std::string("SB_msg=") + (on ? "1" : "0");
-    case Kind::SendEnabled:
-        return std::string("SB_send=") + (on ? "1" : "0");
-    case Kind::HelpEnabled:
-        return std::string("SB_Help=") + (on ? "1" : "0");
+    case Kind::PeerName:
+        return "PeerName=" + text;
+    case Kind::PeerAddress:
+        return "PeerAddress=" + text;
+    case Kind::Introduced:
+        return flag("Introduced");
+    case Kind::CanSend:
+        return flag("CanSend");
+    case Kind::Idle:
+        return flag("Idle");
     case Kind::Receiving:
-        return std::string("Label_YesReciv=") + (on ? "1" : "0");
+        return flag("Receiving");
     case Kind::Sending:
-        return std::string("Label_YesSend=") + (on ? "1" : "0");
+        return flag("Sending");
     case Kind::Pending:
-        return "Label_RecivNow=" + text;
-    case Kind::ClearReceived:
-        return "ListF_recv cleared";
+        return "Pending=" + text;
+    case Kind::BatchStarted:
+        return "BatchStarted";
     case Kind::Chat:
         return "Chat " + text + "|" + value;
-    case Kind::Ini:
-        return "Ini " + text + "/" + key + "=" + value;
-    case Kind::Received:
-        return "Received " + text + "|" + value;
+    case Kind::Remember:
+        return "Remember " + text + "/" + key + "=" + value;
+    case Kind::Stored:
+        return "Stored " + text + "|" + value;
     case Kind::Free:
-        return std::string("FreeFlag=") + (on ? "1" : "0");
+        return flag("Free");
     case Kind::InvalidHost:
-        return "InvalidHostCode=" + std::to_string(number);
+        return "InvalidHost=" + std::to_string(number);
     case Kind::Hosts:
         return "Hosts=" + text + "|" + value;
     case Kind::Notice:
@@ -98,6 +99,8 @@ std::string TEffect::Describe() const
         return "BatchEnded " + text;
     case Kind::Arriving:
         return "Arriving";
+    case Kind::ChatTooLong:
+        return "ChatTooLong=" + std::to_string(number);
     }
     return "?";
 }
@@ -128,8 +131,8 @@ TOutcome TPeerCore::Start()
     invalidHostCode_ = 0;
     free_ = true;
     return Finish({{},
-                   {Number(Kind::InvalidHost, 0), Switch(Kind::Free, true), Switch(Kind::SendEnabled, false),
-                    Switch(Kind::MsgEnabled, false)}});
+                   {Number(Kind::InvalidHost, 0), Switch(Kind::Free, true), Switch(Kind::CanSend, false),
+                    Switch(Kind::Introduced, false)}});
 }
 
 void TPeerCore::SetReceiveFolder(const std::string &folder)
@@ -184,12 +187,20 @@ TOutgoing TPeerCore::ChatMessage(const std::string &text)
     return {"MSG|" + text};
 }
 
+TOutcome TPeerCore::Chat(const std::string &text)
+{
+    std::lock_guard lock(mutex_);
+    if (text.size() > static_cast<std::size_t>(kMaxChatBytes))
+        return Finish({{}, {Number(Kind::ChatTooLong, static_cast<int>(text.size()))}});
+    return Finish({{ChatMessage(text)}, {}});
+}
+
 TOutcome TPeerCore::StartRun()
 {
     std::lock_guard lock(mutex_);
     pending_.clear();
     return Finish({{{"Send_Start"}},
-                   {Switch(Kind::Sending, true), Switch(Kind::SendEnabled, false), Switch(Kind::HelpEnabled, false),
+                   {Switch(Kind::Sending, true), Switch(Kind::CanSend, false), Switch(Kind::Idle, false),
                     Text(Kind::Pending, "")}});
 }
 
@@ -199,7 +210,7 @@ TOutcome TPeerCore::EndRun(bool tellPeer)
     TOutcome outcome;
     if (tellPeer)
         outcome.send = {{"Send_End"}};
-    outcome.effects = {Switch(Kind::SendEnabled, true), Switch(Kind::HelpEnabled, true),
+    outcome.effects = {Switch(Kind::CanSend, true), Switch(Kind::Idle, true),
                        Switch(Kind::Sending, false)};
     return Finish(std::move(outcome));
 }
@@ -312,16 +323,16 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
             remoteName_.clear();
             remoteIP_.clear();
             ForgetPeer();
-            fx.push_back(Switch(Kind::SendEnabled, false));
+            fx.push_back(Switch(Kind::CanSend, false));
             if (!free_) {
                 free_ = true;
                 pending_.clear();
                 fx.insert(fx.end(), {Switch(Kind::Free, true), Switch(Kind::Receiving, false),
-                                     Switch(Kind::HelpEnabled, true), Text(Kind::Pending, "")});
+                                     Switch(Kind::Idle, true), Text(Kind::Pending, "")});
             }
         }
         if (!introduced || fromPeer) {
-            fx.push_back(Switch(Kind::MsgEnabled, true));
+            fx.push_back(Switch(Kind::Introduced, true));
             peerCaps_ = {};
             if (free_ && remoteIP_.empty()) {
                 remoteName_ = ExtractField(DelimEqBar(), sMsg, 2);
@@ -332,8 +343,8 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
                 hosts_.msgFrom = hosts_.strmFrom = thisName_;
                 // The hosts take the name from the message, not the address.
                 SetAllHostsLocked(remoteName_);
-                fx.push_back(Text(Kind::RemoteName, remoteName_));
-                fx.push_back(Text(Kind::RemoteIP, remoteIP_));
+                fx.push_back(Text(Kind::PeerName, remoteName_));
+                fx.push_back(Text(Kind::PeerAddress, remoteIP_));
                 fx.push_back(ServerHosts());
                 out.send = {{"ItsMeToo=" + thisIP_}, FreeReport(TOutgoing::Value::IFree), tellWhatWeCan};
             }
@@ -341,7 +352,7 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
     } else if (command == "ItsMeToo") {
         // The answer to this copy's own introduction, or the peer's.
         if (fromPeer || awaitingToo_) {
-            fx.push_back(Switch(Kind::MsgEnabled, true));
+            fx.push_back(Switch(Kind::Introduced, true));
             peerCaps_ = {};
             if (free_) {
                 // '=' alone delimits: a bar belongs to the address.
@@ -351,7 +362,7 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
                 awaitingToo_ = false;
                 AddPeerAddress(fromAddress);
                 AddPeerAddress(DottedAddress(remoteIP_));
-                fx.push_back(Text(Kind::RemoteIP, remoteIP_));
+                fx.push_back(Text(Kind::PeerAddress, remoteIP_));
                 fx.push_back(Ini("REMOTE", "ComputerIP", remoteIP_));
                 out.send = {tellWhatWeCan};
             }
@@ -366,18 +377,18 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
         // completely; nothing else would ever end it.
         const bool wasReceiving = !free_;
         free_ = true;
-        fx = {Text(Kind::RemoteName, ""), Text(Kind::RemoteIP, ""), Switch(Kind::SendEnabled, false),
-              Switch(Kind::MsgEnabled, false), Switch(Kind::Free, true)};
+        fx = {Text(Kind::PeerName, ""), Text(Kind::PeerAddress, ""), Switch(Kind::CanSend, false),
+              Switch(Kind::Introduced, false), Switch(Kind::Free, true)};
         if (wasReceiving) {
             pending_.clear();
             fx.push_back(Switch(Kind::Receiving, false));
-            fx.push_back(Switch(Kind::HelpEnabled, true));
+            fx.push_back(Switch(Kind::Idle, true));
             fx.push_back(Text(Kind::Pending, ""));
         }
     } else if (command == "You_Free") {
         out.send = {FreeReport(TOutgoing::Value::IFree)};
     } else if (command == "I_Free" || command == "I_FreeToo") {
-        fx.push_back(Switch(Kind::SendEnabled, IsYes(sMsg)));
+        fx.push_back(Switch(Kind::CanSend, IsYes(sMsg)));
         if (command == "I_Free")
             out.send = {FreeReport(TOutgoing::Value::IFreeToo)};
     } else if (command == "File_Start") {
@@ -388,16 +399,16 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
         if (free_) {
             free_ = false;
             pending_.clear();
-            fx = {Switch(Kind::Free, false), Switch(Kind::Receiving, true), Switch(Kind::SendEnabled, false),
-                  Switch(Kind::HelpEnabled, false), Text(Kind::Pending, ""), TEffect {Kind::ClearReceived}};
+            fx = {Switch(Kind::Free, false), Switch(Kind::Receiving, true), Switch(Kind::CanSend, false),
+                  Switch(Kind::Idle, false), Text(Kind::Pending, ""), TEffect {Kind::BatchStarted}};
         }
     } else if (command == "Send_End") {
         if (!free_)
             fx.push_back(Text(Kind::BatchEnded, OneLine(sFrom)));
         free_ = true;
         pending_.clear();
-        fx.insert(fx.end(), {Switch(Kind::Free, true), Switch(Kind::Receiving, false), Switch(Kind::SendEnabled, true),
-                             Switch(Kind::HelpEnabled, true), Text(Kind::Pending, "")});
+        fx.insert(fx.end(), {Switch(Kind::Free, true), Switch(Kind::Receiving, false), Switch(Kind::CanSend, true),
+                             Switch(Kind::Idle, true), Text(Kind::Pending, "")});
     } else if (command == kCapabilityWord) {
         // ExtractField counts fields modulo 256: field 256 is the whole text
         // again, so a message of 254 words or more would never end the loop.
@@ -445,11 +456,13 @@ TPeerCore::TStreamTarget TPeerCore::StreamTarget(std::uint32_t fromAddress) cons
     return {FromPeer(fromAddress), pending_, receiveFolder_};
 }
 
-TOutcome TPeerCore::Stored(const std::string &sFrom, const std::string &name)
+TOutcome TPeerCore::Stored(const std::string &sFrom, const std::string &name, const std::string &path)
 {
     std::lock_guard lock(mutex_);
     pending_.clear();
-    return Finish({{}, {Named(Kind::Received, OneLine(sFrom), name), Text(Kind::Pending, "")}});
+    TEffect stored = Named(Kind::Stored, OneLine(sFrom), name);
+    stored.key = path;
+    return Finish({{}, {stored, Text(Kind::Pending, "")}});
 }
 
 TOutcome TPeerCore::NotStored(const std::string &notice)

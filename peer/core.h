@@ -21,28 +21,30 @@
 
 namespace dz::peer {
 
-// One thing the window must show or do.
+// One fact about the peer or this copy, as the core decided it. Whoever
+// shows the session (a window, a command line) decides how it looks.
 struct TEffect {
     enum class Kind {
-        RemoteName,    // Edit_RemoteComputerName := text
-        RemoteIP,      // Edit_RemoteComputerIP := text
-        MsgEnabled,    // SB_msg enabled := on
-        SendEnabled,   // SB_send enabled := on
-        HelpEnabled,   // SB_Help enabled := on
-        Receiving,     // Label_YesReciv shown := on
-        Sending,       // Label_YesSend shown := on
-        Pending,       // Label_RecivNow := text (the file expected next)
-        ClearReceived, // ListF_recv emptied (its file is not rewritten)
-        Chat,          // a chat line from `text` saying `value`, on the window's clock; the log is saved
-        Ini,           // INI value: section `text`, key `key`, value `value`
-        Received,      // a stored file from `text` named `value`: a row at the top; the list is saved
-        Free,          // FreeFlag := on
-        InvalidHost,   // InvalidHostCode := number
-        Hosts,         // the servers' Host: message server `text`, stream server `value`
-                       // (the clients take theirs from the core when they send)
-        Notice,        // a failure of work received from the peer (UTF-8 `text`), shown without stopping later work
-        BatchEnded,    // the peer `text` ended a batch this copy received (before FreeFlag says so)
-        Arriving,      // a file from the peer has begun to arrive
+        PeerName,     // the peer's name (`text`); empty: no peer
+        PeerAddress,  // the peer's address as it announced it (`text`); empty: none
+        Introduced,   // `on`: a peer is introduced and can be talked to
+        CanSend,      // `on`: a send run may start (the peer is free and nothing goes either way)
+        Idle,         // `on`: no batch goes either way
+        Receiving,    // `on`: a batch from the peer is coming in
+        Sending,      // `on`: this copy's send run is under way
+        Pending,      // the name (`text`) of the file expected next; empty: none
+        BatchStarted, // the peer began a batch: what was received before is not part of it
+        Chat,         // a chat line from `text` saying `value`
+        Remember,     // kept for the next start: section `text`, key `key`, value `value`
+        Stored,       // a file from `text` stored under the name `value`, at the UTF-8 path `key`
+        Free,         // `on`: this copy is not receiving a batch
+        InvalidHost,  // `number`: 1 once the message client reported an unknown host
+        Hosts,        // the servers' Host: message server `text`, stream server `value`
+                      // (the clients take theirs from the core when they send)
+        Notice,       // a failure of work received from the peer (UTF-8 `text`), shown without stopping later work
+        BatchEnded,   // the peer `text` ended a batch this copy received (before Free says so)
+        Arriving,     // a file from the peer has begun to arrive
+        ChatTooLong,  // a chat line of `number` bytes was not sent: at most kMaxChatBytes go in one message
     };
     Kind kind;
     std::string text;
@@ -52,7 +54,7 @@ struct TEffect {
     int number = 0;
 
     bool operator==(const TEffect &) const = default;
-    // A short text for tests and diagnostics, e.g. "SB_send=1", "Chat ALPHA|hi".
+    // A short text for tests and diagnostics, e.g. "CanSend=1", "Chat ALPHA|hi".
     std::string Describe() const;
 };
 
@@ -121,6 +123,12 @@ public:
     TOutcome Connected(const std::string &remote);
     // "MSG|" + text.
     static TOutgoing ChatMessage(const std::string &text);
+    // The longest chat text: "MSG|" and it must fit the message service's
+    // four-digit length field.
+    static constexpr int kMaxChatBytes = 9999 - 4;
+    // A chat line the user typed (trimmed, not empty): the message, or,
+    // for a text too long to frame, nothing to send and ChatTooLong.
+    TOutcome Chat(const std::string &text);
     // A send run begins: the indicators, and "Send_Start".
     TOutcome StartRun();
     // A send run is over (its last step, a failed step, or a cancel):
@@ -159,8 +167,9 @@ public:
         std::string folder;
     };
     TStreamTarget StreamTarget(std::uint32_t fromAddress) const;
-    // A stream was stored under name: listed, and the pending name emptied.
-    TOutcome Stored(const std::string &sFrom, const std::string &name);
+    // A stream was stored under name (Windows-1251) at path (UTF-8): listed,
+    // and the pending name emptied.
+    TOutcome Stored(const std::string &sFrom, const std::string &name, const std::string &path = {});
     // A stream was not stored; notice: what the user is told ("" for nothing).
     TOutcome NotStored(const std::string &notice);
     // A stream from the peer has begun to arrive (the window starts showing it).
@@ -168,7 +177,7 @@ public:
 
     // --- State, for the senders and for tests ---------------------------
     THosts Hosts() const;
-    // What SB_connect and an accepted introduction do to the hosts; tests use
+    // What a connect and an accepted introduction do to the hosts; tests use
     // it to point a window at a peer without an introduction.
     void SetAllHosts(const std::string &host);
     bool FreeFlag() const;

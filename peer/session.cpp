@@ -228,7 +228,7 @@ public:
             throw;
         }
         shared_->NoteStored(plan.name, hashed_);
-        shared_->core.Stored(sFrom_, plan.name);
+        shared_->core.Stored(sFrom_, plan.name, plan.path());
     }
     void Abandon() noexcept override { file_.Abandon(); }
     void Mismatched() noexcept override

@@ -107,7 +107,7 @@ public:
     void CancelIncoming();
 
     // Any thread: whether the file stored last under name (Windows-1251, as
-    // the Received fact lists it) came with a hash that matched its bytes.
+    // the Stored fact lists it) came with a hash that matched its bytes.
     // Set before the fact is published, so the owner thread may ask when it
     // shows the row.
     bool Verified(const std::string &name) const;

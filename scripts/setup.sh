@@ -10,6 +10,7 @@ packages=(
   libjpeg62-turbo-dev                             # the about box picture
   libsimpleini-dev                                # INI files
   libxxhash-dev                                   # the files' hashes between two copies
+  libssl-dev                                      # encrypted links between two copies, the user's key
   libgtest-dev libgmock-dev libbenchmark-dev      # tests and benchmarks
   clang libclang-rt-14-dev                        # the fuzz targets (libFuzzer and the sanitizers' run-time)
   xvfb xauth imagemagick xdotool fonts-dejavu-core  # a real window and screenshots

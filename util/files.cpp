@@ -219,7 +219,7 @@ std::string ReadFileBytes(const std::string &path)
     return bytes;
 }
 
-void WriteFileAtomic(const std::string &path, std::span<const std::string_view> pieces)
+void WriteFileAtomic(const std::string &path, std::span<const std::string_view> pieces, unsigned mode)
 {
     const std::string &target = path;
     const auto slash = target.rfind('/');
@@ -228,10 +228,11 @@ void WriteFileAtomic(const std::string &path, std::span<const std::string_view> 
     const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0)
         throw EFileError("Cannot create file " + path);
-    // Keep the permissions an ordinary new file would get.
+    // The permissions an ordinary new file of that mode would get; set
+    // before any byte is written, so a secret is never readable by others.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    ::fchmod(fd, static_cast<mode_t>(mode & 0777) & ~mask);
     const bool ok = WritePieces(fd, pieces) && ::fsync(fd) == 0;
     if (::close(fd) != 0 || !ok || ::rename(tmp.c_str(), target.c_str()) != 0) {
         ::unlink(tmp.c_str());

@@ -38,20 +38,21 @@ std::string FileNameOf(const std::string &path);
 
 // Whole-file reads and writes. A write goes to a temporary file in the same
 // folder that is renamed over the target, so a crash or a full disk never
-// leaves a truncated file where the old one was.
+// leaves a truncated file where the old one was. mode: the permissions of
+// the new file, less the umask (0600 for a file only its user may read).
 // Raises EFileError "Cannot open file <path>" / "Cannot create file <path>".
 std::string ReadFileBytes(const std::string &path);
 // The pieces are written one after the other; large page-aligned pieces go
 // to the disk without passing through the page cache.
-void WriteFileAtomic(const std::string &path, std::span<const std::string_view> pieces);
-inline void WriteFileAtomic(const std::string &path, const char *data, std::size_t size)
+void WriteFileAtomic(const std::string &path, std::span<const std::string_view> pieces, unsigned mode = 0666);
+inline void WriteFileAtomic(const std::string &path, const char *data, std::size_t size, unsigned mode = 0666)
 {
     const std::string_view piece(data, size);
-    WriteFileAtomic(path, std::span<const std::string_view>(&piece, 1));
+    WriteFileAtomic(path, std::span<const std::string_view>(&piece, 1), mode);
 }
-inline void WriteFileAtomic(const std::string &path, const std::string &bytes)
+inline void WriteFileAtomic(const std::string &path, const std::string &bytes, unsigned mode = 0666)
 {
-    WriteFileAtomic(path, bytes.data(), bytes.size());
+    WriteFileAtomic(path, bytes.data(), bytes.size(), mode);
 }
 
 // The bytes of a state file for a UTF-8 text: Windows-1251 whenever every

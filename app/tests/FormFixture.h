@@ -47,15 +47,25 @@ protected:
     {
         std::ofstream(FsPath(utf8Name), std::ios::binary) << bytes;
     }
+    // Waits for the state files the window has written so far.
     std::string ReadFile(const std::string &utf8Name) const
     {
+        if (form)
+            form->FlushStateFiles();
         std::ifstream in(FsPath(utf8Name), std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
-    bool Exists(const std::string &utf8Name) const { return std::filesystem::exists(FsPath(utf8Name)); }
+    bool Exists(const std::string &utf8Name) const
+    {
+        if (form)
+            form->FlushStateFiles();
+        return std::filesystem::exists(FsPath(utf8Name));
+    }
     // Names in the temporary folder, to see that nothing was written.
     std::vector<std::string> Entries() const
     {
+        if (form)
+            form->FlushStateFiles();
         std::vector<std::string> names;
         for (const auto &e : std::filesystem::directory_iterator(tmp.path().toStdString()))
             names.push_back(e.path().filename().string());

@@ -12,6 +12,7 @@
 #include "services/nmstrm.h"
 #include "util/codepage.h"
 
+#include <QPointer>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QToolButton>
@@ -192,6 +193,14 @@ inline std::string PumpForReply(const dz::test::RawFd &fd, int timeoutMs = 5000)
     return reply;
 }
 
+// Closes a window as the user does, and waits (bounded) until it has said
+// its goodbye and gone.
+inline bool CloseWindow(QWidget &window)
+{
+    window.close();
+    return PumpUntil([&] { return !window.isVisible(); });
+}
+
 // Connects to a window's message server and sends one message; the reply
 // comes once the GUI thread has pumped (accepts happen there).
 inline std::string SendToWindow(int port, const std::string &from, const std::string &text)
@@ -209,8 +218,12 @@ protected:
     void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
 
     std::string FsFolder(const std::string &sub) const { return tmp.path().toStdString() + "/" + sub + "/"; }
+    // Waits for the state files every window has written so far.
     std::string ReadFile(const std::string &sub, const std::string &name) const
     {
+        for (const QPointer<TForm1> &w : windows)
+            if (w)
+                w->FlushStateFiles();
         std::ifstream in(FsFolder(sub) + name, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
@@ -229,6 +242,7 @@ protected:
         config.clock = clock;
         config.desktopBus = desktopBus;
         auto form = std::make_unique<TForm1>(config);
+        windows.push_back(form.get());
         form->FormCreate();
         form->SetThisComputer(name, ip);
         return form;
@@ -277,6 +291,7 @@ protected:
     std::shared_ptr<TFakeDialogs> dialogs = std::make_shared<TFakeDialogs>();
     std::shared_ptr<TFakeClock> clock = std::make_shared<TFakeClock>();
     QString desktopBus; // the windows' desktop services; none by default
+    std::vector<QPointer<TForm1>> windows; // every window made, to flush their state files
 };
 
 } // namespace peer

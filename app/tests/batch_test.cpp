@@ -7,7 +7,7 @@
 #include "peer/core.h"
 
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QTimer>
 #include <QToolButton>
 
@@ -54,7 +54,7 @@ TEST_F(BatchTest, TwoCopiesOfOursSendTwoHundredFilesWithoutTheTick)
     ASSERT_EQ(rows.size(), expectedRows.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
         EXPECT_EQ(rows[i].substr(rows[i].rfind(" | ") + 3), expectedRows[i]) << i;
-    EXPECT_EQ(a->ListF_send->count(), kFiles / 10);
+    EXPECT_EQ(RowCount(a->ListF_send), kFiles / 10);
     // The progress row stayed through the batch; it goes with its end.
     EXPECT_TRUE(a->Panel_Progress->isHidden());
     EXPECT_TRUE(b->Panel_Progress->isHidden());

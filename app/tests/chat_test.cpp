@@ -6,7 +6,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QToolButton>
@@ -79,7 +79,7 @@ TEST_F(ChatTest, TwoWindowsIntroduceChatSayGoodbyeAndMeetAgain)
 
     // Goodbye: a closes, b forgets it and is free again.
     a->show();
-    EXPECT_TRUE(a->close());
+    EXPECT_TRUE(CloseWindow(*a));
     ASSERT_TRUE(PumpUntil([&] { return b->Edit_RemoteComputerIP->text().isEmpty(); }));
     EXPECT_TRUE(b->Edit_RemoteComputerName->text().isEmpty());
     EXPECT_FALSE(b->SB_msg->isEnabled());
@@ -131,7 +131,7 @@ TEST_F(ChatTest, ConnectingSideSendsTheExactTexts)
     EXPECT_EQ(Lines(*f), std::vector<std::string>{"14:03:27|ALPHA | a=b|c"});
 
     f->show();
-    EXPECT_TRUE(f->close());
+    EXPECT_TRUE(CloseWindow(*f));
     ASSERT_EQ(peer.count(), 5u);
     EXPECT_EQ(peer.messages()[4].text, "By=ALPHA|192.168.0.1");
     EXPECT_TRUE(dialogs->messages.empty());
@@ -225,14 +225,14 @@ TEST_F(ChatTest, ReceivingStateFollowsSendStartAndSendEnd)
     EXPECT_FALSE(f->Label_YesReciv->isHidden());
     EXPECT_FALSE(f->SB_send->isEnabled());
     EXPECT_FALSE(f->SB_Help->isEnabled());
-    EXPECT_EQ(f->ListF_recv->count(), 0);
+    EXPECT_EQ(RowCount(f->ListF_recv), 0);
     EXPECT_TRUE(f->Label_RecivNow->text().isEmpty());
 
     Deliver(*f, "File_Start|a=b.txt");
     EXPECT_EQ(f->Label_RecivNow->text(), QStringLiteral("a=b.txt"));
     AddRow(f->ListF_recv, "a=b.txt", false);
     Deliver(*f, "Send_Start"); // ignored while receiving
-    EXPECT_EQ(f->ListF_recv->count(), 1);
+    EXPECT_EQ(RowCount(f->ListF_recv), 1);
     EXPECT_EQ(f->Label_RecivNow->text(), QStringLiteral("a=b.txt"));
     Deliver(*f, "File_End|a=b.txt");
     EXPECT_EQ(f->Label_RecivNow->text(), QStringLiteral("a=b.txt"));
@@ -317,7 +317,7 @@ TEST_F(ChatTest, EnterAnywhereSendsTheChatLineAndBlankSendsNothing)
     f->Edit_Mess->setText(QStringLiteral("   "));
     QTest::keyClick(f->Edit_RemoteComputerName, Qt::Key_Return);
     EXPECT_TRUE(f->Edit_Mess->text().isEmpty());
-    PumpFor(50);
+    ASSERT_TRUE(f->Session().Outbox().WaitIdle(std::chrono::seconds(5))); // whatever was sent has arrived
     EXPECT_EQ(peer.count(), 0u);
 
     // Enter in the remote-name box sends the chat line; it does not connect.
@@ -342,17 +342,17 @@ TEST_F(ChatTest, ChatLineTooLongToFrameIsRefusedAndKept)
     f->NMMsg1->Port = peer.port();
 
     // Cyrillic letters are one byte each in Windows-1251.
-    const QString tooLong = QString(TForm1::kMaxChatBytes + 1, QChar(0x0416));
+    const QString tooLong = QString(dz::peer::TPeerCore::kMaxChatBytes + 1, QChar(0x0416));
     f->Edit_Mess->setText(tooLong);
     f->SB_msgClick();
     ASSERT_EQ(dialogs->messages.size(), 1u);
-    EXPECT_TRUE(dialogs->messages[0].text.contains(QString::number(TForm1::kMaxChatBytes)));
+    EXPECT_TRUE(dialogs->messages[0].text.contains(QString::number(dz::peer::TPeerCore::kMaxChatBytes)));
     EXPECT_EQ(f->Edit_Mess->text(), tooLong);
     EXPECT_TRUE(Lines(*f).empty());
-    PumpFor(50);
+    ASSERT_TRUE(f->Session().Outbox().WaitIdle(std::chrono::seconds(5)));
     EXPECT_EQ(peer.count(), 0u);
 
-    f->Edit_Mess->setText(tooLong.left(TForm1::kMaxChatBytes));
+    f->Edit_Mess->setText(tooLong.left(dz::peer::TPeerCore::kMaxChatBytes));
     f->SB_msgClick();
     ASSERT_TRUE(PumpUntil([&] { return peer.count() == 1; }));
     EXPECT_EQ(peer.messages()[0].text.size(), 9999u);
@@ -405,27 +405,27 @@ TEST_F(ChatTest, GoodbyeRules)
 
     // No address: no goodbye.
     f->Edit_RemoteComputerName->setText(QStringLiteral("BETA"));
-    EXPECT_TRUE(f->close());
+    EXPECT_TRUE(CloseWindow(*f));
     // An erased name: no goodbye either.
     f->show();
     f->Edit_RemoteComputerName->setText(QStringLiteral("  "));
     f->Edit_RemoteComputerIP->setText(QStringLiteral("10.0.0.2"));
-    EXPECT_TRUE(f->close());
+    EXPECT_TRUE(CloseWindow(*f));
     EXPECT_TRUE(f->Edit_RemoteComputerName->text().isEmpty());
     // After an invalid host: none until the next connect.
     f->show();
     f->Edit_RemoteComputerName->setText(QStringLiteral("BETA"));
     f->Core().InvalidHost();
-    EXPECT_TRUE(f->close());
-    PumpFor(50);
+    EXPECT_TRUE(CloseWindow(*f));
+    ASSERT_TRUE(f->Session().Outbox().WaitIdle(std::chrono::seconds(5)));
     EXPECT_EQ(peer.count(), 0u);
-    EXPECT_EQ(f->InvalidHostCode, 1);
+    EXPECT_TRUE(PumpUntil([&] { return f->InvalidHostCode == 1; })); // the core's fact, shown
 
     // The goodbye goes to the current Host, whatever the box says now. (A
     // connect to nowhere resets the code, and leaves the hosts as they were.)
     f->show();
     f->Core().Connect("");
-    EXPECT_TRUE(f->close());
+    EXPECT_TRUE(CloseWindow(*f));
     ASSERT_EQ(peer.count(), 1u);
     EXPECT_EQ(peer.messages()[0].text, "By=ALPHA|1.2.3.4");
 }
@@ -438,7 +438,7 @@ TEST_F(ChatTest, UndeliverableGoodbyeIsReportedAndTheWindowClosesAnyway)
     f->Edit_RemoteComputerName->setText(QStringLiteral("BETA"));
     f->Edit_RemoteComputerIP->setText(QStringLiteral("10.0.0.2"));
     f->show();
-    EXPECT_TRUE(f->close());
+    EXPECT_TRUE(CloseWindow(*f));
     EXPECT_FALSE(f->isVisible());
     // Told in a notice that waits for nobody, so the process can end.
     EXPECT_TRUE(dialogs->messages.empty());

@@ -5,7 +5,7 @@
 #include "PeerTools.h"
 
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QToolButton>
@@ -46,7 +46,7 @@ TEST_F(FaultsTest, ARowDeletedWhileItsFileIsOnTheWayTouchesNoOtherRow)
     EXPECT_EQ(msgPeer.texts(), (std::vector<std::string>{"Send_Start", "File_Start|A.txt", "File_End|A.txt",
                                                          "File_Start|B.txt", "File_End|B.txt", "File_Start|C.txt",
                                                          "File_End|C.txt", "Send_End"}));
-    EXPECT_EQ(a->ListF_send->count(), 0);
+    EXPECT_EQ(RowCount(a->ListF_send), 0);
 }
 
 TEST_F(FaultsTest, AFailedStepLetsTheUserStartANewRunAtOnce)
@@ -71,7 +71,7 @@ TEST_F(FaultsTest, AFailedStepLetsTheUserStartANewRunAtOnce)
     EXPECT_EQ(msgPeer.texts(), (std::vector<std::string>{"Send_Start", "File_Start|x.txt", "Send_End", "Send_Start",
                                                          "File_Start|x.txt", "Send_End"}));
     EXPECT_EQ(dialogs->messages[0].text, QStringLiteral("Connection Failed"));
-    ASSERT_EQ(a->ListF_send->count(), 1);
+    ASSERT_EQ(RowCount(a->ListF_send), 1);
     EXPECT_TRUE(RowChecked(a->ListF_send, 0));
 }
 

@@ -4,6 +4,8 @@
 #include "About.h"
 #include "Controls.h"
 #include "Form1Desktop.h"
+#include "ReceivePage.h"
+#include "peer/receivelog.h"
 #include "FormFixture.h"
 #include "PeerTools.h"
 #include "PrivateBus.h"
@@ -13,7 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
@@ -57,7 +59,7 @@ protected:
     }
     static QPoint RowCentre(const TForm1 &f, int row)
     {
-        return f.ListF_recv->visualItemRect(f.ListF_recv->item(row)).center();
+        return f.ListF_recv->visualRect(f.ListF_recv->model()->index(row, 0)).center();
     }
     // As a user does it: the first click selects, the second opens.
     static void DoubleClick(TForm1 &f, int row)
@@ -74,7 +76,7 @@ protected:
 TEST_F(DesktopWindowTest, RowNamesItsFileInTheReceiveFolder)
 {
     auto f = Receiver();
-    TForm1Desktop &d = *f->Desktop;
+    TReceivePage &d = *f->ReceivePage;
     const QString in = QString::fromStdString(FsFolder("in"));
     const QString program = QString::fromStdString(FsFolder("b"));
     struct Case {
@@ -101,7 +103,7 @@ TEST_F(DesktopWindowTest, RowNamesItsFileInTheReceiveFolder)
         {"22.12.2006 | a.txt", FsFolder("in"), QString()},
     };
     for (const Case &c : cases) {
-        f->ListF_recv->clear();
+        f->ReceiveLog().Clear();
         AddRow(f->ListF_recv, dz::Utf8ToCp1251(c.row), false);
         SetTextOf(f->Label_Dir_Reciv, dz::Utf8ToCp1251(c.label));
         EXPECT_EQ(d.ReceivedFile(0), c.file) << c.row << " in " << c.label;
@@ -137,8 +139,8 @@ TEST_F(DesktopWindowTest, FileThatIsGoneIsToldAndNotOpened)
 {
     auto f = Receiver();
     Row(*f, "удалён.txt");
-    f->Desktop->OpenRow(0);
-    f->Desktop->ShowRowInFolder(0);
+    f->ReceivePage->OpenRow(0);
+    f->ReceivePage->ShowRowInFolder(0);
     EXPECT_TRUE(dialogs->openedUrls.empty());
     ASSERT_EQ(dialogs->messages.size(), 2u);
     for (const TAsked &m : dialogs->messages)
@@ -146,7 +148,7 @@ TEST_F(DesktopWindowTest, FileThatIsGoneIsToldAndNotOpened)
                               + QString::fromStdString(FsFolder("in") + "удалён.txt"));
     // A folder of that name is no file to open either.
     fs::create_directories(FsFolder("in") + "удалён.txt");
-    f->Desktop->OpenRow(0);
+    f->ReceivePage->OpenRow(0);
     EXPECT_EQ(dialogs->messages.size(), 3u);
     EXPECT_TRUE(dialogs->openedUrls.empty());
 }
@@ -160,7 +162,7 @@ TEST_F(DesktopWindowTest, ContextMenuOffersOpenAndShowForARowOnly)
     Row(*f, "b.txt");
     f->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(f.get()));
-    TForm1Desktop &d = *f->Desktop;
+    TReceivePage &d = *f->ReceivePage;
     EXPECT_EQ(f->findChild<QMenu *>(QStringLiteral("PopupMenu_recv")), d.PopupMenu_recv);
     EXPECT_EQ(f->findChild<QAction *>(QStringLiteral("N_RecvOpen")), d.N_RecvOpen);
     EXPECT_EQ(f->findChild<QAction *>(QStringLiteral("N_RecvShow")), d.N_RecvShow);
@@ -194,7 +196,7 @@ TEST_F(DesktopWindowTest, ShowInFolderAsksTheFileManagerOrOpensTheFolder)
     SetItemIndex(f->ListF_recv, 0);
 
     // No file manager on the bus: the folder opens instead.
-    f->Desktop->N_RecvShow->trigger();
+    f->ReceivePage->N_RecvShow->trigger();
     ASSERT_TRUE(PumpUntil([&] { return !dialogs->openedUrls.empty(); }));
     EXPECT_EQ(dialogs->openedUrls, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(FsFolder("in")).chopped(1))});
 
@@ -202,7 +204,7 @@ TEST_F(DesktopWindowTest, ShowInFolderAsksTheFileManagerOrOpensTheFolder)
     dialogs->openedUrls.clear();
     TStubFileManager manager;
     ASSERT_TRUE(manager.Register(bus.Connect()));
-    f->Desktop->N_RecvShow->trigger();
+    f->ReceivePage->N_RecvShow->trigger();
     ASSERT_TRUE(PumpUntil([&] { return !manager.requests.empty(); }));
     PumpFor(100);
     ASSERT_EQ(manager.requests[0].size(), 1);
@@ -215,7 +217,7 @@ TEST_F(DesktopWindowTest, ShowInFolderWithoutADesktopBusOpensTheFolder)
     auto f = Receiver(); // desktopBus empty, as in every test that does not ask for one
     Touch("in", "a.txt");
     Row(*f, "a.txt");
-    f->Desktop->ShowRowInFolder(0);
+    f->ReceivePage->ShowRowInFolder(0);
     ASSERT_TRUE(PumpUntil([&] { return !dialogs->openedUrls.empty(); }));
     EXPECT_EQ(dialogs->openedUrls, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(FsFolder("in")).chopped(1))});
 }
@@ -231,6 +233,30 @@ TEST(FilesArrivedText, RussianNumberForms)
     };
     for (const auto &[count, text] : cases)
         EXPECT_EQ(TForm1Desktop::FilesArrivedText(count), QString::fromUtf8(text)) << count;
+}
+
+// A received row remembers where its file went: a later change of the
+// receive folder, or a restart, still opens that file; the list file keeps
+// its rows as ever.
+TEST_F(DesktopWindowTest, ARowOpensItsFileWhereItWasStoredAfterAFolderChangeAndARestart)
+{
+    auto [a, b] = ConnectedPair();
+    Touch("src", "отчёт.txt");
+    AddRowUtf8(a->ListF_send, FsFolder("src") + "отчёт.txt", true, true);
+    a->SB_sendClick();
+    // The batch's end saves the list.
+    ASSERT_TRUE(PumpUntil([&] { return RowCount(b->ListF_recv) == 1 && b->Label_YesReciv->isHidden(); }, 15000));
+    const std::string row = RowText(b->ListF_recv, 0);
+    fs::create_directories(FsFolder("other"));
+    Touch("other", "отчёт.txt"); // a file of the same name in the new folder is not the one received
+    for (int round = 0; round < 2; ++round) {
+        b->ShowReceiveFolder(FsFolder("other"));
+        dialogs->openedUrls.clear();
+        b->ReceivePage->OpenRow(0);
+        EXPECT_EQ(dialogs->openedUrls, std::vector<QUrl>{FileUrl("in", "отчёт.txt")}) << "round " << round;
+        EXPECT_EQ(ReadFile("b", "~ListFile_reciv.txt"), row + "\r\n");
+        b = MakeWindow("b", "127.0.0.2", "192.168.0.2"); // the old one goes first
+    }
 }
 
 class NotificationTest : public DesktopWindowTest {
@@ -285,7 +311,7 @@ TEST_F(NotificationTest, BatchFromAnotherWindowIsToldWithCountSenderAndFolderAct
 
     a->SB_sendClick();
     ASSERT_TRUE(PumpUntil([&] { return !service.shown.empty(); }, 15000));
-    EXPECT_EQ(b->ListF_recv->count(), 2);
+    EXPECT_EQ(RowCount(b->ListF_recv), 2);
     const auto &n = service.shown[0];
     EXPECT_EQ(n.appName, QStringLiteral("Dizaruz"));
     EXPECT_EQ(n.icon, AppId());
@@ -313,7 +339,7 @@ TEST_F(NotificationTest, NothingToTellWhenTheUserIsLookingOrNothingArrived)
     f->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(f.get()));
     Batch(*f, {"a.txt"});
-    EXPECT_EQ(f->ListF_recv->count(), 1);
+    EXPECT_EQ(RowCount(f->ListF_recv), 1);
 
     f->hide();
     ASSERT_TRUE(PumpUntil([&] { return !f->isActiveWindow(); }));

@@ -3,6 +3,7 @@
 #include "Controls.h"
 #include "FormFixture.h"
 #include "peer/core.h"
+#include "peer/sendlist.h"
 #include "Shell.h"
 #include "util/files.h"
 #include "util/ini.h"
@@ -13,7 +14,7 @@
 #include <QDropEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
@@ -43,22 +44,24 @@ protected:
             bytes += dz::FromQString(p) + "\r\n";
         return bytes;
     }
-    static QStringList Rows(const QListWidget *list)
+    static QStringList Rows(const QListView *list)
     {
         QStringList rows;
-        for (int i = 0; i < list->count(); ++i)
-            rows.append(list->item(i)->text());
+        for (int i = 0; i < RowCount(list); ++i)
+            rows.append(QString::fromStdString(RowUtf8(list, i)));
         return rows;
     }
-    static bool AllChecked(const QListWidget *list)
+    static bool AllChecked(const QListView *list)
     {
-        for (int i = 0; i < list->count(); ++i)
+        for (int i = 0; i < RowCount(list); ++i)
             if (!RowChecked(list, i))
                 return false;
         return true;
     }
     std::string IniFolder() const
     {
+        if (form)
+            form->FlushStateFiles();
         return dz::IniReadString(Folder() + "Dizaruz.ini", "LOCAL", "SubDir_for_Reciv", "<none>");
     }
 };
@@ -85,13 +88,14 @@ TEST_F(ListsTest, AddingThroughTheDialog)
     // differs only in letter case is another file.
     const QString upper = MakeFile("B.bin");
     std::vector<int> selected;
-    QObject::connect(f.ListF_send, &QListWidget::currentRowChanged, [&](int row) { selected.push_back(row); });
-    f.ListF_send->item(0)->setCheckState(Qt::Unchecked);
+    QObject::connect(f.ListF_send->selectionModel(), &QItemSelectionModel::currentRowChanged,
+                     [&](const QModelIndex &row) { selected.push_back(row.row()); });
+    f.SendList().SetChecked(0, false);
     dialogs->openFilesAnswers.push_back({a});
     f.SB_FileAddClick();
     EXPECT_EQ(Rows(f.ListF_send), (QStringList{a, b}));
     EXPECT_EQ(selected, (std::vector<int>{0, 1}));
-    EXPECT_EQ(f.ListF_send->item(0)->checkState(), Qt::Unchecked); // the row is left as it was
+    EXPECT_FALSE(RowChecked(f.ListF_send, 0)); // the row is left as it was
     dialogs->openFilesAnswers.push_back({upper});
     f.SB_FileAddClick();
     EXPECT_EQ(Rows(f.ListF_send), (QStringList{a, b, upper}));
@@ -101,7 +105,7 @@ TEST_F(ListsTest, AddingThroughTheDialog)
     const QString c = MakeFile("c");
     dialogs->openFilesAnswers.push_back({c});
     f.N1->trigger();
-    EXPECT_EQ(f.ListF_send->count(), 4);
+    EXPECT_EQ(RowCount(f.ListF_send), 4);
     EXPECT_EQ(ItemIndex(f.ListF_send), 3);
 }
 
@@ -112,7 +116,7 @@ TEST_F(ListsTest, CancellingTheDialogChangesNothing)
     SetItemIndex(f.ListF_send, -1);
     f.SB_FileAddClick(); // no answer queued: the user cancels
     EXPECT_EQ(dialogs->openFilesCalls, 1);
-    EXPECT_EQ(f.ListF_send->count(), 1);
+    EXPECT_EQ(RowCount(f.ListF_send), 1);
     EXPECT_EQ(ItemIndex(f.ListF_send), -1);
     EXPECT_EQ(ReadFile("~ListFile_send.txt"), "/a\r\n");
 }
@@ -167,7 +171,7 @@ TEST_F(ListsTest, Dropping)
     SetItemIndex(f.ListF_send, -1);
     std::filesystem::remove(FsPath("~ListFile_send.txt"));
     f.FormDropFiles({folder});
-    EXPECT_EQ(f.ListF_send->count(), 2);
+    EXPECT_EQ(RowCount(f.ListF_send), 2);
     EXPECT_EQ(ItemIndex(f.ListF_send), 1);
     EXPECT_EQ(ReadFile("~ListFile_send.txt"), ListFileOf({a, a}));
     EXPECT_TRUE(dialogs->messages.empty());
@@ -229,13 +233,13 @@ TEST_F(ListsTest, RemovingARow)
     f.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
     f.TN1->setCurrentIndex(1);
-    const QRect second = f.ListF_send->visualItemRect(f.ListF_send->item(1));
+    const QRect second = f.ListF_send->visualRect(f.ListF_send->model()->index(1, 0));
     QTest::mouseClick(f.ListF_send->viewport(), Qt::LeftButton, {}, second.center());
     QTest::mouseDClick(f.ListF_send->viewport(), Qt::LeftButton, {}, second.center());
     EXPECT_EQ(Rows(f.ListF_send), QStringList{rows[0]});
     SetItemIndex(f.ListF_send, 0);
     f.N2->trigger();
-    EXPECT_EQ(f.ListF_send->count(), 0);
+    EXPECT_EQ(RowCount(f.ListF_send), 0);
     EXPECT_EQ(ReadFile("~ListFile_send.txt"), "");
 }
 
@@ -248,13 +252,13 @@ TEST_F(ListsTest, ClearingTheSendListAsksFirst)
     ASSERT_EQ(dialogs->confirms.size(), 1u);
     EXPECT_EQ(dialogs->confirms[0].caption, QStringLiteral("Confirm"));
     EXPECT_EQ(dialogs->confirms[0].text, QStringLiteral("Очистить список файлов ?"));
-    EXPECT_EQ(f.ListF_send->count(), 2);
+    EXPECT_EQ(RowCount(f.ListF_send), 2);
     EXPECT_EQ(ReadFile("~ListFile_send.txt"), "/a\r\n/b\r\n");
 
     dialogs->confirmAnswers = {true};
     f.N3->trigger();
     EXPECT_EQ(dialogs->confirms.size(), 2u);
-    EXPECT_EQ(f.ListF_send->count(), 0);
+    EXPECT_EQ(RowCount(f.ListF_send), 0);
     EXPECT_TRUE(Exists("~ListFile_send.txt"));
     EXPECT_EQ(ReadFile("~ListFile_send.txt"), "");
 }
@@ -272,7 +276,7 @@ TEST_F(ListsTest, ClearingTheReceiveListWritesAnEmptyFile)
             WriteFile("~ListFile_reciv.txt", k.before);
         TForm1 &f = Start();
         f.SpeedButton1->click();
-        EXPECT_EQ(f.ListF_recv->count(), 0);
+        EXPECT_EQ(RowCount(f.ListF_recv), 0);
         EXPECT_TRUE(Exists("~ListFile_reciv.txt"));
         EXPECT_EQ(ReadFile("~ListFile_reciv.txt"), "");
         EXPECT_TRUE(dialogs->confirms.empty()); // without asking
@@ -414,7 +418,7 @@ TEST_F(ListsTest, UnwritableProgramFolderKeepsChangesOnScreenOnly)
     EXPECT_EQ(Rows(f.ListF_send), QStringList{b});
     dialogs->confirmAnswers = {true};
     f.SB_ListClearClick();
-    EXPECT_EQ(f.ListF_send->count(), 0);
+    EXPECT_EQ(RowCount(f.ListF_send), 0);
     f.SpeedButton1Click();
     dialogs->folderAnswers.push_back({target});
     f.SB_DirClick();

@@ -37,7 +37,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTest>
@@ -84,10 +84,10 @@ void TypeInto(QWidget *edit, const std::string &utf8)
         QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
 }
 
-int RowOf(QListWidget *list, const std::string &utf8)
+int RowOf(QListView *list, const std::string &utf8)
 {
-    for (int i = 0; i < list->count(); ++i)
-        if (list->item(i)->text() == QString::fromStdString(utf8))
+    for (int i = 0; i < RowCount(list); ++i)
+        if (RowUtf8(list, i) == utf8)
             return i;
     return -1;
 }
@@ -164,7 +164,7 @@ int main(int argc, char **argv)
                 status = 2;
             } else {
                 form.ListF_send->setFocus(Qt::MouseFocusReason);
-                form.ListF_send->setCurrentRow(row);
+                SetItemIndex(form.ListF_send, row);
                 QTest::keyClick(form.ListF_send, Qt::Key_Space);
                 status = RowChecked(form.ListF_send, row) ? 1 : 0;
             }
@@ -183,12 +183,12 @@ int main(int argc, char **argv)
         } else if (step == "wait-received") {
             const int files = std::atoi(arg.c_str());
             status = PumpUntil([&] {
-                return form.ListF_recv->count() >= files && form.Label_YesReciv->isHidden();
+                return RowCount(form.ListF_recv) >= files && form.Label_YesReciv->isHidden();
             }) ? 0 : 1;
             takesArgument();
         } else if (step == "wait-files") {
             const int files = std::atoi(arg.c_str());
-            status = PumpUntil([&] { return form.ListF_recv->count() >= files; }) ? 0 : 1;
+            status = PumpUntil([&] { return RowCount(form.ListF_recv) >= files; }) ? 0 : 1;
             takesArgument();
         } else if (step == "timeout") {
             waitMs = std::atoi(arg.c_str()) * 1000;
@@ -199,7 +199,9 @@ int main(int argc, char **argv)
             PumpUntil([] { return false; }, std::atoi(arg.c_str()));
             takesArgument();
         } else if (step == "close") {
+            // The window goes once its goodbye went (or could not go).
             form.close();
+            status = PumpUntil([&] { return !form.isVisible(); }) ? 0 : 1;
         } else {
             std::fprintf(stderr, "unknown step %s\n", step.c_str());
             status = 2;
@@ -213,10 +215,10 @@ int main(int argc, char **argv)
                 TextOf(form.Edit_RemoteComputerIP).c_str(), form.SB_msg->isEnabled(), form.SB_send->isEnabled());
     for (const auto &line : MemoLines(form.Memo_Mess))
         std::printf("chat %s\n", dz::Cp1251ToUtf8(line).c_str());
-    for (int row = 0; row < form.ListF_send->count(); ++row)
+    for (int row = 0; row < RowCount(form.ListF_send); ++row)
         std::printf("send %d %s\n", RowChecked(form.ListF_send, row) ? 1 : 0,
                     dz::Cp1251ToUtf8(RowText(form.ListF_send, row)).c_str());
-    for (int row = 0; row < form.ListF_recv->count(); ++row)
+    for (int row = 0; row < RowCount(form.ListF_recv); ++row)
         std::printf("recv %s\n", dz::Cp1251ToUtf8(RowText(form.ListF_recv, row)).c_str());
     std::fprintf(stderr, "peak-kib %ld\n", PeakKib());
     std::fprintf(stderr, "progress-updates %llu\nprogress-us %lld\n",

@@ -13,7 +13,7 @@
 
 #include <QApplication>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>

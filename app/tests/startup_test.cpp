@@ -2,12 +2,14 @@
 
 #include "Controls.h"
 #include "FormFixture.h"
+#include "peer/sendlist.h"
 #include "util/files.h"
 #include "util/system.h"
 
+#include <QTest>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTimer>
@@ -19,10 +21,10 @@ namespace {
 
 using StartupTest = FormFixture;
 
-std::vector<std::string> CheckedRows(const QListWidget *list)
+std::vector<std::string> CheckedRows(const QListView *list)
 {
     std::vector<std::string> rows;
-    for (int i = 0; i < list->count(); ++i)
+    for (int i = 0; i < RowCount(list); ++i)
         if (RowChecked(list, i))
             rows.push_back(RowText(list, i));
     return rows;
@@ -47,9 +49,9 @@ TEST_F(StartupTest, ListsAndChatLogLoadWithAnyLineEnd)
         EXPECT_EQ(ListRows(f.ListF_send), (std::vector<std::string>{a, b, c}));
         // Check marks are not stored: every row comes back checked.
         EXPECT_EQ(CheckedRows(f.ListF_send), ListRows(f.ListF_send));
-        EXPECT_EQ(f.ListF_send->item(0)->text(), QStringLiteral("/home/юзер/отчёт.doc"));
+        EXPECT_EQ(f.SendList().Path(0), QStringLiteral("/home/юзер/отчёт.doc"));
         EXPECT_EQ(ListRows(f.ListF_recv), (std::vector<std::string>{Cp("22.12.2006 10:15:02 | BETA | а.txt"), "x | y | z"}));
-        EXPECT_FALSE(f.ListF_recv->item(0)->flags() & Qt::ItemIsUserCheckable);
+        EXPECT_FALSE(f.ListF_recv->model()->flags(f.ListF_recv->model()->index(0, 0)) & Qt::ItemIsUserCheckable);
         EXPECT_EQ(MemoLines(f.Memo_Mess), (std::vector<std::string>{Cp("10:15:09|BETA | Да"), Cp("10:15:02|ALPHA | Привет")}));
         EXPECT_EQ(ItemIndex(f.ListF_send), -1);
     }
@@ -68,10 +70,12 @@ TEST_F(StartupTest, MissingFilesGiveDefaults)
     EXPECT_FALSE(f.SB_msg->isEnabled());
     EXPECT_EQ(TextOf(f.Label_Dir_Reciv), Folder());
     EXPECT_EQ(f.TN1->currentIndex(), 0);
-    EXPECT_EQ(f.ListF_send->count(), 0);
-    EXPECT_EQ(f.ListF_recv->count(), 0);
+    EXPECT_EQ(RowCount(f.ListF_send), 0);
+    EXPECT_EQ(RowCount(f.ListF_recv), 0);
     EXPECT_TRUE(f.Memo_Mess->document()->isEmpty());
     EXPECT_EQ(TextOf(f.Edit_ThisComputerName), dz::GetThisComputerName());
+    // The address is looked up off the window's thread.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.ThisComputerKnown(); }, 10000));
     EXPECT_EQ(TextOf(f.Edit_ThisComputerIP), dz::LocalAddress());
     EXPECT_TRUE(f.Edit_RemoteComputerName->text().isEmpty());
     EXPECT_TRUE(f.Edit_RemoteComputerIP->text().isEmpty());
@@ -121,7 +125,7 @@ TEST_F(StartupTest, AnErrorEndsStartUpWhereItAroseAndIsShown)
     ASSERT_EQ(dialogs->messages.size(), 1u);
     EXPECT_EQ(dialogs->messages[0].text, dz::ToQString("Cannot open file " + Folder() + "~ListFile_reciv.txt"));
     // What came before the failure is there ...
-    EXPECT_EQ(f.ListF_send->count(), 2);
+    EXPECT_EQ(RowCount(f.ListF_send), 2);
     EXPECT_EQ(f.TN1->currentIndex(), 0);
     EXPECT_FALSE(f.SB_send->isEnabled());
     // ... and nothing after it.

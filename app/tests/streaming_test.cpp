@@ -4,9 +4,10 @@
 
 #include "Controls.h"
 #include "PeerTools.h"
+#include "peer/sendlist.h"
 
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
@@ -113,7 +114,7 @@ TEST_F(StreamingTest, TheSenderStopsARunAndThePeerKeepsNothing)
     EXPECT_EQ(msgPeer.texts(), (std::vector<std::string>{"Send_Start", "File_Start|big.bin", "Send_End"}));
     EXPECT_TRUE(a->Label_YesSend->isHidden());
     EXPECT_TRUE(a->SB_send->isEnabled());
-    ASSERT_EQ(a->ListF_send->count(), 1);
+    ASSERT_EQ(RowCount(a->ListF_send), 1);
     EXPECT_TRUE(RowChecked(a->ListF_send, 0));
     PumpFor(200);
     for (const TAsked &m : dialogs->messages)
@@ -135,7 +136,7 @@ TEST_F(StreamingTest, ClosingMidTransferCutsTheFileAndEndsQuickly)
         a->NMMsg1->Port = static_cast<quint16>(msgPeer.port());
         a->NMStrm1->Port = static_cast<quint16>(strmPeer.port());
         Sparse(Src("big.bin"), 256 << 20);
-        a->ListF_send->clear();
+        a->SendList().Clear();
         AddRowUtf8(a->ListF_send, Src("big.bin"), true, true);
         a->Edit_RemoteComputerName->setText(QStringLiteral("127.0.0.1"));
         a->Edit_RemoteComputerIP->setText(QStringLiteral("127.0.0.1"));
@@ -149,7 +150,7 @@ TEST_F(StreamingTest, ClosingMidTransferCutsTheFileAndEndsQuickly)
         }
         a->show();
         const auto start = Clock::now();
-        EXPECT_TRUE(a->close());
+        EXPECT_TRUE(CloseWindow(*a));
         a.reset();
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EXPECT_LT(took, 2000) << (peerGone ? "peer gone" : "peer there");
@@ -193,7 +194,7 @@ TEST_F(StreamingTest, TheReceiverRefusesTheFileComingIn)
     EXPECT_EQ(reply, "") << "and no reply";
     ASSERT_TRUE(PumpUntil([&] { return !b->Session().Incoming().active; }));
     EXPECT_TRUE(Names("in").empty()) << "no file and no temporary file";
-    EXPECT_EQ(b->ListF_recv->count(), 0);
+    EXPECT_EQ(RowCount(b->ListF_recv), 0);
     EXPECT_TRUE(dialogs->notices.empty()) << "the user refused it: nothing to tell";
     EXPECT_TRUE(PumpUntil([&] { return b->Panel_Progress->isHidden(); }));
 }
@@ -222,9 +223,9 @@ TEST_F(StreamingTest, ADiskThatFillsLeavesNothingAndTheSenderKeepsItsRow)
     a->SB_sendClick();
     ASSERT_TRUE(PumpUntil([&] { return !dialogs->messages.empty(); }, 20000));
     ASSERT_TRUE(PumpUntil([&] { return a->Label_YesSend->isHidden() && b->FreeFlag; }, 10000));
-    EXPECT_EQ(a->ListF_send->count(), 1) << "the sender keeps its row";
+    EXPECT_EQ(RowCount(a->ListF_send), 1) << "the sender keeps its row";
     EXPECT_TRUE(Names("small").empty()) << "no file and no temporary file";
-    EXPECT_EQ(b->ListF_recv->count(), 0);
+    EXPECT_EQ(RowCount(b->ListF_recv), 0);
     ASSERT_FALSE(dialogs->notices.empty()) << "the receiving user is told";
     EXPECT_TRUE(dialogs->notices[0].text.startsWith(QStringLiteral("Cannot create file ")));
 }
@@ -240,7 +241,7 @@ TEST_F(StreamingTest, ProgressReachesTheEndAndNeverGoesBack)
     QObject::connect(a->ProgressBar_File, &QProgressBar::valueChanged, [&](int v) { sent.push_back(v); });
     QObject::connect(b->ProgressBar_File, &QProgressBar::valueChanged, [&](int v) { received.push_back(v); });
     a->SB_sendClick();
-    ASSERT_TRUE(PumpUntil([&] { return a->Label_YesSend->isHidden() && b->ListF_recv->count() == 2; }, 60000));
+    ASSERT_TRUE(PumpUntil([&] { return a->Label_YesSend->isHidden() && RowCount(b->ListF_recv) == 2; }, 60000));
     for (const auto *values : {&sent, &received}) {
         ASSERT_FALSE(values->empty());
         EXPECT_EQ(values->back(), 1000) << "the end is reached";
@@ -275,7 +276,7 @@ TEST_F(StreamingTest, SizesTooLargeForThePeerAreRefusedBeforeTheyAreAnnounced)
         if (row.peerTakesBigFiles)
             Deliver(*a, "Dizaruz_Can=BigFiles|NoTick", "PEER");
         Sparse(Src(row.name), row.size);
-        a->ListF_send->clear();
+        a->SendList().Clear();
         AddRowUtf8(a->ListF_send, Src(row.name), true, true);
         const std::size_t before = dialogs->messages.size();
         a->SB_sendClick();
@@ -285,7 +286,7 @@ TEST_F(StreamingTest, SizesTooLargeForThePeerAreRefusedBeforeTheyAreAnnounced)
         const QString text = dialogs->messages.back().text;
         EXPECT_TRUE(text.contains(QString::fromLatin1(row.name))) << text.toStdString();
         EXPECT_TRUE(text.contains(QString::fromUtf8(row.limit))) << text.toStdString();
-        EXPECT_EQ(a->ListF_send->count(), 1);
+        EXPECT_EQ(RowCount(a->ListF_send), 1);
     }
     // Nothing of either file was announced.
     EXPECT_EQ(msgPeer.texts(), (std::vector<std::string>{"Send_Start", "Send_End", "Send_Start", "Send_End"}));

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
-#include <QListWidget>
+#include <QListView>
 #include <QTimer>
 #include <QToolButton>
 
@@ -97,7 +97,7 @@ TEST_F(TransferTest, ACheckedListTravelsWholeAndLeavesTheSendList)
         << "no temporary file is left";
 
     // The sender keeps only the unchecked row, on screen and in its file.
-    ASSERT_EQ(a->ListF_send->count(), 1);
+    ASSERT_EQ(RowCount(a->ListF_send), 1);
     EXPECT_EQ(RowText(a->ListF_send, 0), dz::Utf8ToCp1251(FsFolder("src") + "skip.txt"));
     EXPECT_FALSE(RowChecked(a->ListF_send, 0));
     EXPECT_EQ(ReadFile("a", "~ListFile_send.txt"), dz::Utf8ToCp1251(FsFolder("src") + "skip.txt") + "\r\n");
@@ -134,10 +134,10 @@ TEST_F(TransferTest, ABatchsListIsSavedSoonAndWhenTheWindowGoes)
     };
     Deliver(*b, "Send_Start");
     receive("one.txt");
-    ASSERT_EQ(b->ListF_recv->count(), 1);
+    ASSERT_EQ(RowCount(b->ListF_recv), 1);
     EXPECT_TRUE(PumpUntil([&] { return ReadFile("b", "~ListFile_reciv.txt") == saved(); }, 5000));
     receive("two.txt");
-    ASSERT_EQ(b->ListF_recv->count(), 2);
+    ASSERT_EQ(RowCount(b->ListF_recv), 2);
     const std::string rows = saved();
     b.reset(); // no "Send_End": the batch is cut short
     EXPECT_EQ(ReadFile("b", "~ListFile_reciv.txt"), rows);
@@ -155,15 +155,15 @@ TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
     Stream(*b, "payload");
     EXPECT_EQ(ReadFile("in/deep", "escape.txt"), "payload");
     EXPECT_FALSE(fs::exists(FsFolder("in") + "escape.txt"));
-    EXPECT_EQ(b->ListF_recv->count(), 1);
+    EXPECT_EQ(RowCount(b->ListF_recv), 1);
 
     // No pending name, or nothing safe in it: nothing is stored or listed,
     // and the receiving user is told, in one notice that waits for nobody.
     Stream(*b, "orphan", false);
-    EXPECT_EQ(b->ListF_recv->count(), 1);
+    EXPECT_EQ(RowCount(b->ListF_recv), 1);
     Deliver(*b, "File_Start|..");
     Stream(*b, "dots", false);
-    EXPECT_EQ(b->ListF_recv->count(), 1);
+    EXPECT_EQ(RowCount(b->ListF_recv), 1);
     ASSERT_EQ(dialogs->notices.size(), 2u);
     EXPECT_EQ(dialogs->notices[1].text, QStringLiteral("Файл от PEER не сохранён: недопустимое имя «..»."));
 
@@ -171,7 +171,7 @@ TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
     b->ShowReceiveFolder("/proc/");
     Deliver(*b, "File_Start|nowhere.txt");
     Stream(*b, "lost", false);
-    EXPECT_EQ(b->ListF_recv->count(), 1);
+    EXPECT_EQ(RowCount(b->ListF_recv), 1);
     EXPECT_FALSE(fs::exists("/proc/nowhere.txt"));
     ASSERT_EQ(dialogs->notices.size(), 3u) << "the receiving user learns that the file is lost";
     EXPECT_EQ(dialogs->notices.back().text, QStringLiteral("Cannot create file /proc/nowhere.txt"));
@@ -183,7 +183,7 @@ TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
     Deliver(*b, "File_Start|escape.txt");
     Stream(*b, "second");
     EXPECT_EQ(ReadFile("in/deep", "escape.txt"), "second");
-    EXPECT_EQ(b->ListF_recv->count(), 2);
+    EXPECT_EQ(RowCount(b->ListF_recv), 2);
 }
 
 
@@ -221,7 +221,7 @@ TEST_F(RawRunTest, AnUnreadableFileStallsTheRunAtItsRow)
     EXPECT_TRUE(a->Label_YesSend->isHidden());
     EXPECT_TRUE(a->SB_send->isEnabled());
     EXPECT_TRUE(a->SB_Help->isEnabled());
-    ASSERT_EQ(a->ListF_send->count(), 2);
+    ASSERT_EQ(RowCount(a->ListF_send), 2);
     EXPECT_EQ(RowText(a->ListF_send, 0), missing);
     EXPECT_TRUE(RowChecked(a->ListF_send, 0));
 }

@@ -6,6 +6,7 @@
 #include "FormFixture.h"
 #include "Guard.h"
 #include "util/errors.h"
+#include "util/settings.h"
 
 #include <QAction>
 #include <QGroupBox>
@@ -13,7 +14,7 @@
 #include <QLayout>
 #include <QPushButton>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QSplitter>
@@ -276,10 +277,12 @@ TEST_F(WindowTest, GeneralErrorReportGetsWhatAHandlerThrows)
     WriteFile("a.txt", "x");
     dialogs->openFilesAnswers.push_back({QString::fromStdString(FsPath("a.txt"))});
     f.SB_FileAdd->click(); // through the real signal connection
+    // The list is written on the writer's thread, which reports to this one.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs->messages.empty(); }, 5000));
     ASSERT_EQ(dialogs->messages.size(), 1u);
     EXPECT_EQ(dialogs->messages[0].text, dz::ToQString("Cannot create file " + Folder() + "~ListFile_send.txt"));
     EXPECT_EQ(dialogs->messages[0].caption, AppCaption());
-    EXPECT_EQ(f.ListF_send->count(), 1); // the change stays on screen
+    EXPECT_EQ(RowCount(f.ListF_send), 1); // the change stays on screen
 
     // Whatever is thrown, the report gets a text and the caller goes on.
     EXPECT_FALSE(RunGuarded([] { throw 42; }));
@@ -305,3 +308,32 @@ TEST_F(WindowTest, ErrorReportIsHandedBackWhenTheWindowGoes)
 }
 
 } // namespace
+
+// The size the user leaves the window at comes back, never below the design's.
+TEST_F(WindowTest, TheWindowKeepsItsSizeInTheSettingsStore)
+{
+    const struct {
+        const char *file; // the settings file as it stands before start
+        QSize size;       // the window's size at start
+    } cases[] = {
+        {"", QSize(378, 408)},
+        {R"({"window.size": [500, 600]})", QSize(500, 600)},
+        {R"({"window.size": [100, 900]})", QSize(378, 900)},
+        {R"({"window.size": "big"})", QSize(378, 408)},
+        {"not json", QSize(378, 408)},
+    };
+    for (const auto &c : cases) {
+        WriteFile(dz::TSettingsStore::kFileName, c.file);
+        TForm1 &f = Start();
+        EXPECT_EQ(f.size(), c.size) << c.file;
+    }
+    TForm1 &f = Start();
+    f.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+    f.resize(450, 520);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.size() == QSize(450, 520); }, 5000));
+    EXPECT_TRUE(f.close());
+    ASSERT_TRUE(f.FlushStateFiles()); // written on the writer's thread
+    EXPECT_EQ(Start().size(), QSize(450, 520));
+    EXPECT_EQ(ReadFile("Dizaruz.ini").find("size"), std::string::npos); // the INI keeps only its own keys
+}

@@ -65,23 +65,23 @@ TEST(CoreTest, EveryCommandWordFromTheIntroducedPeer)
         {"MSG|hello", {"Chat ALPHA|hello"}, {}},
         // The peer itself again: it has started anew and is introduced again.
         {"ItsMe=ALPHA|192.168.0.1",
-         {"SB_send=0", "SB_msg=1", "Edit_RemoteComputerName=ALPHA", "Edit_RemoteComputerIP=192.168.0.1",
+         {"CanSend=0", "Introduced=1", "PeerName=ALPHA", "PeerAddress=192.168.0.1",
           "Hosts=ALPHA|ALPHA"},
          {"ItsMeToo=192.168.0.2", "I_Free=Yes", kCan}},
-        {"ItsMeToo=192.168.0.1", {"SB_msg=1", "Edit_RemoteComputerIP=192.168.0.1", "Ini REMOTE/ComputerIP=192.168.0.1"},
+        {"ItsMeToo=192.168.0.1", {"Introduced=1", "PeerAddress=192.168.0.1", "Remember REMOTE/ComputerIP=192.168.0.1"},
          {kCan}},
         {"By=ALPHA|192.168.0.1",
-         {"Edit_RemoteComputerName=", "Edit_RemoteComputerIP=", "SB_send=0", "SB_msg=0", "FreeFlag=1"},
+         {"PeerName=", "PeerAddress=", "CanSend=0", "Introduced=0", "Free=1"},
          {}},
         {"You_Free", {}, {"I_Free=Yes"}},
-        {"I_Free=Yes", {"SB_send=1"}, {"I_FreeToo=Yes"}},
-        {"I_FreeToo=No", {"SB_send=0"}, {}},
-        {"File_Start|a=b.txt", {"Label_RecivNow=a=b.txt"}, {}},
+        {"I_Free=Yes", {"CanSend=1"}, {"I_FreeToo=Yes"}},
+        {"I_FreeToo=No", {"CanSend=0"}, {}},
+        {"File_Start|a=b.txt", {"Pending=a=b.txt"}, {}},
         {"File_End|a.txt", {}, {}},
         {"Send_Start",
-         {"FreeFlag=0", "Label_YesReciv=1", "SB_send=0", "SB_Help=0", "Label_RecivNow=", "ListF_recv cleared"},
+         {"Free=0", "Receiving=1", "CanSend=0", "Idle=0", "Pending=", "BatchStarted"},
          {}},
-        {"Send_End", {"FreeFlag=1", "Label_YesReciv=0", "SB_send=1", "SB_Help=1", "Label_RecivNow="}, {}},
+        {"Send_End", {"Free=1", "Receiving=0", "CanSend=1", "Idle=1", "Pending="}, {}},
         {"Dizaruz_Can=BigFiles", {}, {}},
         {"Unknown=x", {}, {}},
         {"msg|lower case", {}, {}},
@@ -129,7 +129,7 @@ TEST(CoreTest, WithoutAPeerOnlyAnIntroductionCounts)
     Started s(false);
     const TOutcome intro = s.From("ItsMe=ALPHA|192.168.0.1");
     EXPECT_EQ(Describe(intro.effects),
-              (Strings{"SB_msg=1", "Edit_RemoteComputerName=ALPHA", "Edit_RemoteComputerIP=192.168.0.1",
+              (Strings{"Introduced=1", "PeerName=ALPHA", "PeerAddress=192.168.0.1",
                        "Hosts=ALPHA|ALPHA"}));
     EXPECT_EQ(Rendered(s.core, intro), (Strings{"ItsMeToo=192.168.0.2", "I_Free=Yes", kCan}));
     // Its announced address counts as the peer's as well.
@@ -228,11 +228,11 @@ TEST(CoreTest, FieldsAreReadWithTheirOwnDelimiters)
         {"MSG|line\r\n10:00:00|BOSS | fake", {"Chat P|line  10:00:00"}},
         {"MSG|tab\there\x01", {"Chat P|tab here"}},
         // ItsMeToo reads '=' alone: a bar belongs to the address.
-        {"ItsMeToo=10.0.0.2|x", {"SB_msg=1", "Edit_RemoteComputerIP=10.0.0.2|x", "Ini REMOTE/ComputerIP=10.0.0.2|x"}},
+        {"ItsMeToo=10.0.0.2|x", {"Introduced=1", "PeerAddress=10.0.0.2|x", "Remember REMOTE/ComputerIP=10.0.0.2|x"}},
         // File_Start reads '|' alone; missing fields are empty.
-        {"File_Start|", {"Label_RecivNow="}},
-        {"File_Start| spaced name.txt ", {"Label_RecivNow=spaced name.txt"}},
-        {"ItsMe", {"SB_msg=1", "Edit_RemoteComputerName=", "Edit_RemoteComputerIP=", "Hosts=|"}},
+        {"File_Start|", {"Pending="}},
+        {"File_Start| spaced name.txt ", {"Pending=spaced name.txt"}},
+        {"ItsMe", {"Introduced=1", "PeerName=", "PeerAddress=", "Hosts=|"}},
     };
     for (const auto &row : rows) {
         Started s(std::string(row.msg) == "ItsMe" ? false : true);
@@ -250,15 +250,15 @@ TEST(CoreTest, YesNoValues)
     for (const auto &row : rows) {
         Started s;
         const TOutcome outcome = s.core.Handle("P", kAlpha, std::string("I_FreeToo=") + row.value);
-        EXPECT_EQ(Describe(outcome.effects), Strings{row.yes ? "SB_send=1" : "SB_send=0"}) << row.value;
+        EXPECT_EQ(Describe(outcome.effects), Strings{row.yes ? "CanSend=1" : "CanSend=0"}) << row.value;
     }
 }
 
 TEST(CoreTest, FreeFlagStateTable)
 {
-    const Strings bye = {"Edit_RemoteComputerName=", "Edit_RemoteComputerIP=", "SB_send=0", "SB_msg=0",
-                         "FreeFlag=1"};
-    const Strings end = {"FreeFlag=1", "Label_YesReciv=0", "SB_send=1", "SB_Help=1", "Label_RecivNow="};
+    const Strings bye = {"PeerName=", "PeerAddress=", "CanSend=0", "Introduced=0",
+                         "Free=1"};
+    const Strings end = {"Free=1", "Receiving=0", "CanSend=1", "Idle=1", "Pending="};
     const struct {
         bool freeBefore;
         const char *msg;
@@ -266,7 +266,7 @@ TEST(CoreTest, FreeFlagStateTable)
         Strings effects;
     } rows[] = {
         {true, "Send_Start", false,
-         {"FreeFlag=0", "Label_YesReciv=1", "SB_send=0", "SB_Help=0", "Label_RecivNow=", "ListF_recv cleared"}},
+         {"Free=0", "Receiving=1", "CanSend=0", "Idle=0", "Pending=", "BatchStarted"}},
         {true, "Send_End", true, end},
         {true, "By", true, bye},
         {false, "Send_End", true, [&] {
@@ -277,7 +277,7 @@ TEST(CoreTest, FreeFlagStateTable)
         // A goodbye in the middle of a batch ends the receiving state.
         {false, "By", true, [&] {
              Strings all = bye;
-             all.insert(all.end(), {"Label_YesReciv=0", "SB_Help=1", "Label_RecivNow="});
+             all.insert(all.end(), {"Receiving=0", "Idle=1", "Pending="});
              return all;
          }()},
         {false, "Send_Start", false, {}},
@@ -299,9 +299,9 @@ TEST(CoreTest, WhileReceivingAnIntroductionIsRefusedAndEveryReportSaysNo)
     s.From("Send_Start");
     // Another name from the peer's address is not the peer starting anew.
     const TOutcome itsMe = s.From("ItsMe=GAMMA|1.2.3.4");
-    EXPECT_EQ(Describe(itsMe.effects), Strings{"SB_msg=1"});
+    EXPECT_EQ(Describe(itsMe.effects), Strings{"Introduced=1"});
     EXPECT_TRUE(itsMe.send.empty()) << "no reply to a refused introduction";
-    EXPECT_EQ(Describe(s.From("ItsMeToo=1.2.3.4").effects), Strings{"SB_msg=1"});
+    EXPECT_EQ(Describe(s.From("ItsMeToo=1.2.3.4").effects), Strings{"Introduced=1"});
     EXPECT_EQ(Rendered(s.core, s.From("You_Free")), Strings{"I_Free=No"});
     EXPECT_EQ(Rendered(s.core, s.From("I_Free=Yes")), Strings{"I_FreeToo=No"});
 }
@@ -325,8 +325,8 @@ TEST(CoreTest, ARepeatedIntroductionIsIgnoredUntilGoodbye)
 // computer is still not heard.
 TEST(CoreTest, ThePeerStartingAnewIsIntroducedAgain)
 {
-    const Strings batchEnded = {"FreeFlag=1", "Label_YesReciv=0", "SB_Help=1", "Label_RecivNow="};
-    const Strings introduced = {"SB_msg=1", "Edit_RemoteComputerName=ALPHA", "Edit_RemoteComputerIP=192.168.0.9",
+    const Strings batchEnded = {"Free=1", "Receiving=0", "Idle=1", "Pending="};
+    const Strings introduced = {"Introduced=1", "PeerName=ALPHA", "PeerAddress=192.168.0.9",
                                 "Hosts=ALPHA|ALPHA"};
     const struct {
         const char *connectTo; // this copy introduced itself to that name; nullptr: ALPHA introduced itself
@@ -354,7 +354,7 @@ TEST(CoreTest, ThePeerStartingAnewIsIntroducedAgain)
         const TOutcome outcome = s.From(row.msg, row.from);
         const std::string what = std::string(row.msg) + " to " + (row.connectTo ? row.connectTo : "-");
         if (row.accepted) {
-            Strings effects = {"SB_send=0"};
+            Strings effects = {"CanSend=0"};
             effects.insert(effects.end(), batchEnded.begin(), batchEnded.end());
             effects.insert(effects.end(), introduced.begin(), introduced.end());
             EXPECT_EQ(Describe(outcome.effects), effects) << what;
@@ -387,7 +387,7 @@ TEST(CoreTest, TheUsersOwnActions)
     Started s(false);
     const TOutcome blank = s.core.Connect("");
     EXPECT_TRUE(blank.send.empty());
-    EXPECT_EQ(Describe(blank.effects), Strings{"InvalidHostCode=0"});
+    EXPECT_EQ(Describe(blank.effects), Strings{"InvalidHost=0"});
 
     s.core.InvalidHost();
     EXPECT_EQ(s.core.InvalidHostCode(), 1);
@@ -398,7 +398,7 @@ TEST(CoreTest, TheUsersOwnActions)
     EXPECT_EQ(s.core.Hosts().msgHost, "ALPHA");
     EXPECT_EQ(s.core.Hosts().strmHost, "") << "the stream client follows only once the introduction went";
     EXPECT_EQ(Describe(s.core.Connected("ALPHA").effects),
-              (Strings{"Hosts=ALPHA|ALPHA", "Ini REMOTE/ComputerName=ALPHA", "Ini REMOTE/ComputerIP="}));
+              (Strings{"Hosts=ALPHA|ALPHA", "Remember REMOTE/ComputerName=ALPHA", "Remember REMOTE/ComputerIP="}));
 
     const struct {
         const char *name, *ip;
@@ -419,6 +419,13 @@ TEST(CoreTest, TheUsersOwnActions)
     EXPECT_TRUE(s.core.FreeFlag()) << "sending does not change the free flag";
     EXPECT_EQ(Rendered(s.core, s.core.EndRun(true)), Strings{"Send_End"});
     EXPECT_TRUE(s.core.EndRun(false).send.empty());
+
+    // A chat line goes whole up to what the length field can frame, and is refused beyond.
+    const std::string longest(TPeerCore::kMaxChatBytes, 'x');
+    EXPECT_EQ(Rendered(s.core, s.core.Chat(longest)), Strings{"MSG|" + longest});
+    const TOutcome tooLong = s.core.Chat(longest + "y");
+    EXPECT_TRUE(tooLong.send.empty());
+    EXPECT_EQ(Describe(tooLong.effects), Strings{"ChatTooLong=9996"});
 }
 
 // Two cores pass their messages to each other, as two copies would.
@@ -466,7 +473,7 @@ TEST(CoreTest, TheWorkedExchangeBetweenTwoCores)
         deliver(a, b, {{{std::string("File_Start|") + name}}, {}});
         EXPECT_EQ(b.StreamTarget(kAlpha).pending, name);
         EXPECT_EQ(Describe(b.Stored("ALPHA", name).effects),
-                  (Strings{std::string("Received ALPHA|") + name, "Label_RecivNow="}));
+                  (Strings{std::string("Stored ALPHA|") + name, "Pending="}));
         deliver(a, b, {{{std::string("File_End|") + name}}, {}});
     }
     deliver(a, b, a.EndRun(true));
@@ -509,10 +516,10 @@ TEST(CoreTest, MessagesFromTwoThreadsAtOnce)
     // Each published free value must differ from... nothing, but the last
     // one published is the state the core ended in.
     ASSERT_FALSE(published.empty());
-    EXPECT_EQ(published.back(), core.FreeFlag() ? "FreeFlag=1" : "FreeFlag=0");
+    EXPECT_EQ(published.back(), core.FreeFlag() ? "Free=1" : "Free=0");
     for (std::size_t i = 1; i < published.size(); ++i)
-        if (published[i] == "FreeFlag=0") {
-            EXPECT_EQ(published[i - 1], "FreeFlag=1") << "Send_Start counts only on a free copy";
+        if (published[i] == "Free=0") {
+            EXPECT_EQ(published[i - 1], "Free=1") << "Send_Start counts only on a free copy";
         }
 }
 

@@ -173,7 +173,7 @@ TEST_F(SessionTest, TheCoreIsCurrentWhenTheReplyArrives)
     EXPECT_EQ(Exchange(b.MsgPort(), "File_Start|one.txt", [&] { pending = b.session->Core().Pending(); }), kReply);
     EXPECT_FALSE(free);
     EXPECT_EQ(pending, "one.txt");
-    EXPECT_TRUE(PumpUntil([&] { return b.Shows("Label_RecivNow=one.txt"); }));
+    EXPECT_TRUE(PumpUntil([&] { return b.Shows("Pending=one.txt"); }));
 }
 
 TEST_F(SessionTest, TwoSessionsIntroduceThemselvesAndCarryAFile)
@@ -189,7 +189,7 @@ TEST_F(SessionTest, TwoSessionsIntroduceThemselvesAndCarryAFile)
         error = e;
         a.session->Core().Connected("127.0.0.2");
     });
-    ASSERT_TRUE(PumpUntil([&] { return a.Shows("SB_send=1") && b.Shows("SB_send=1"); }));
+    ASSERT_TRUE(PumpUntil([&] { return a.Shows("CanSend=1") && b.Shows("CanSend=1"); }));
     EXPECT_EQ(error, "");
     EXPECT_EQ(a.session->Core().RemoteIP(), "127.0.0.2");
     EXPECT_EQ(b.session->Core().RemoteName(), "127.0.0.1");
@@ -206,8 +206,8 @@ TEST_F(SessionTest, TwoSessionsIntroduceThemselvesAndCarryAFile)
     a.session->Send(a.session->Core().EndRun(true));
     // The row, then the batch's end, in the order the peer sent them.
     auto rowThenEnd = [&] {
-        const auto row = std::find(b.shown.begin(), b.shown.end(), "Received 127.0.0.1|note.txt");
-        return row != b.shown.end() && std::find(row, b.shown.end(), "Label_YesReciv=0") != b.shown.end();
+        const auto row = std::find(b.shown.begin(), b.shown.end(), "Stored 127.0.0.1|note.txt");
+        return row != b.shown.end() && std::find(row, b.shown.end(), "Receiving=0") != b.shown.end();
     };
     ASSERT_TRUE(PumpUntil(rowThenEnd));
     std::ifstream in(Folder("b") + "note.txt", std::ios::binary);
@@ -279,7 +279,7 @@ TEST_F(SessionTest, StreamsAreStoredUnderThePendingNameOrReported)
     message("File_Start|../up.txt");
     stream("payload");
     EXPECT_TRUE(std::filesystem::exists(Folder("b") + "up.txt"));
-    EXPECT_TRUE(b.Shows("Received PEER|up.txt"));
+    EXPECT_TRUE(b.Shows("Stored PEER|up.txt"));
     EXPECT_EQ(b.session->Core().Pending(), "");
 
     // Without a pending name nothing is stored or listed; the user is told.
@@ -294,7 +294,7 @@ TEST_F(SessionTest, StreamsAreStoredUnderThePendingNameOrReported)
     message("File_Start|nowhere.txt");
     stream("lost", false);
     EXPECT_TRUE(b.Shows("Notice Cannot create file /proc/nowhere.txt"));
-    EXPECT_FALSE(b.Shows("Received PEER|nowhere.txt"));
+    EXPECT_FALSE(b.Shows("Stored PEER|nowhere.txt"));
     EXPECT_EQ(b.session->Core().Pending(), "nowhere.txt");
 }
 

@@ -178,7 +178,7 @@ TEST_F(WireTest, AFileBetweenTwoCopiesIsVerified)
         bytes[i] = static_cast<char>(i * 131 + (i >> 9));
     std::ofstream(src, std::ios::binary) << bytes;
     EXPECT_EQ(Step(a, src), "");
-    ASSERT_TRUE(PumpUntil([&] { return b.Shows("Received 127.0.0.1|data.bin"); }));
+    ASSERT_TRUE(PumpUntil([&] { return b.Shows("Stored 127.0.0.1|data.bin"); }));
     EXPECT_TRUE(b.session->Verified("data.bin"));
     EXPECT_EQ(ReadFile(Folder("b") + "data.bin"), bytes);
 }
@@ -215,11 +215,11 @@ TEST_F(WireTest, TheReceiverTakesOnlyAStreamWhoseHashMatches)
         if (c.answer == kReply) {
             EXPECT_EQ(Entries(folder), 1) << c.what;
             EXPECT_EQ(ReadFile(folder + "got.txt"), body) << c.what;
-            EXPECT_TRUE(b.Shows("Received PEER|got.txt")) << c.what;
+            EXPECT_TRUE(b.Shows("Stored PEER|got.txt")) << c.what;
         } else {
             EXPECT_EQ(Entries(folder), 0) << c.what;
             EXPECT_TRUE(b.Shows("Notice " + TPeerSession::MismatchNotice("PEER", "got.txt"))) << c.what;
-            EXPECT_FALSE(b.Shows("Received PEER|got.txt")) << c.what;
+            EXPECT_FALSE(b.Shows("Stored PEER|got.txt")) << c.what;
             // The name still waits: the sender's second try is stored under it.
             EXPECT_EQ(b.session->Core().Pending(), "got.txt") << c.what;
         }

@@ -1,0 +1,134 @@
+#include "SendPage.h"
+
+#include "AlignLayout.h"
+#include "Controls.h"
+#include "Guard.h"
+#include "Widgets.h"
+#include "peer/sendlist.h"
+#include "util/files.h"
+
+#include <QAction>
+#include <QFrame>
+#include <QLabel>
+#include <QListView>
+#include <QMenu>
+#include <QToolButton>
+
+TSendPage::TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &dialogs, TOpenDialogOptions &od1)
+    : QObject(&form), OD1(od1), list_(list), dialogs_(dialogs), form_(form)
+{
+    using Align = TAlignLayout::Align;
+    Page_Send = new QWidget;
+    Page_Send->setObjectName(QStringLiteral("Page_Send"));
+    auto *layout = new TAlignLayout(Page_Send);
+    Panel4 = MakePanel(Page_Send, "Panel4", TBevel::LoweredTwice);
+    layout->add(Panel4, Align::Top, 26);
+    auto *barLayout = new TAlignLayout(Panel4);
+    SB_FileAdd = MakeButton(Panel4, "SB_FileAdd", TButtonPicture::AddFile, QRect(8, 2, 23, 22),
+                            QStringLiteral("Добавить файл(ы) в список"), true);
+    SB_FileDel = MakeButton(Panel4, "SB_FileDel", TButtonPicture::DeleteFile, QRect(40, 2, 23, 22),
+                            QStringLiteral("Удалить файл из списка"), true);
+    SB_ListClear = MakeButton(Panel4, "SB_ListClear", TButtonPicture::ClearList, QRect(80, 2, 23, 22),
+                              QStringLiteral("Очистить список файлов"), true);
+    SB_send = MakeButton(Panel4, "SB_send", TButtonPicture::SendFiles, QRect(136, 2, 23, 22),
+                         QStringLiteral("Отправить файлы по списку"), false);
+    Label_YesSend = MakeLabel(Panel4, "Label_YesSend", QStringLiteral("Идет передача ..."));
+    Label_YesSend->setAlignment(Qt::AlignCenter);
+    SetTextColour(Label_YesSend, Qt::red, Qt::yellow);
+    Label_YesSend->hide();
+    barLayout->add(Label_YesSend, Align::Right, 87);
+    Label_RunProgress = MakeLabel(Panel4, "Label_RunProgress", QString());
+    Label_RunProgress->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    Label_RunProgress->setContentsMargins(0, 0, 4, 0);
+    Label_RunProgress->setAccessibleName(QStringLiteral("Передано по списку"));
+    Label_RunProgress->hide();
+    barLayout->add(Label_RunProgress, Align::Right, 112);
+    ListF_send = MakeList(Page_Send, "ListF_send");
+    ListF_send->setModel(&list_);
+    ListF_send->setContextMenuPolicy(Qt::CustomContextMenu);
+    layout->add(ListF_send, Align::Client);
+
+    PopupMenu1 = new QMenu(&form);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    N1 = PopupMenu1->addAction(QStringLiteral("Добавить файл в список"));
+    N1->setObjectName(QStringLiteral("N1"));
+    N2 = PopupMenu1->addAction(QStringLiteral("Удалить файл из списка"));
+    N2->setObjectName(QStringLiteral("N2"));
+    N3 = PopupMenu1->addAction(QStringLiteral("Очистить весь список"));
+    N3->setObjectName(QStringLiteral("N3"));
+    OD1.title = QStringLiteral("Добавить файл(ы) в список");
+
+    const auto guarded = [this](void (TSendPage::*handler)()) {
+        return [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); };
+    };
+    connect(SB_FileAdd, &QToolButton::clicked, this, guarded(&TSendPage::SB_FileAddClick));
+    connect(N1, &QAction::triggered, this, guarded(&TSendPage::SB_FileAddClick));
+    // The menu's other two items do what the buttons of the same caption do.
+    connect(N2, &QAction::triggered, this, guarded(&TSendPage::SB_FileDelClick));
+    connect(N3, &QAction::triggered, this, guarded(&TSendPage::SB_ListClearClick));
+    connect(SB_FileDel, &QToolButton::clicked, this, guarded(&TSendPage::SB_FileDelClick));
+    connect(ListF_send, &QListView::doubleClicked, this, guarded(&TSendPage::SB_FileDelClick));
+    connect(SB_ListClear, &QToolButton::clicked, this, guarded(&TSendPage::SB_ListClearClick));
+    connect(SB_send, &QToolButton::clicked, this, [this] {
+        if (onSend)
+            RunGuarded(onSend);
+    });
+    connect(ListF_send, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { PopupMenu1->popup(ListF_send->viewport()->mapToGlobal(pos)); });
+}
+
+void TSendPage::Changed()
+{
+    if (onChanged)
+        onChanged();
+}
+
+void TSendPage::SB_FileAddClick()
+{
+    const QStringList files = dialogs_.openFiles(&form_, OD1);
+    if (files.isEmpty())
+        return;
+    // Paths stay exact, whatever characters they hold; Linux names are case-sensitive.
+    for (const QString &file : files) {
+        int row = -1;
+        for (int i = 0; i < list_.Count() && row < 0; ++i)
+            if (list_.Path(i) == file)
+                row = i;
+        if (row >= 0)
+            SetItemIndex(ListF_send, row);
+        else
+            list_.Append(file);
+    }
+    SetItemIndex(ListF_send, list_.Count() - 1);
+    Changed();
+}
+
+void TSendPage::AddDropped(const QStringList &names)
+{
+    if (names.isEmpty())
+        return;
+    for (const QString &name : names)
+        if (dz::FileExists(name.toStdString()))
+            list_.Append(name);
+    SetItemIndex(ListF_send, list_.Count() - 1);
+    Changed();
+}
+
+void TSendPage::SB_FileDelClick()
+{
+    const int row = ItemIndex(ListF_send);
+    if (row < 0)
+        return;
+    // A run under way goes on where it was: it finds its rows by their ids.
+    list_.Remove(row);
+    SetItemIndex(ListF_send, -1);
+    Changed();
+}
+
+void TSendPage::SB_ListClearClick()
+{
+    if (!dialogs_.confirm(&form_, QStringLiteral("Confirm"), QStringLiteral("Очистить список файлов ?")))
+        return;
+    list_.Clear();
+    Changed();
+}

@@ -1,0 +1,66 @@
+#pragma once
+// The page "Послать": the send list (a view of peer/sendlist.h's model),
+// the buttons that edit it, the send button, and what shows a run going.
+// It edits the list as the user asks; saving the list and running a send
+// are the window's. GUI thread only.
+
+#include "Dialogs.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QListView;
+class QMenu;
+class QToolButton;
+class QWidget;
+namespace dz::peer {
+class TSendListModel;
+} // namespace dz::peer
+
+class TSendPage : public QObject {
+public:
+    // od1: the open dialog's options (the window's OD1).
+    TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &dialogs, TOpenDialogOptions &od1);
+
+    QWidget *Page_Send; // made without a parent: the window's notebook takes it
+    QFrame *Panel4;
+    QToolButton *SB_FileAdd;
+    QToolButton *SB_FileDel;
+    QToolButton *SB_ListClear;
+    QToolButton *SB_send;
+    QLabel *Label_YesSend;
+    QLabel *Label_RunProgress; // the send run: files and bytes done of the checked rows
+    QListView *ListF_send;
+    QMenu *PopupMenu1; // ListF_send's context menu
+    QAction *N1;
+    QAction *N2;
+    QAction *N3;
+    TOpenDialogOptions &OD1;
+
+    // The list changed and should be kept.
+    std::function<void()> onChanged;
+    // SB_send.
+    std::function<void()> onSend;
+
+    // Files chosen in the open dialog: a path already listed is selected, not added again.
+    void SB_FileAddClick();
+    // Dropped files (UTF-8 paths, in the desktop's order): each existing
+    // file is added, also one already listed; folders and vanished files are skipped.
+    void AddDropped(const QStringList &names);
+    // Removes the selected row.
+    void SB_FileDelClick();
+    // Empties the list once the user confirms.
+    void SB_ListClearClick();
+
+private:
+    void Changed();
+
+    dz::peer::TSendListModel &list_;
+    IDialogs &dialogs_;
+    QWidget &form_;
+};

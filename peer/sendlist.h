@@ -1,0 +1,54 @@
+#pragma once
+// TSendListModel: the send list, without widgets. Each row is a file (a
+// UTF-8 path) with a check mark and an id that never changes while the row
+// lives, so a send run finds its rows again whatever the user adds, removes
+// or selects meanwhile. A list view shows it directly (the path as the
+// row's text, the check mark as its check state).
+//
+// Owner thread only (the window's).
+
+#include <QAbstractListModel>
+#include <QString>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dz::peer {
+
+class TSendListModel : public QAbstractListModel {
+public:
+    using TId = std::uint64_t; // 0: no row
+
+    explicit TSendListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    int Count() const { return static_cast<int>(rows_.size()); }
+    // Appends a row and returns its id.
+    TId Append(const QString &path, bool checked = true);
+    void Remove(int row);
+    void Clear();
+    // The row with that id now, or -1 when it is gone.
+    int RowOf(TId id) const;
+    TId IdAt(int row) const;
+    QString Path(int row) const;
+    bool Checked(int row) const;
+    void SetChecked(int row, bool checked);
+    // Every path, top to bottom, as the list file keeps them (UTF-8).
+    std::vector<std::string> Paths() const;
+
+private:
+    struct TRow {
+        TId id;
+        QString path;
+        bool checked;
+    };
+    std::vector<TRow> rows_;
+    TId lastId_ = 0;
+};
+
+} // namespace dz::peer
