@@ -5,9 +5,11 @@
 // bench/stream_copy.sh.
 //
 //   stream_bench receive PORT FOLDER [cached|direct]   serve one stream into FOLDER/received.bin
-//   stream_bench send HOST PORT FILE [sendfile|read]   send FILE, print the time to the reply
+//   stream_bench send HOST PORT FILE [sendfile|read|hash]     send FILE, print the time to the reply
 //                                                      (read: through the I/O buffer instead
-//                                                      of sendfile, for comparison)
+//                                                      of sendfile, for comparison; hash: with
+//                                                      its XXH3-128 after it, as between two
+//                                                      copies that showed Hash)
 
 #include "net/filestream.h"
 #include "services/nmstrm.h"
@@ -117,8 +119,10 @@ int main(int argc, char **argv)
             net::TFileStream stream(argv[4]);
             const auto start = std::chrono::steady_clock::now();
             ReadThrough readThrough(stream);
-            const bool read = argc == 6 && std::string(argv[5]) == "read";
-            const std::string reply = read ? client.PostStream(readThrough) : client.PostStream(stream);
+            const std::string how = argc == 6 ? argv[5] : "sendfile";
+            const std::string reply = how == "read"   ? client.PostStream(readThrough)
+                                      : how == "hash" ? client.PostStream(stream, {.hashed = true})
+                                                      : client.PostStream(stream);
             std::printf("sender: %lld bytes sent and stored in %.2f s (%s), peak memory %.0f MiB\n",
                         static_cast<long long>(stream.Size()), Since(start),
                         reply == services::kReply ? "replied" : "NO REPLY", PeakResidentKiB() / 1024.0);

@@ -4,7 +4,8 @@
 # flushed with sync, in the same run: on loopback and between the two
 # network namespaces of services/tests/netns.sh. Prints each time (best of
 # ROUNDS) and each side's peak memory. Needs root for the namespaces.
-# Usage: bench/stream_copy.sh BUILD_DIR [MiB ...] (default 1024 3072; ROUNDS=2 in the environment)
+# Usage: bench/stream_copy.sh BUILD_DIR [MiB ...] (default 1024 3072; ROUNDS=2 and WHERE="loopback link"
+# in the environment)
 set -u
 bin=$(realpath "$1")/bench/stream_bench
 shift
@@ -31,7 +32,7 @@ netcat() { # where file -> prints ms from the start of the send to the end of th
   echo $(( $(cat "$work/nc.done") - t0 ))
 }
 
-dizaruz() { # where file mode [sendfile|read] -> prints ms; leaves the two sides' reports in $work/dz.*
+dizaruz() { # where file mode [sendfile|read|hash] -> prints ms; leaves the two sides' reports in $work/dz.*
   local where=$1 src=$2 mode=$3 sending=${4:-sendfile}
   rm -f "$work/dz/received.bin"
   run_in "$where" "$beta" beta "$bin" receive 0 "$work/dz/" "$mode" > "$work/dz.recv" 2>&1 &
@@ -52,8 +53,8 @@ for mib in "${sizes[@]}"; do
   src="$work/src.bin"
   head -c "$((mib * 1048576))" /dev/urandom > "$src"
   cat "$src" > /dev/null
-  for where in loopback link; do
-    : > "$work/nc.times"; : > "$work/dzc.times"; : > "$work/dzd.times"; : > "$work/dzr.times"
+  for where in ${WHERE:-loopback link}; do
+    : > "$work/nc.times"; : > "$work/dzc.times"; : > "$work/dzd.times"; : > "$work/dzr.times"; : > "$work/dzh.times"
     rp=0; sp=0
     for _ in $(seq "$rounds"); do
       netcat "$where" "$src" >> "$work/nc.times"
@@ -64,6 +65,7 @@ for mib in "${sizes[@]}"; do
       if [ "$mib" -le 1024 ]; then
         dizaruz "$where" "$src" direct >> "$work/dzd.times"
         dizaruz "$where" "$src" cached read >> "$work/dzr.times"
+        dizaruz "$where" "$src" cached hash >> "$work/dzh.times"
       fi
       rm -f "$work/dz/received.bin"
     done
@@ -75,10 +77,13 @@ for mib in "${sizes[@]}"; do
       printf '; with O_DIRECT writes %s ms = %.2f x netcat' "$dd_ms" "$(awk -v a="$dd_ms" -v b="$nc_ms" 'BEGIN { print a / b }')"
       dr_ms=$(best < "$work/dzr.times")
       printf '; sent with reads instead of sendfile %s ms' "$dr_ms"
+      dh_ms=$(best < "$work/dzh.times")
+      printf '; with XXH3-128 on both sides (Hash) %s ms = %.2f x without, %.2f x netcat' "$dh_ms" \
+        "$(awk -v a="$dh_ms" -v b="$dz_ms" 'BEGIN { print a / b }')" "$(awk -v a="$dh_ms" -v b="$nc_ms" 'BEGIN { print a / b }')"
     fi
-    printf '\n  all rounds: netcat %s; dizaruz %s; O_DIRECT %s; reads %s ms; peak memory: sender %s MiB, receiver %s MiB\n' \
+    printf '\n  all rounds: netcat %s; dizaruz %s; O_DIRECT %s; reads %s; hashed %s ms; peak memory: sender %s MiB, receiver %s MiB\n' \
       "$(paste -sd' ' "$work/nc.times")" "$(paste -sd' ' "$work/dzc.times")" "$(paste -sd' ' "$work/dzd.times")" \
-      "$(paste -sd' ' "$work/dzr.times")" "$sp" "$rp"
+      "$(paste -sd' ' "$work/dzr.times")" "$(paste -sd' ' "$work/dzh.times")" "$sp" "$rp"
   done
   rm -f "$src"
 done

@@ -1,4 +1,5 @@
-// The stream framing (name, the size in ten characters, body) fed arbitrary
+// The stream framing (an optional preamble, name, the size in ten
+// characters, body) fed arbitrary
 // bytes cut anywhere, compared with a plain reading of the format; and its
 // body counted elsewhere (BodyArrived, as the stream server does when bytes
 // go straight into a sink) in steps up to the largest size the field holds.
@@ -41,6 +42,10 @@ TExpected Read(std::string_view in)
         }
         return value;
     };
+    // A copy of ours may begin with "DZ" and two hexadecimal digits of
+    // known layout bits (1 to 3), once.
+    if (in.size() >= 4 && in.substr(0, 3) == "DZ0" && in[3] >= '1' && in[3] <= '3')
+        e.taken = 4;
     const auto count = field(4);
     if (!count)
         return e;

@@ -283,6 +283,10 @@ std::string TPeerCore::CapabilityMessage(const TCapabilities &caps)
         text += "BigFiles|";
     if (caps.noTick)
         text += "NoTick|";
+    if (caps.hash)
+        text += "Hash|";
+    if (caps.space)
+        text += "Space|";
     text.pop_back();
     return text;
 }
@@ -419,6 +423,10 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
                 peerCaps_.bigFiles = true;
             else if (word == "NoTick")
                 peerCaps_.noTick = true;
+            else if (word == "Hash")
+                peerCaps_.hash = true;
+            else if (word == "Space")
+                peerCaps_.space = true;
         }
     }
     // File_End and any other word: nothing.

@@ -4,8 +4,10 @@
 #include "net/stream.h"
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
+#include "services/wire.h"
 #include "util/errors.h"
 #include "util/files.h"
+#include "util/space.h"
 #include "util/system.h"
 
 #include <arpa/inet.h>
@@ -243,8 +245,26 @@ void TStreamSender::Send(TDone done)
             client_->FromName = hosts.strmFrom;
             // The reply means "stored": a receiver that cannot store the
             // file resets the connection, and that is an error here.
+            const TCapabilities peer = core_.PeerCapabilities();
+            const TCapabilities own = TPeerCore::OwnCapabilities();
+            const services::TStreamLayout layout {peer.hash && own.hash, peer.space && own.space};
             sending_ = true;
-            client_->PostStream(*file_);
+            // A mismatch is damage on the way or on one of the disks: one
+            // more try, then the step fails.
+            for (int attempt = 1;; ++attempt) {
+                std::string answer;
+                try {
+                    answer = client_->PostStream(*file_, layout);
+                } catch (const services::ENoSpace &e) {
+                    throw dz::Exception(NoSpaceError(FileNameOf(file_->Path()), e.needed, e.free, e.reserve));
+                }
+                if (answer != services::kHashMismatch || !layout.hashed)
+                    break;
+                if (attempt == 2)
+                    throw dz::Exception(MismatchError(FileNameOf(file_->Path())));
+                if (cancel_)
+                    throw dz::Exception("Canceled");
+            }
         } catch (...) {
             error = TextOf(std::current_exception());
         }
@@ -254,6 +274,19 @@ void TStreamSender::Send(TDone done)
             cancel_ = false;
         Report(done, error);
     });
+}
+
+std::string TStreamSender::MismatchError(const std::string &name)
+{
+    return "Файл «" + name + "» не отправлен: другой компьютер дважды получил его не таким, каким он ушёл " +
+           "(хеш XXH3-128 не совпал).";
+}
+
+std::string TStreamSender::NoSpaceError(const std::string &name, std::uint64_t needed, std::uint64_t free,
+                                        std::uint64_t reserve)
+{
+    return "Файл «" + name + "» не отправлен: на другом компьютере он требует " + SizeText(needed) +
+           ", а в папке приёма свободно " + SizeText(free) + " (" + SizeText(reserve) + " остаются незанятыми).";
 }
 
 void TStreamSender::CancelInFlight()

@@ -135,8 +135,18 @@ public:
     // owner thread with "" and the file's size (fixed now), or the error.
     void Open(const std::string &path, std::function<void(const std::string &error, std::int64_t size)> opened);
     // Sends the file opened last, from the file as the transfer goes; done
-    // on the owner thread. The file is closed afterwards.
+    // on the owner thread. The file is closed afterwards. To a peer that
+    // showed Hash the file's XXH3-128 goes after it; when the receiver
+    // answers that it differs, the file is sent once more, and a second
+    // mismatch fails with MismatchError.
     void Send(TDone done);
+    // A peer that showed Space answers the header first: a refusal for
+    // want of space fails the step with NoSpaceError, before the file flows.
+    // What the send step fails with after two mismatches (name: UTF-8).
+    static std::string MismatchError(const std::string &name);
+    // ... and when the receiver has no room for it (sizes in bytes).
+    static std::string NoSpaceError(const std::string &name, std::uint64_t needed, std::uint64_t free,
+                                    std::uint64_t reserve);
     // Lets go of an opened file that will not be sent.
     void Close();
     // Cuts the file in flight (the peer keeps nothing of it).

@@ -5,10 +5,12 @@
 #include "net/stream.h"
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
+#include "services/wire.h"
 #include "util/codepage.h"
 #include "util/errors.h"
 #include "util/files.h"
 #include "util/filesink.h"
+#include "util/space.h"
 #include "util/text.h"
 
 #include <algorithm>
@@ -30,6 +32,17 @@ struct TPeerSession::TShared {
     // The file coming in (the newest, when a stranger's overlaps the peer's).
     std::mutex incomingMutex;
     TIncomingFile *incoming = nullptr;
+    // The names whose last stored file was verified by its hash.
+    mutable std::mutex verifiedMutex;
+    std::set<std::string> verified;
+    void NoteStored(const std::string &name, bool hashed)
+    {
+        std::lock_guard lock(verifiedMutex);
+        if (hashed)
+            verified.insert(name);
+        else
+            verified.erase(name);
+    }
 };
 
 TPeerSession::TPeerSession(TSessionConfig config, TApply apply, TOrderedWork::TRunner runner)
@@ -150,6 +163,19 @@ std::string TPeerSession::DroppedNotice(const std::string &sFrom, const std::str
         .toStdString();
 }
 
+std::string TPeerSession::MismatchNotice(const std::string &sFrom, const std::string &announced)
+{
+    return QStringLiteral("Файл от %1 не сохранён: «%2» пришёл не таким, каким ушёл (хеш XXH3-128 не совпал).")
+        .arg(dz::ToQString(OneLine(sFrom)), dz::ToQString(OneLine(announced)))
+        .toStdString();
+}
+
+bool TPeerSession::Verified(const std::string &name) const
+{
+    std::lock_guard lock(shared_->verifiedMutex);
+    return shared_->verified.count(name) > 0;
+}
+
 // A file coming in: written to a temporary file in the receive folder as
 // it arrives, and stored under the pending name, taken from the core when
 // the last byte is in, before the reply goes. Lives on its connection
@@ -158,9 +184,9 @@ std::string TPeerSession::DroppedNotice(const std::string &sFrom, const std::str
 class TPeerSession::TIncomingFile : public services::IStreamSink {
 public:
     TIncomingFile(std::shared_ptr<TShared> shared, std::uint32_t from, std::string sFrom, std::int64_t size,
-                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel)
+                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, bool hashed)
         : shared_(std::move(shared)), from_(from), sFrom_(std::move(sFrom)), size_(size), folder_(std::move(folder)),
-          cancel_(std::move(cancel)), file_(folder_)
+          cancel_(std::move(cancel)), hashed_(hashed), file_(folder_)
     {
         name_ = shared_->core.StreamTarget(from_).pending;
         std::lock_guard lock(shared_->incomingMutex);
@@ -201,9 +227,17 @@ public:
             Failed(e.what());
             throw;
         }
+        shared_->NoteStored(plan.name, hashed_);
         shared_->core.Stored(sFrom_, plan.name, plan.path());
     }
     void Abandon() noexcept override { file_.Abandon(); }
+    void Mismatched() noexcept override
+    {
+        try {
+            Failed(MismatchNotice(sFrom_, shared_->core.StreamTarget(from_).pending));
+        } catch (...) {
+        }
+    }
 
     TIncoming Progress() const { return {true, name_, done_, size_}; }
     void Cancel()
@@ -226,11 +260,35 @@ private:
     const std::int64_t size_;
     const std::string folder_;
     std::shared_ptr<net::TCancelHandle> cancel_;
+    const bool hashed_;
     TFileSink file_;
     std::string name_;
     std::atomic<std::int64_t> done_{0};
     std::atomic<bool> canceled_{false};
 };
+
+namespace {
+
+// A stream refused for want of space, to a peer that waits for the answer
+// to its header: it is told the numbers, and nothing of the body is read.
+class TNoRoom : public services::IStreamSink {
+public:
+    explicit TNoRoom(const TSpace &space) : space_(space) {}
+    std::span<char> Room() override { return {&unused_, 1}; }
+    void Filled(std::size_t) override { throw EFileError("No room"); }
+    void Commit() override { throw EFileError("No room"); }
+    void Abandon() noexcept override {}
+    std::string Refusal() const override
+    {
+        return services::NoSpaceAnswer(space_.needed, space_.free, space_.reserve);
+    }
+
+private:
+    TSpace space_;
+    char unused_ = 0;
+};
+
+} // namespace
 
 std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shared_ptr<TShared> &shared,
                                                                  services::TNMStrmServ &connection,
@@ -247,7 +305,20 @@ std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shar
     try {
         if (!IsDriveWritable(folder))
             throw EFileError("Cannot create file " + folder + Cp1251ToUtf8(SafeReceivedName(target.pending)));
-        auto file = std::make_unique<TIncomingFile>(shared, from, sFrom, size, folder, connection.CancelHandle());
+        // The stream's own preamble says what its sender does, whatever
+        // this copy has heard of it so far.
+        const services::TStreamLayout layout = connection.Layout();
+        // Refused before a byte is written: a sender that waits for the
+        // go-ahead is told the numbers, any other sees a reset.
+        if (const std::string refusal = SpaceRefusal(sFrom, target.pending, size, folder); !refusal.empty()) {
+            core.NotStored(refusal);
+            if (!layout.awaitGo)
+                return nullptr;
+            const auto asked = static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0));
+            return std::make_unique<TNoRoom>(SpaceFor(folder, asked));
+        }
+        auto file = std::make_unique<TIncomingFile>(shared, from, sFrom, size, folder, connection.CancelHandle(),
+                                                    layout.hashed);
         core.Arriving();
         return file;
     } catch (const std::exception &e) {

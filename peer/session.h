@@ -31,6 +31,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -105,8 +106,16 @@ public:
     // nothing is stored.
     void CancelIncoming();
 
+    // Any thread: whether the file stored last under name (Windows-1251, as
+    // the Stored fact lists it) came with a hash that matched its bytes.
+    // Set before the fact is published, so the owner thread may ask when it
+    // shows the row.
+    bool Verified(const std::string &name) const;
+
     // What the receiving user is told about a stream dropped for its name.
     static std::string DroppedNotice(const std::string &sFrom, const std::string &announced);
+    // ... and about one whose hash did not match its bytes.
+    static std::string MismatchNotice(const std::string &sFrom, const std::string &announced);
 
 private:
     class TIncomingFile;

@@ -26,14 +26,14 @@ void TNMClient::Abort()
     ResetConnection();
 }
 
-std::string TNMClient::Exchange(const std::function<void()> &writeBody)
+std::string TNMClient::Exchange(const std::function<void()> &writeBody, const std::string &preamble)
 {
     std::lock_guard lock(exchangeMutex_);
     CheckCountedText("Sender name", FromName);
     Connect();
     std::string reply;
     try {
-        Write(CountedText(FromName));
+        Write(preamble + CountedText(FromName));
         writeBody();
         if (OnMessageSent)
             OnMessageSent(this);

@@ -30,7 +30,8 @@ protected:
     // limit) it is reset, so the server never takes a cut exchange for a
     // complete one. A server that closes without a reply raises ESockError
     // kNoReply. A name over 9999 bytes is refused before connecting.
-    std::string Exchange(const std::function<void()> &writeBody);
+    // preamble: bytes written before the name, in the same write.
+    std::string Exchange(const std::function<void()> &writeBody, const std::string &preamble = {});
 
 private:
     std::recursive_mutex exchangeMutex_;

@@ -64,6 +64,14 @@ std::size_t TCountedFraming::FeedHeader(std::string_view data)
         std::int64_t value = 0;
         switch (step_) {
         case Step::NameCount:
+            if (!preambleAsked_) {
+                preambleAsked_ = true;
+                if (TakePreamble()) {
+                    field_.clear();
+                    need_ = 4;
+                    break;
+                }
+            }
             if (!TakeNumber(value))
                 return used;
             if (value > 0) {
@@ -134,6 +142,23 @@ void TStreamFraming::BodyArrived(std::size_t n)
     need_ = static_cast<std::size_t>(std::min<std::int64_t>(bodyLeft_, static_cast<std::int64_t>(SIZE_MAX / 2)));
     if (bodyLeft_ == 0)
         Finish();
+}
+
+std::string TStreamFraming::Preamble(unsigned bits)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    return std::string(kPreambleMark) + digits[(bits >> 4) & 15] + digits[bits & 15];
+}
+
+bool TStreamFraming::TakePreamble()
+{
+    // Only known bits: anything else is no preamble, and then no number.
+    for (unsigned bits = 1; bits <= kKnownBits; ++bits)
+        if (field_ == Preamble(bits)) {
+            bits_ = bits;
+            return true;
+        }
+    return false;
 }
 
 void TStreamFraming::SecondField(std::int64_t value)

@@ -5,7 +5,10 @@
 // have it all, or have seen a field that is not a number.
 //
 // Message:  "%.4d" name length, name, "%.4d" text length, text.
-// Stream:   "%.4d" name length, name, the size in ten characters, body.
+// Stream:   "%.4d" name length, name, the size in ten characters, body;
+//           between two copies of ours it may begin with the preamble
+//           "DZ" and two hexadecimal digits of layout bits (see
+//           TStreamFraming), which an original copy never receives.
 // A length or size field holds leading blanks, an optional sign and digits
 // only; zero or less means an empty name, text or body.
 
@@ -58,6 +61,9 @@ protected:
     virtual void SecondField(std::int64_t value) = 0;
     // Parses the collected number field; false (Malformed) when it is none.
     bool TakeNumber(std::int64_t &value);
+    // The first four bytes (field_) are a preamble rather than the name's
+    // length: taken, and true. Only asked once, for the first field.
+    virtual bool TakePreamble() { return false; }
     void Finish() { step_ = Step::Done, state_ = TFrameState::Complete; }
 
     TFrameState state_ = TFrameState::NeedMore;
@@ -66,6 +72,7 @@ protected:
     std::size_t need_ = 4;
     std::string from_;
     std::string error_;
+    bool preambleAsked_ = false;
 
 private:
     std::size_t secondWidth_;
@@ -82,9 +89,22 @@ private:
     std::string msg_;
 };
 
+// The layout bits of a stream's preamble: the one place that tells a
+// stream's layouts apart. No preamble: today's layout.
+enum TStreamBits : unsigned {
+    kBitHash = 1,  // the body's XXH3-128 follows it
+    kBitSpace = 2, // the sender waits for the server's go-ahead after the header
+    kKnownBits = kBitHash | kBitSpace,
+};
+inline constexpr const char *kPreambleMark = "DZ";
+
 class TStreamFraming : public TCountedFraming {
 public:
     TStreamFraming() : TCountedFraming(10) {}
+    // "DZ" and the bits as two upper-case hexadecimal digits.
+    static std::string Preamble(unsigned bits);
+    // The preamble's bits (0 without one); valid once the header is complete.
+    unsigned Bits() const { return bits_; }
     // The header, then body bytes (only counted, not kept) up to the
     // announced size.
     std::size_t Feed(std::string_view data) override;
@@ -97,6 +117,8 @@ public:
 
 private:
     void SecondField(std::int64_t value) override;
+    bool TakePreamble() override;
+    unsigned bits_ = 0;
     std::int64_t size_ = 0;
     std::int64_t bodyLeft_ = 0;
 };

@@ -1,10 +1,15 @@
 #include "nmstrm.h"
 
+#include "net/filestream.h"
 #include "util/filesink.h"
+#include "util/hash.h"
 #include "wire.h"
 
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
 
 namespace dz::services {
 
@@ -24,10 +29,74 @@ private:
     net::TMemoryStream &stream_;
 };
 
+// Hashes a file sent with sendfile: after each send, the range just sent is
+// read back from the page cache, where sendfile has just found it, so the
+// disk is read once and the file still leaves without passing through this
+// process. A file that changed meanwhile hashes differently, and the
+// receiver refuses it.
+class TSentFileHasher {
+public:
+    explicit TSentFileHasher(const net::TFileStream &file) : file_(file), buffer_(256u << 10) {}
+    void UpTo(std::int64_t end)
+    {
+        while (done_ < end) {
+            const auto want = static_cast<std::size_t>(std::min<std::int64_t>(end - done_, buffer_.size()));
+            const ssize_t n = ::pread(file_.Handle(), buffer_.data(), want, done_);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                file_.ThrowUnreadable();
+            if (n == 0)
+                file_.ThrowChanged();
+            hasher_.Update(buffer_.data(), static_cast<std::size_t>(n));
+            done_ += n;
+        }
+    }
+    std::int64_t Done() const { return done_; }
+    THash128 Digest() const { return hasher_.Digest(); }
+
+private:
+    const net::TFileStream &file_;
+    std::vector<char> buffer_;
+    std::int64_t done_ = 0;
+    THasher hasher_;
+};
+
 } // namespace
 
-std::string TNMStrm::PostStream(net::TStream &stream)
+ENoSpace::ENoSpace(std::uint64_t n, std::uint64_t f, std::uint64_t r)
+    : ESockError("The receiver has no room for " + std::to_string(n) + " bytes: " + std::to_string(f) + " free, " +
+                 std::to_string(r) + " of them kept free"),
+      needed(n), free(f), reserve(r)
 {
+}
+
+namespace {
+
+// The three numbers after kNoSpace; ESockError when they are none.
+ENoSpace ReadNoSpace(net::TPowersock &sock)
+{
+    const std::string fields = sock.Read(static_cast<std::uint16_t>(3 * kSpaceField));
+    if (fields.size() != 3 * kSpaceField)
+        throw net::ESockError(kNoReply);
+    std::uint64_t value[3] = {};
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::string field = fields.substr(i * kSpaceField, kSpaceField);
+        const auto first = field.find_first_not_of(' ');
+        if (first == std::string::npos || field.find_first_not_of("0123456789", first) != std::string::npos)
+            throw net::ESockError("Malformed refusal from the receiver");
+        value[i] = std::stoull(field.substr(first));
+    }
+    return ENoSpace(value[0], value[1], value[2]);
+}
+
+} // namespace
+
+std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
+{
+    auto *file = dynamic_cast<net::TFileStream *>(&stream);
+    if (layout.hashed && !file)
+        throw net::ESockError("Only a file is sent with its hash");
     const std::int64_t size = stream.Size();
     if (size > kMaxStreamSize)
         throw net::ESockError("Stream too large to send: " + std::to_string(size) + " bytes, at most " +
@@ -36,8 +105,41 @@ std::string TNMStrm::PostStream(net::TStream &stream)
         char field[32];
         std::snprintf(field, sizeof field, "%10" PRId64, size);
         Write(field);
-        SendStream(stream);
-    });
+        if (layout.awaitGo) {
+            const std::string answer = Read(16);
+            if (answer == kNoSpace)
+                throw ReadNoSpace(*this);
+            if (answer != kGo)
+                throw net::ESockError(answer.empty() ? kNoReply : "Unexpected answer from the receiver");
+        }
+        if (!layout.hashed) {
+            SendStream(stream);
+            return;
+        }
+        TSentFileHasher sent(*file);
+        const net::TNotifyEvent outer = OnPacketSent;
+        OnPacketSent = [&](net::TPowersock *sender) {
+            sent.UpTo(BytesSent());
+            if (outer)
+                outer(sender);
+        };
+        try {
+            SendStream(stream);
+        } catch (...) {
+            OnPacketSent = outer;
+            throw;
+        }
+        OnPacketSent = outer;
+        // SendStream may end quietly on a send that took nothing: the
+        // receiver then lacks bytes, and no hash goes after a short body.
+        sent.UpTo(BytesSent());
+        if (sent.Done() != size)
+            throw net::ESockError("Stream cut short while it was sent");
+        const auto digest = sent.Digest().Bytes();
+        SendBuffer(reinterpret_cast<const char *>(digest.data()), static_cast<std::uint16_t>(digest.size()));
+    }, layout.hashed || layout.awaitGo ? TStreamFraming::Preamble((layout.hashed ? kBitHash : 0u) |
+                                                                   (layout.awaitGo ? kBitSpace : 0u))
+                                       : std::string());
 }
 
 TFileStreamSink::TFileStreamSink(const std::string &folder, std::function<std::string()> finalPath)
@@ -93,6 +195,7 @@ void TNMStrmServ::ServeConnection()
 {
     TStreamFraming framing;
     ReadFraming(*this, framing);
+    layout_ = {(framing.Bits() & kBitHash) != 0, (framing.Bits() & kBitSpace) != 0};
     SetBytesRecvd(0);
     SetBytesTotal(framing.Size());
     // This connection's own copies of the handlers (see NewInstance).
@@ -102,6 +205,7 @@ void TNMStrmServ::ServeConnection()
     // peer announces.
     net::TMemoryStream strm;
     std::unique_ptr<IStreamSink> sink;
+    THasher hasher;
     if (onStart) {
         sink = onStart(this, framing.From(), framing.Size());
         if (!sink)
@@ -109,6 +213,20 @@ void TNMStrmServ::ServeConnection()
     } else {
         sink = std::make_unique<TMemorySink>(strm);
     }
+    if (layout_.awaitGo) {
+        // The sender waits: a refusal goes before any byte of the body.
+        const std::string refusal = sink->Refusal();
+        if (!refusal.empty()) {
+            sink->Abandon();
+            MarkRequestComplete();
+            Write(refusal);
+            WaitForClientClose();
+            return;
+        }
+        Write(kGo);
+    }
+    const bool hashed = layout_.hashed;
+    bool mismatch = false;
     try {
         while (framing.BodyLeft() > 0) {
             const std::span<char> room = sink->Room();
@@ -120,18 +238,41 @@ void TNMStrmServ::ServeConnection()
                                       " of " + std::to_string(framing.Size()) + " bytes");
             framing.BodyArrived(got);
             AddBytesRecvd(static_cast<std::int64_t>(got));
+            if (hashed)
+                hasher.Update(room.data(), got);
             sink->Filled(got);
+        }
+        if (hashed) {
+            char sent[16];
+            std::size_t have = 0;
+            while (have < sizeof sent) {
+                const std::size_t got = ReadSome(sent + have, sizeof sent - have);
+                if (got == 0)
+                    throw net::ESockError("Stream cut short before its hash");
+                have += got;
+            }
+            const auto own = hasher.Digest().Bytes();
+            mismatch = std::memcmp(sent, own.data(), own.size()) != 0;
         }
         // Storing may take a while with nothing moving: the cap must not
         // cut it now.
         MarkRequestComplete();
         if (Canceled())
             throw net::EAbortError("Socket capture aborted");
-        sink->Commit();
+        if (!mismatch)
+            sink->Commit();
     } catch (...) {
         // The connection thread resets the connection: no reply.
         sink->Abandon();
         throw;
+    }
+    if (mismatch) {
+        // Nothing is kept; the sender learns why, which a reset cannot say.
+        sink->Abandon();
+        sink->Mismatched();
+        Write(kHashMismatch);
+        WaitForClientClose();
+        return;
     }
     Write(kReply);
     if (!onStart && onMsg) {

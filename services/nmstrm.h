@@ -6,6 +6,11 @@
 // characters right-aligned ("%10d" up to 2,147,483,647, the same form up to
 // 9,999,999,999) in a second write, then the bytes; the server answers
 // "OK" + 14 spaces; the client closes.
+//
+// Between two copies that both showed Hash, the body is followed by its
+// XXH3-128 (16 bytes, most significant first), and the server answers
+// kHashMismatch instead of the reply when it differs from the hash of the
+// bytes that arrived (nothing stored). The README gives the bytes.
 
 #include "net/generalserver.h"
 #include "net/stream.h"
@@ -25,6 +30,19 @@ namespace dz::services {
 // The largest size the ten-character field can carry.
 constexpr std::int64_t kMaxStreamSize = 9'999'999'999LL;
 
+// What the receiver showed that changes a stream's layout.
+struct TStreamLayout {
+    bool hashed = false; // Hash: the body's XXH3-128 follows it
+    bool awaitGo = false; // Space: the body waits for the server's kGo
+};
+
+// The receiver refused the stream before its body: it does not fit there.
+class ENoSpace : public net::ESockError {
+public:
+    ENoSpace(std::uint64_t needed, std::uint64_t free, std::uint64_t reserve);
+    std::uint64_t needed, free, reserve; // bytes
+};
+
 class TNMStrm : public TNMClient {
 public:
     // Connects to Host:Port, sends FromName, the size and the stream from
@@ -37,8 +55,13 @@ public:
     // closes without a reply raises ESockError kNoReply. A stream over
     // 9,999,999,999 bytes is refused with ESockError before connecting. The
     // caller keeps the stream. Blocks (pumping when PumpWhileWaiting); calls
-    // from several threads are served one at a time.
-    std::string PostStream(net::TStream &stream);
+    // from several threads are served one at a time. Returns the server's
+    // 16-byte answer.
+    // layout.hashed (only for a peer that showed Hash, and only for a
+    // net::TFileStream): each range sendfile has sent is read back from the
+    // page cache and hashed, and the XXH3-128 follows the body. layout.awaitGo (only for a peer that showed Space): the
+    // body goes only after kGo; a refusal raises ENoSpace.
+    std::string PostStream(net::TStream &stream, TStreamLayout layout = {});
 };
 
 // Where the stream server puts a body as it arrives.
@@ -54,6 +77,13 @@ public:
     virtual void Commit() = 0;
     // Cut, refused or failed: remove whatever was written.
     virtual void Abandon() noexcept = 0;
+    // The hash that came differs from the body's: called after Abandon,
+    // instead of Commit; the peer then gets kHashMismatch.
+    virtual void Mismatched() noexcept {}
+    // For a peer that waits for the go-ahead (Layout().awaitGo): what it is
+    // told instead of kGo (kNoSpace and its numbers); the body is then
+    // never read, and the sink only abandoned.
+    virtual std::string Refusal() const { return {}; }
 };
 
 // A sink that writes the body into a temporary file (dz::TFileSink) in
@@ -90,8 +120,10 @@ public:
 
     // Streaming receive, raised on the connection's thread. When set, the
     // body goes straight into the sink it returns (never more than the
-    // sink's room in memory); once all of it has arrived, Commit() runs and
-    // only then is the reply written. A refused stream (null sink), a cut
+    // sink's room in memory); once all of it has arrived (and, with Hash,
+    // its hash has come and matches), Commit() runs and only
+    // then is the reply written; a hash that differs: Abandon(),
+    // Mismatched() and kHashMismatch. A refused stream (null sink), a cut
     // one (the client closes or fails before all bytes), a Filled or Commit
     // that throws, a cancel or the idle limit: Abandon(), then a reset and
     // no reply. OnMSG is not raised for such a server. Sender->BytesTotal()
@@ -112,9 +144,14 @@ public:
     TStrmEvent OnStore;
 
     void ServeConnection() override;
+    // The connection's layout, from its preamble; valid from OnStreamStart on.
+    TStreamLayout Layout() const { return layout_; }
 
 protected:
     std::unique_ptr<TNMGeneralServer> NewInstance(TNMGeneralServer *owner) override;
+
+private:
+    TStreamLayout layout_;
 };
 
 } // namespace dz::services

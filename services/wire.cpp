@@ -35,6 +35,14 @@ void ReadFraming(net::TPowersock &sock, TCountedFraming &framing)
         throw EConvertError(framing.Error());
 }
 
+std::string NoSpaceAnswer(std::uint64_t needed, std::uint64_t free, std::uint64_t reserve)
+{
+    char fields[3 * kSpaceField + 1];
+    std::snprintf(fields, sizeof fields, "%20llu%20llu%20llu", static_cast<unsigned long long>(needed),
+                  static_cast<unsigned long long>(free), static_cast<unsigned long long>(reserve));
+    return kNoSpace + fields;
+}
+
 int StrToInt(const std::string &field)
 {
     const std::int64_t value = StrToInt64(field);

@@ -5,12 +5,28 @@
 #include "services/framing.h"
 #include "util/errors.h"
 
+#include <cstdint>
 #include <string>
 
 namespace dz::services {
 
 // The acknowledgement of both servers: O, K and 14 spaces.
 inline const std::string kReply = "OK              ";
+
+// Between two copies that both showed Hash, the stream server's answer when
+// the 16 bytes after the body are not the XXH3-128 of the body: nothing was
+// stored. Never sent to any other peer.
+inline const std::string kHashMismatch = "HASH_MISMATCH   ";
+
+// Between two copies that both showed Space, the stream server's first
+// answer, right after the header: the body may come ...
+inline const std::string kGo = "GO              ";
+// ... or it does not fit: these 16 bytes and three fields of kSpaceField
+// characters ("%20llu"): the bytes asked for, the bytes free on the
+// receiving side, and those it keeps free. Nothing of the body follows.
+inline const std::string kNoSpace = "NO_SPACE        ";
+constexpr std::size_t kSpaceField = 20;
+std::string NoSpaceAnswer(std::uint64_t needed, std::uint64_t free, std::uint64_t reserve);
 
 // What a client raises when the server closes without a reply.
 inline const std::string kNoReply = "Connection closed by the peer without a reply";

@@ -112,6 +112,12 @@ TEST(StreamFraming, HeaderSizesAndTheBody)
         {"blank size", "0001a          ", TFrameState::Malformed, "a", 0, 15, 0},
         {"blank after digits", "0001a12        ", TFrameState::Malformed, "a", 0, 15, 0},
         {"letters in the length", "abcd", TFrameState::Malformed, "", 0, 4, 0},
+        // A copy of ours may put its layout bits first, once, and only known ones.
+        {"preamble", "DZ030003PC1         5hello", TFrameState::Complete, "PC1", 5, 26, 0},
+        {"preamble twice", "DZ01DZ01", TFrameState::Malformed, "", 0, 8, 0},
+        {"no bits", "DZ000001a         0", TFrameState::Malformed, "", 0, 4, 0},
+        {"unknown bit", "DZ040001a         0", TFrameState::Malformed, "", 0, 4, 0},
+        {"lower-case digits", "DZ0a0001a         0", TFrameState::Malformed, "", 0, 4, 0},
     };
     for (const auto &c : cases) {
         for (const std::size_t piece : {std::size_t(0), std::size_t(1), std::size_t(7)}) {
@@ -125,6 +131,7 @@ TEST(StreamFraming, HeaderSizesAndTheBody)
             EXPECT_EQ(f.Size(), c.size) << c.name;
             EXPECT_EQ(f.BodyLeft(), c.bodyLeft) << c.name;
             EXPECT_EQ(f.InBody(), c.bodyLeft > 0) << c.name;
+            EXPECT_EQ(f.Bits(), c.bytes.rfind("DZ", 0) == 0 ? 3u : 0u) << c.name;
         }
     }
 }
