@@ -199,7 +199,9 @@ TEST_F(StreamingTest, TheReceiverRefusesTheFileComingIn)
     EXPECT_TRUE(PumpUntil([&] { return b->Panel_Progress->isHidden(); }));
 }
 
-TEST_F(StreamingTest, ADiskThatFillsLeavesNothingAndTheSenderKeepsItsRow)
+// The space is checked before a byte is written: a file larger than the
+// room left is refused at once, and the sender is told the figures.
+TEST_F(StreamingTest, AFileThatDoesNotFitLeavesNothingAndTheSenderKeepsItsRow)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "mounting a small file system needs root";
@@ -227,7 +229,8 @@ TEST_F(StreamingTest, ADiskThatFillsLeavesNothingAndTheSenderKeepsItsRow)
     EXPECT_TRUE(Names("small").empty()) << "no file and no temporary file";
     EXPECT_EQ(RowCount(b->ListF_recv), 0);
     ASSERT_FALSE(dialogs->notices.empty()) << "the receiving user is told";
-    EXPECT_TRUE(dialogs->notices[0].text.startsWith(QStringLiteral("Cannot create file ")));
+    EXPECT_TRUE(dialogs->notices[0].text.contains(QStringLiteral("не сохранён"))) << dialogs->notices[0].text.toStdString();
+    EXPECT_TRUE(dialogs->messages[0].text.contains(QStringLiteral("8,0 МБ"))) << dialogs->messages[0].text.toStdString();
 }
 
 TEST_F(StreamingTest, ProgressReachesTheEndAndNeverGoesBack)
@@ -274,7 +277,7 @@ TEST_F(StreamingTest, SizesTooLargeForThePeerAreRefusedBeforeTheyAreAnnounced)
     std::size_t texts = 0;
     for (const auto &row : rows) {
         if (row.peerTakesBigFiles)
-            Deliver(*a, "Dizaruz_Can=BigFiles|NoTick", "PEER");
+            Deliver(*a, "Dizaruz_Can=BigFiles|NoTick|Hash|Space", "PEER");
         Sparse(Src(row.name), row.size);
         a->SendList().Clear();
         AddRowUtf8(a->ListF_send, Src(row.name), true, true);
