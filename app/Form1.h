@@ -178,7 +178,9 @@ public:
     // Adds files (UTF-8 paths) to the send list as a drop does: existing
     // files only, in their order, a file given twice listed twice. The way
     // in for any other source of paths (the command line, the file manager).
-    void FormDropFiles(const QStringList &names);
+    // The files are looked at off this thread: the rows go in later, and
+    // done runs then (see TSendPage::AddDropped).
+    void FormDropFiles(const QStringList &names, std::function<void()> done = {});
     void SB_FileDelClick();
     void SB_ListClearClick();
     void SpeedButton1Click();

@@ -126,9 +126,9 @@ void TForm1::SB_FileAddClick()
     SendPage->SB_FileAddClick();
 }
 
-void TForm1::FormDropFiles(const QStringList &names)
+void TForm1::FormDropFiles(const QStringList &names, std::function<void()> done)
 {
-    SendPage->AddDropped(names);
+    SendPage->AddDropped(names, std::move(done));
 }
 
 void TForm1::SB_FileDelClick()

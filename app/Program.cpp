@@ -2,6 +2,7 @@
 
 #include "Form1.h"
 #include "Language.h"
+#include "SendPage.h"
 #include "SingleInstance.h"
 #include "util/codepage.h"
 #include "util/place.h"
@@ -10,19 +11,21 @@
 #include <QApplication>
 #include <QStandardPaths>
 
+#include <functional>
+
 namespace {
 
-// Adds the paths the send list does not hold yet, as a drop of them would:
-// a file handed over twice is listed once.
-void AddToSendList(TForm1 &form, const QStringList &paths)
+// Adds the paths the send list does not hold yet (nor a drop on its way),
+// as a drop of them would: a file handed over twice is listed once. done
+// runs once they are in.
+void AddToSendList(TForm1 &form, const QStringList &paths, std::function<void()> done)
 {
-    const QStringList rows = SendListRows(form);
+    const QStringList rows = SendListRows(form) + form.SendPage->PendingDrops();
     QStringList fresh;
     for (const QString &path : paths)
         if (!rows.contains(path) && !fresh.contains(path))
             fresh << path;
-    if (!fresh.isEmpty())
-        form.FormDropFiles(fresh);
+    form.FormDropFiles(fresh, std::move(done));
 }
 
 } // namespace
@@ -69,9 +72,10 @@ int RunDizaruz(const TProgramOptions &options)
     Form1.AboutBox(); // made now, hidden until SB_Help shows it
     Form1.show();
     auto add = [&](const QStringList &paths) {
-        AddToSendList(Form1, paths);
-        if (options.pathsAdded)
-            options.pathsAdded(Form1);
+        AddToSendList(Form1, paths, [&Form1, &options] {
+            if (options.pathsAdded)
+                options.pathsAdded(Form1);
+        });
     };
     // Before the socket opens: later starts wait, and never add while these
     // rows go in.

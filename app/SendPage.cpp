@@ -8,10 +8,13 @@
 #include "util/files.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
+#include <QPointer>
+#include <QThreadPool>
 #include <QToolButton>
 
 TSendPage::TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &dialogs, TOpenDialogOptions &od1)
@@ -103,15 +106,56 @@ void TSendPage::SB_FileAddClick()
     Changed();
 }
 
-void TSendPage::AddDropped(const QStringList &names)
+void TSendPage::AddDropped(const QStringList &names, std::function<void()> done)
 {
-    if (names.isEmpty())
+    if (names.isEmpty()) {
+        if (done)
+            done();
         return;
-    for (const QString &name : names)
-        if (dz::FileExists(name.toStdString()))
-            list_.Append(name);
-    SetItemIndex(ListF_send, list_.Count() - 1);
-    Changed();
+    }
+    const quint64 serial = ++dropSerial_;
+    drops_.push_back({serial, names, std::move(done)});
+    const QPointer<TSendPage> self(this);
+    QThreadPool::globalInstance()->start([self, serial, names] {
+        QStringList files;
+        for (const QString &name : names)
+            if (dz::FileExists(name.toStdString()))
+                files << name;
+        QMetaObject::invokeMethod(
+            qApp, [self, serial, files] {
+                if (self)
+                    RunGuarded([&] { self->DropChecked(serial, files); });
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TSendPage::DropChecked(quint64 serial, const QStringList &files)
+{
+    for (TDrop &drop : drops_)
+        if (drop.serial == serial) {
+            drop.checked = true;
+            drop.files = files;
+        }
+    // Pool threads may finish out of order; drops go in as they came.
+    while (!drops_.empty() && drops_.front().checked) {
+        TDrop drop = std::move(drops_.front());
+        drops_.pop_front();
+        for (const QString &file : drop.files)
+            list_.Append(file);
+        SetItemIndex(ListF_send, list_.Count() - 1);
+        Changed();
+        if (drop.done)
+            drop.done();
+    }
+}
+
+QStringList TSendPage::PendingDrops() const
+{
+    QStringList names;
+    for (const TDrop &drop : drops_)
+        names << drop.names;
+    return names;
 }
 
 void TSendPage::SB_FileDelClick()

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <deque>
 #include <functional>
 
 class QAction;
@@ -53,8 +54,13 @@ public:
     // Files chosen in the open dialog: a path already listed is selected, not added again.
     void SB_FileAddClick();
     // Dropped files (UTF-8 paths, in the desktop's order): each existing
-    // file is added, also one already listed; folders and vanished files are skipped.
-    void AddDropped(const QStringList &names);
+    // file is added, also one already listed; folders and vanished files are
+    // skipped. The paths are looked at on a pool thread (a drop may name a
+    // slow or hung disk) and the rows go in later, on this thread, drops in
+    // the order they came; done runs then.
+    void AddDropped(const QStringList &names, std::function<void()> done = {});
+    // The paths of drops still being looked at, in order.
+    QStringList PendingDrops() const;
     // Removes the selected row.
     void SB_FileDelClick();
     // Empties the list once the user confirms.
@@ -62,6 +68,17 @@ public:
 
 private:
     void Changed();
+    void DropChecked(quint64 serial, const QStringList &files);
+
+    struct TDrop {
+        quint64 serial;
+        QStringList names;
+        std::function<void()> done;
+        bool checked = false;
+        QStringList files;
+    };
+    std::deque<TDrop> drops_;
+    quint64 dropSerial_ = 0;
 
     dz::peer::TSendListModel &list_;
     IDialogs &dialogs_;

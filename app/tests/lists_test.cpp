@@ -4,6 +4,7 @@
 #include "FormFixture.h"
 #include "peer/core.h"
 #include "peer/sendlist.h"
+#include "SendPage.h"
 #include "Shell.h"
 #include "util/files.h"
 #include "util/ini.h"
@@ -25,6 +26,14 @@ namespace {
 
 class ListsTest : public FormFixture {
 protected:
+    // Drops names on f and waits until the rows are in (the paths are
+    // looked at off the window's thread).
+    static void Drop(TForm1 &f, const QStringList &names)
+    {
+        bool done = false;
+        f.FormDropFiles(names, [&] { done = true; });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 5000));
+    }
     // Makes a file in the temporary folder; returns its UTF-8 path.
     QString MakeFile(const std::string &utf8Name, const std::string &bytes = "x")
     {
@@ -128,7 +137,7 @@ TEST_F(ListsTest, NamesOfAnyAlphabetAreListedAndKept)
     const QString foreign = MakeFile("Müller 文件.txt");
     dialogs->openFilesAnswers.push_back({foreign, good});
     f.SB_FileAddClick();
-    f.FormDropFiles({foreign});
+    Drop(f, {foreign});
     EXPECT_EQ(Rows(f.ListF_send), (QStringList{foreign, good, foreign}));
     EXPECT_TRUE(dialogs->messages.empty());
     EXPECT_EQ(RowUtf8(f.ListF_send, 0), foreign.toStdString()) << "the path stays exact";
@@ -144,7 +153,7 @@ TEST_F(ListsTest, NamesOfAnyAlphabetAreListedAndKept)
     EXPECT_EQ(ReadFile("~ListFile_send.txt"), ListFileOf({good}));
 
     // Read back either way at the next start.
-    f.FormDropFiles({foreign});
+    Drop(f, {foreign});
     form.reset();
     TForm1 &g = Start();
     EXPECT_EQ(Rows(g.ListF_send), (QStringList{good, foreign}));
@@ -158,10 +167,10 @@ TEST_F(ListsTest, Dropping)
     const QString gone = QString::fromStdString(FsPath("gone.txt"));
 
     // No name: nothing at all, not even a save.
-    f.FormDropFiles({});
+    Drop(f, {});
     EXPECT_FALSE(Exists("~ListFile_send.txt"));
 
-    f.FormDropFiles({a, folder, gone, a});
+    Drop(f, {a, folder, gone, a});
     EXPECT_EQ(Rows(f.ListF_send), (QStringList{a, a})); // no duplicate test
     EXPECT_TRUE(AllChecked(f.ListF_send));
     EXPECT_EQ(ItemIndex(f.ListF_send), 1);
@@ -170,7 +179,7 @@ TEST_F(ListsTest, Dropping)
     // Only folders: nothing added, yet the last row is selected and the file written.
     SetItemIndex(f.ListF_send, -1);
     std::filesystem::remove(FsPath("~ListFile_send.txt"));
-    f.FormDropFiles({folder});
+    Drop(f, {folder});
     EXPECT_EQ(RowCount(f.ListF_send), 2);
     EXPECT_EQ(ItemIndex(f.ListF_send), 1);
     EXPECT_EQ(ReadFile("~ListFile_send.txt"), ListFileOf({a, a}));
@@ -202,6 +211,7 @@ TEST_F(ListsTest, DesktopDropReachesTheDropHandler)
     QDropEvent drop(QPointF(centre), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&f, &drop);
     EXPECT_TRUE(drop.isAccepted());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.SendPage->PendingDrops().isEmpty(); }, 5000));
     EXPECT_EQ(Rows(f.ListF_send), QStringList{a});
     EXPECT_TRUE(RowChecked(f.ListF_send, 0));
     EXPECT_EQ(ReadFile("~ListFile_send.txt"), ListFileOf({a}));
@@ -411,7 +421,7 @@ TEST_F(ListsTest, UnwritableProgramFolderKeepsChangesOnScreenOnly)
 
     dialogs->openFilesAnswers.push_back({a});
     f.SB_FileAddClick();
-    f.FormDropFiles({b});
+    Drop(f, {b});
     EXPECT_EQ(Rows(f.ListF_send), (QStringList{a, b}));
     SetItemIndex(f.ListF_send, 0);
     f.SB_FileDelClick();
