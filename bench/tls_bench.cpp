@@ -39,16 +39,6 @@ namespace {
     std::_Exit(1);
 }
 
-long PeakResidentKiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    return 0;
-}
-
 struct Side {
     double seconds = 0, cpu = 0;
     long rssKiB = 0;
@@ -150,7 +140,7 @@ Side Receive(int listener, int count, net::TTlsContext *context, const std::stri
     }
     side.seconds = clock.Seconds();
     side.cpu = bench::CpuSeconds() - cpu0;
-    side.rssKiB = PeakResidentKiB();
+    side.rssKiB = dz::bench::MaxRssKiB();
     return side;
 }
 
@@ -179,7 +169,7 @@ Side Send(const sockaddr_in &to, const std::vector<std::string> &files, net::TTl
     }
     side.seconds = clock.Seconds();
     side.cpu = bench::CpuSeconds() - cpu0;
-    side.rssKiB = PeakResidentKiB();
+    side.rssKiB = dz::bench::MaxRssKiB();
     return side;
 }
 

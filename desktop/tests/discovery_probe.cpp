@@ -72,7 +72,7 @@ void Say(const QString &line)
 
 // Services as 'INSTANCE|TXT|TXT...', the bytes taken as they are.
 struct TRaw {
-    std::vector<std::string> specs;
+    std::vector<std::string> services;
     AvahiEntryGroup *group = nullptr;
 };
 
@@ -90,12 +90,12 @@ void RawClientEvent(AvahiClient *client, AvahiClientState state, void *userdata)
     if (state != AVAHI_CLIENT_S_RUNNING || raw->group)
         return;
     raw->group = avahi_entry_group_new(client, RawGroupEvent, nullptr);
-    for (const std::string &spec : raw->specs) {
+    for (const std::string &service : raw->services) {
         std::vector<std::string> parts;
         std::size_t start = 0;
-        for (std::size_t bar; (bar = spec.find('|', start)) != std::string::npos; start = bar + 1)
-            parts.push_back(spec.substr(start, bar - start));
-        parts.push_back(spec.substr(start));
+        for (std::size_t bar; (bar = service.find('|', start)) != std::string::npos; start = bar + 1)
+            parts.push_back(service.substr(start, bar - start));
+        parts.push_back(service.substr(start));
         AvahiStringList *txt = nullptr;
         for (std::size_t i = parts.size(); i-- > 1;)
             txt = avahi_string_list_add_arbitrary(txt, reinterpret_cast<const uint8_t *>(parts[i].data()), parts[i].size());
@@ -115,7 +115,7 @@ int main(int argc, char **argv)
     if (argc > 2 && std::string(argv[1]) == "--raw") {
         TRaw raw;
         for (int i = 2; i < argc; ++i)
-            raw.specs.emplace_back(argv[i]);
+            raw.services.emplace_back(argv[i]);
         dz::desktop::TAvahiPoll poll;
         int error = 0;
         AvahiClient *client = avahi_client_new(poll.Api(), AVAHI_CLIENT_NO_FAIL, RawClientEvent, &raw, &error);

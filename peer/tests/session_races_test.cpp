@@ -5,6 +5,7 @@
 // check that part).
 
 #include "peer/session.h"
+#include "peer/tests/sessiontools.h"
 
 #include "net/filestream.h"
 #include "net/tests/testutil.h"
@@ -69,17 +70,7 @@ std::string SparseFile(const std::string &path, std::int64_t size)
     return path;
 }
 
-class SessionRaces : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
-    std::string Folder(const std::string &sub)
-    {
-        const std::string path = tmp.path().toStdString() + "/" + sub + "/";
-        std::filesystem::create_directories(path);
-        return path;
-    }
-    QTemporaryDir tmp;
-};
+class SessionRaces : public dz::test::TFolderTest {};
 
 // Run by hanging_resolver_test.sh inside a network namespace whose
 // resolv.conf names 127.0.0.1 there; this test holds that port and never

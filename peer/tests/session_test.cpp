@@ -5,6 +5,7 @@
 
 #include "peer/sendrun.h"
 #include "peer/session.h"
+#include "peer/tests/sessiontools.h"
 
 #include "net/stream.h"
 #include "net/tests/testutil.h"
@@ -42,38 +43,10 @@ std::string Framed(const std::string &from, const std::string &text)
     return out + len + text;
 }
 
-// One copy without a window: what it shows is recorded in order.
-struct TSide {
-    Strings shown;
-    std::unique_ptr<TPeerSession> session;
-
-    TSide(const std::string &name, const std::string &folder)
-    {
-        dz::peer::TSessionConfig config;
-        config.msgPort = 0;
-        config.strmPort = 0;
-        config.fallbackFolder = folder;
-        session = std::make_unique<TPeerSession>(config, [this](const std::vector<TEffect> &effects) {
-            for (const TEffect &e : effects)
-                shown.push_back(e.Describe());
-            shown.push_back("--");
-        });
-        session->Listen();
-        session->Core().SetIdentity(name, name);
-        session->Core().Start();
-        session->Core().SetReceiveFolder(folder);
-    }
-    int MsgPort() const { return session->MsgServer().LocalPort(); }
-    int StrmPort() const { return session->StrmServer().LocalPort(); }
-    void SendsTo(const TSide &other)
-    {
-        session->Outbox().Client().Port = other.MsgPort();
-        session->Streams().Client().Port = other.StrmPort();
-    }
-    bool Shows(const std::string &effect) const
-    {
-        return std::find(shown.begin(), shown.end(), effect) != shown.end();
-    }
+// One copy without a window: what it shows is recorded in order, each
+// outcome ended by "--".
+struct TSide : dz::test::TSessionSide {
+    TSide(const std::string &name, const std::string &folder) : TSessionSide(name, folder, true) {}
 };
 
 // A message server of plain sockets on its own thread that records every
@@ -132,17 +105,7 @@ private:
     std::thread thread_;
 };
 
-class SessionTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
-    std::string Folder(const std::string &sub)
-    {
-        const std::string path = tmp.path().toStdString() + "/" + sub + "/";
-        std::filesystem::create_directories(path);
-        return path;
-    }
-    QTemporaryDir tmp;
-};
+class SessionTest : public dz::test::TFolderTest {};
 
 // Sends one message from a raw client on a thread of its own (accepts need
 // this thread to pump), and runs atReply there the moment the reply came.

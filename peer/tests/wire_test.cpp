@@ -6,6 +6,7 @@
 #include "peer/receive.h"
 #include "peer/sendrun.h"
 #include "peer/session.h"
+#include "peer/tests/sessiontools.h"
 
 #include "net/tests/testutil.h"
 #include "services/nmmsg.h"
@@ -94,27 +95,8 @@ std::string RawDialogue(int port, const std::vector<std::pair<std::string, std::
 
 // One copy without a window, introduced to a raw peer at 127.0.0.1 that
 // showed caps; what it shows is recorded.
-struct TSide {
-    std::vector<std::string> shown;
-    std::unique_ptr<TPeerSession> session;
-
-    TSide(const std::string &name, const std::string &folder)
-    {
-        dz::peer::TSessionConfig config;
-        config.msgPort = 0;
-        config.strmPort = 0;
-        config.fallbackFolder = folder;
-        session = std::make_unique<TPeerSession>(config, [this](const std::vector<TEffect> &effects) {
-            for (const TEffect &e : effects)
-                shown.push_back(e.Describe());
-        });
-        session->Listen();
-        session->Core().SetIdentity(name, name);
-        session->Core().Start();
-        session->Core().SetReceiveFolder(folder);
-    }
-    int StrmPort() const { return session->StrmServer().LocalPort(); }
-    bool Shows(const std::string &effect) const { return std::find(shown.begin(), shown.end(), effect) != shown.end(); }
+struct TSide : dz::test::TSessionSide {
+    using TSessionSide::TSessionSide;
     // The raw peer's messages, as the message server would take them.
     void From(const std::string &msg) { session->Core().Handle("PEER", htonl(INADDR_LOOPBACK), msg); }
     void IntroducedTo(const std::string &caps)
@@ -132,17 +114,7 @@ struct TSide {
     }
 };
 
-class WireTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
-    std::string Folder(const std::string &sub)
-    {
-        const std::string path = tmp.path().toStdString() + "/" + sub + "/";
-        fs::create_directories(path);
-        return path;
-    }
-    QTemporaryDir tmp;
-};
+class WireTest : public dz::test::TFolderTest {};
 
 // a connects to b; true once each knows what the other can.
 bool Introduce(TSide &a, TSide &b)
