@@ -15,6 +15,7 @@
 #include "SendPage.h"
 #include "StatusBar.h"
 #include "Widgets.h"
+#include "Problems.h"
 #include "desktop/discovery.h"
 #include "peer/computers.h"
 #include "peer/latestwrite.h"
@@ -200,7 +201,7 @@ void TForm1::InstallErrorReport()
     const std::shared_ptr<IDialogs> dialogs = dialogs_;
     previousReporter_ = dz::SetExceptionReporter([self, dialogs](const std::string &message) {
         // Exception texts are UTF-8: they name paths as the file system has them.
-        const QString text = QString::fromStdString(message);
+        const QString text = WordedProblem(message);
         if (QThread::currentThread() == qApp->thread()) {
             dialogs->message(self.data(), AppCaption(), text);
             return;

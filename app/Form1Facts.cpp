@@ -12,6 +12,7 @@
 #include "ReceivePage.h"
 #include "SendPage.h"
 #include "StatusBar.h"
+#include "Problems.h"
 #include "peer/receivelog.h"
 #include "peer/session.h"
 #include "services/nmmsg.h"
@@ -158,7 +159,7 @@ void TForm1::ShowFact(const dz::peer::TEffect &e)
         break;
     case Kind::Notice:
         // Work from the peer goes on while the user reads it.
-        dialogs_->notice(this, AppCaption(), QString::fromStdString(e.text));
+        dialogs_->notice(this, AppCaption(), WordedProblem(e.text));
         break;
     }
 }

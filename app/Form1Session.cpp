@@ -13,6 +13,7 @@
 #include "ReceivePage.h"
 #include "SendPage.h"
 #include "StatusBar.h"
+#include "Problems.h"
 #include "peer/closing.h"
 #include "peer/receivelog.h"
 #include "peer/sendrun.h"
@@ -205,13 +206,13 @@ void TForm1::FormCloseQuery(bool &CanClose)
                                             return;
                                         self->goodbyeSaid_ = true;
                                         if (!answered)
-                                            error = "The goodbye could not be delivered: the other "
-                                                    "computer does not answer";
+                                            error = tr("Прощание не доставлено: другой компьютер не "
+                                                       "отвечает")
+                                                        .toStdString();
                                         // Told in a notice that waits for nobody: an unreachable
                                         // peer must keep neither the window nor the process.
                                         if (!error.empty())
-                                            self->dialogs_->notice(self, AppCaption(),
-                                                                   QString::fromStdString(error));
+                                            self->dialogs_->notice(self, AppCaption(), WordedProblem(error));
                                         if (self->closing_)
                                             self->close();
                                     });

@@ -2,6 +2,44 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="ru">
 <context>
+    <name>Problems</name>
+    <message>
+        <location filename="../app/Problems.cpp" line="41"/>
+        <source>Файл «%1» не отправлен: его размер %2 байт больше %3 байт, самого большого размера, какой умеет передать программа.</source>
+        <translation>File “%1” was not sent: its size, %2 bytes, is above %3 bytes, the largest size the program can transfer.</translation>
+    </message>
+    <message>
+        <location filename="../app/Problems.cpp" line="45"/>
+        <source>Файл «%1» не отправлен: его размер %2 байт больше %3 байт, а программа на другом компьютере принимает файлы только до этого размера (она не сообщила, что принимает большие).</source>
+        <translation>File “%1” was not sent: its size, %2 bytes, is above %3 bytes, and the program on the other computer takes files only up to that size (it did not say it takes larger ones).</translation>
+    </message>
+    <message>
+        <location filename="../app/Problems.cpp" line="51"/>
+        <source>Файл «%1» не отправлен: другой компьютер дважды получил его не таким, каким он ушёл (хеш XXH3-128 не совпал).</source>
+        <translation>File “%1” was not sent: twice the other computer received it unlike it left (the XXH3-128 hash did not match).</translation>
+    </message>
+    <message>
+        <location filename="../app/Problems.cpp" line="55"/>
+        <source>Файл «%1» не отправлен: на другом компьютере он требует %2, а в папке приёма свободно %3 (%4 остаются незанятыми).</source>
+        <translation>File “%1” was not sent: it needs %2 on the other computer, and its receive folder has %3 free (%4 are kept free).</translation>
+    </message>
+    <message>
+        <location filename="../app/Problems.cpp" line="59"/>
+        <source>Файл от %1 не сохранён: недопустимое имя «%2».</source>
+        <translation>A file from %1 was not stored: the name “%2” is not allowed.</translation>
+    </message>
+    <message>
+        <location filename="../app/Problems.cpp" line="62"/>
+        <source>Файл от %1 не сохранён: «%2» пришёл не таким, каким ушёл (хеш XXH3-128 не совпал).</source>
+        <translation>A file from %1 was not stored: “%2” arrived unlike it left (the XXH3-128 hash did not match).</translation>
+    </message>
+    <message>
+        <location filename="../app/Problems.cpp" line="66"/>
+        <source>Файл от %1 не сохранён: «%2» требует %3, а в папке приёма свободно %4 (%5 остаются незанятыми).</source>
+        <translation>A file from %1 was not stored: “%2” needs %3, and the receive folder has %4 free (%5 are kept free).</translation>
+    </message>
+</context>
+<context>
     <name>Shell</name>
     <message>
         <location filename="../app/Shell.cpp" line="28"/>
@@ -232,49 +270,54 @@ You may type the name of a new folder: the program creates it.</translation>
 <context>
     <name>TForm1</name>
     <message>
-        <location filename="../app/Form1.cpp" line="68"/>
+        <location filename="../app/Form1.cpp" line="72"/>
         <source>Копирование файлов по сети</source>
         <translation>Copying files over the network</translation>
     </message>
     <message>
-        <location filename="../app/Form1.cpp" line="175"/>
+        <location filename="../app/Form1.cpp" line="183"/>
         <source>Принятые</source>
         <translation>Received</translation>
     </message>
     <message>
-        <location filename="../app/Form1.cpp" line="176"/>
+        <location filename="../app/Form1.cpp" line="184"/>
         <source>Послать</source>
         <translation>Send</translation>
     </message>
     <message>
-        <location filename="../app/Form1Facts.cpp" line="150"/>
+        <location filename="../app/Form1Facts.cpp" line="156"/>
         <source>Сообщение слишком длинное: %1 символов, можно не более %2.</source>
         <translation>The message is too long: %1 characters, at most %2 are allowed.</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="98"/>
+        <location filename="../app/Form1Session.cpp" line="99"/>
         <source> (порты ниже 1024 доступны только root или программе с правом cap_net_bind_service)</source>
         <translation> (ports below 1024 are open only to root or to a program with the cap_net_bind_service right)</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="101"/>
+        <location filename="../app/Form1Session.cpp" line="102"/>
         <source> (порт занят другой программой, возможно второй копией Dizaruz)</source>
         <translation> (the port is taken by another program, perhaps a second copy of Dizaruz)</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="102"/>
+        <location filename="../app/Form1Session.cpp" line="103"/>
         <source>Порт %1 не открыт для приема: %2</source>
         <translation>Port %1 is not open for receiving: %2</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="107"/>
+        <location filename="../app/Form1Session.cpp" line="108"/>
         <source>
 Этот компьютер не сможет принимать сообщения и файлы.</source>
         <translation>
 This computer cannot receive messages and files.</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="232"/>
+        <location filename="../app/Form1Session.cpp" line="209"/>
+        <source>Прощание не доставлено: другой компьютер не отвечает</source>
+        <translation>The goodbye could not be delivered: the other computer does not answer</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Session.cpp" line="234"/>
         <source>Некорректное имя компьютера или он недоступен</source>
         <translation>Wrong computer name, or the computer cannot be reached</translation>
     </message>
@@ -435,54 +478,54 @@ This computer cannot receive messages and files.</translation>
 <context>
     <name>TSendPage</name>
     <message>
-        <location filename="../app/SendPage.cpp" line="28"/>
-        <location filename="../app/SendPage.cpp" line="59"/>
+        <location filename="../app/SendPage.cpp" line="31"/>
+        <location filename="../app/SendPage.cpp" line="62"/>
         <source>Добавить файл(ы) в список</source>
         <translation>Add file(s) to the list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="30"/>
-        <location filename="../app/SendPage.cpp" line="55"/>
+        <location filename="../app/SendPage.cpp" line="33"/>
+        <location filename="../app/SendPage.cpp" line="58"/>
         <source>Удалить файл из списка</source>
         <translation>Remove the file from the list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="32"/>
+        <location filename="../app/SendPage.cpp" line="35"/>
         <source>Очистить список файлов</source>
         <translation>Clear the file list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="34"/>
+        <location filename="../app/SendPage.cpp" line="37"/>
         <source>Отправить файлы по списку</source>
         <translation>Send the files of the list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="35"/>
+        <location filename="../app/SendPage.cpp" line="38"/>
         <source>Идет передача ...</source>
         <translation>Sending ...</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="43"/>
+        <location filename="../app/SendPage.cpp" line="46"/>
         <source>Передано по списку</source>
         <translation>Sent from the list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="53"/>
+        <location filename="../app/SendPage.cpp" line="56"/>
         <source>Добавить файл в список</source>
         <translation>Add a file to the list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="57"/>
+        <location filename="../app/SendPage.cpp" line="60"/>
         <source>Очистить весь список</source>
         <translation>Clear the whole list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="130"/>
+        <location filename="../app/SendPage.cpp" line="174"/>
         <source>Confirm</source>
         <translation>Confirm</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="130"/>
+        <location filename="../app/SendPage.cpp" line="174"/>
         <source>Очистить список файлов ?</source>
         <translation>Clear the file list?</translation>
     </message>

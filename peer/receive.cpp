@@ -2,6 +2,7 @@
 
 #include "util/codepage.h"
 #include "util/files.h"
+#include "util/problem.h"
 #include "util/space.h"
 #include "util/text.h"
 
@@ -90,10 +91,9 @@ std::string SpaceRefusal(const std::string &sFrom, const std::string &announced,
     const TSpace space = SpaceFor(folder, size > 0 ? static_cast<std::uint64_t>(size) : 0);
     if (space.fits())
         return {};
-    return QStringLiteral("Файл от %1 не сохранён: «%2» требует %3, а в папке приёма свободно %4 (%5 остаются незанятыми).")
-        .arg(ToQString(OneLine(sFrom)), ToQString(OneLine(announced)), QString::fromStdString(SizeText(space.needed)),
-             QString::fromStdString(SizeText(space.free)), QString::fromStdString(SizeText(space.reserve)))
-        .toStdString();
+    return TProblem{TProblemKind::NoSpaceHere, ToQString(OneLine(announced)).toStdString(),
+                    ToQString(OneLine(sFrom)).toStdString(), {space.needed, space.free, space.reserve}}
+        .Encode();
 }
 
 } // namespace dz::peer

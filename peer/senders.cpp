@@ -7,6 +7,7 @@
 #include "services/wire.h"
 #include "util/errors.h"
 #include "util/files.h"
+#include "util/problem.h"
 #include "util/space.h"
 #include "util/system.h"
 
@@ -278,15 +279,13 @@ void TStreamSender::Send(TDone done)
 
 std::string TStreamSender::MismatchError(const std::string &name)
 {
-    return "Файл «" + name + "» не отправлен: другой компьютер дважды получил его не таким, каким он ушёл " +
-           "(хеш XXH3-128 не совпал).";
+    return TProblem{TProblemKind::MismatchTwice, name, {}, {}}.Encode();
 }
 
 std::string TStreamSender::NoSpaceError(const std::string &name, std::uint64_t needed, std::uint64_t free,
                                         std::uint64_t reserve)
 {
-    return "Файл «" + name + "» не отправлен: на другом компьютере он требует " + SizeText(needed) +
-           ", а в папке приёма свободно " + SizeText(free) + " (" + SizeText(reserve) + " остаются незанятыми).";
+    return TProblem{TProblemKind::NoSpaceThere, name, {}, {needed, free, reserve}}.Encode();
 }
 
 void TStreamSender::CancelInFlight()

@@ -3,6 +3,7 @@
 #include "peer/session.h"
 #include "util/codepage.h"
 #include "util/files.h"
+#include "util/problem.h"
 
 #include <QCoreApplication>
 #include <QThreadPool>
@@ -33,15 +34,6 @@ void TStepControl::Cancel()
 
 namespace {
 
-// 1234567890 -> "1 234 567 890".
-std::string Grouped(std::int64_t n)
-{
-    std::string digits = std::to_string(n);
-    for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3)
-        digits.insert(static_cast<std::size_t>(i), " ");
-    return digits;
-}
-
 constexpr std::int64_t kOriginalLimit = 2'147'483'647LL;
 constexpr std::int64_t kFieldLimit = 9'999'999'999LL;
 
@@ -49,13 +41,11 @@ constexpr std::int64_t kFieldLimit = 9'999'999'999LL;
 
 std::string RefusedSize(const std::string &name, std::int64_t size, const TCapabilities &caps)
 {
+    const auto bytes = [](std::int64_t n) { return static_cast<std::uint64_t>(n); };
     if (size > kFieldLimit)
-        return "Файл «" + name + "» не отправлен: его размер " + Grouped(size) + " байт больше " +
-               Grouped(kFieldLimit) + " байт, самого большого размера, какой умеет передать программа.";
+        return TProblem{TProblemKind::TooBigForProgram, name, {}, {bytes(size), bytes(kFieldLimit), 0}}.Encode();
     if (size > kOriginalLimit && !caps.bigFiles)
-        return "Файл «" + name + "» не отправлен: его размер " + Grouped(size) + " байт больше " +
-               Grouped(kOriginalLimit) + " байт, а программа на другом компьютере принимает файлы только до " +
-               "этого размера (она не сообщила, что принимает большие).";
+        return TProblem{TProblemKind::TooBigForPeer, name, {}, {bytes(size), bytes(kOriginalLimit), 0}}.Encode();
     return {};
 }
 

@@ -9,6 +9,7 @@
 #include "util/codepage.h"
 #include "util/errors.h"
 #include "util/files.h"
+#include "util/problem.h"
 #include "util/filesink.h"
 #include "util/space.h"
 #include "util/text.h"
@@ -158,16 +159,16 @@ void TPeerSession::Send(const TOutcome &outcome, TDone done)
 
 std::string TPeerSession::DroppedNotice(const std::string &sFrom, const std::string &announced)
 {
-    return QStringLiteral("Файл от %1 не сохранён: недопустимое имя «%2».")
-        .arg(dz::ToQString(OneLine(sFrom)), dz::ToQString(OneLine(announced)))
-        .toStdString();
+    return TProblem{TProblemKind::BadName, dz::ToQString(OneLine(announced)).toStdString(),
+                    dz::ToQString(OneLine(sFrom)).toStdString(), {}}
+        .Encode();
 }
 
 std::string TPeerSession::MismatchNotice(const std::string &sFrom, const std::string &announced)
 {
-    return QStringLiteral("Файл от %1 не сохранён: «%2» пришёл не таким, каким ушёл (хеш XXH3-128 не совпал).")
-        .arg(dz::ToQString(OneLine(sFrom)), dz::ToQString(OneLine(announced)))
-        .toStdString();
+    return TProblem{TProblemKind::Mismatch, dz::ToQString(OneLine(announced)).toStdString(),
+                    dz::ToQString(OneLine(sFrom)).toStdString(), {}}
+        .Encode();
 }
 
 bool TPeerSession::Verified(const std::string &name) const

@@ -1,5 +1,7 @@
 #include "errors.h"
 
+#include "problem.h"
+
 #include <cstdio>
 #include <mutex>
 
@@ -30,7 +32,7 @@ void ReportError(const std::string &message)
     if (reporter)
         reporter(message);
     else
-        std::fprintf(stderr, "Dizaruz: %s\n", message.c_str());
+        std::fprintf(stderr, "Dizaruz: %s\n", PlainText(message).c_str());
 }
 
 void ReportCurrentException()

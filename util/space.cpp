@@ -1,7 +1,5 @@
 #include "space.h"
 
-#include <QLocale>
-#include <QString>
 
 #include <algorithm>
 #include <sys/statvfs.h>
@@ -20,21 +18,6 @@ TSpace SpaceFor(const std::string &folder, std::uint64_t size)
     space.free = static_cast<std::uint64_t>(st.f_bavail) * unit;
     space.reserve = std::max<std::uint64_t>(static_cast<std::uint64_t>(st.f_blocks) * unit / 100, kMinReserve);
     return space;
-}
-
-std::string SizeText(std::uint64_t bytes)
-{
-    const char *units[] = {"Б", "КБ", "МБ", "ГБ", "ТБ"};
-    double value = static_cast<double>(bytes);
-    int unit = 0;
-    while (value >= 1024 && unit < 4) {
-        value /= 1024;
-        ++unit;
-    }
-    const int decimals = unit == 0 || value >= 100 ? 0 : 1;
-    return (QLocale(QLocale::Russian).toString(value, 'f', decimals) + QLatin1Char(' ') +
-            QString::fromUtf8(units[unit]))
-        .toStdString();
 }
 
 } // namespace dz

@@ -24,7 +24,4 @@ inline constexpr std::uint64_t kMinReserve = 64ull << 20;
 // The space for size bytes in folder (a UTF-8 path of an existing folder).
 TSpace SpaceFor(const std::string &folder, std::uint64_t size);
 
-// A size as the user reads it: "512 Б", "340 КБ", "12,5 МБ", "1,2 ГБ" (UTF-8).
-std::string SizeText(std::uint64_t bytes);
-
 } // namespace dz

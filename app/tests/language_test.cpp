@@ -5,7 +5,9 @@
 #include "About.h"
 #include "FormFixture.h"
 #include "Language.h"
+#include "Problems.h"
 #include "SizeText.h"
+#include "util/problem.h"
 #include "util/settings.h"
 
 #include <QAbstractButton>
@@ -153,7 +155,50 @@ TEST_F(EnglishWindow, SizesFollowTheLanguage)
     EXPECT_EQ(BytesText(1536), QStringLiteral("1.5 KB"));
     EXPECT_EQ(BytesPairText(512LL << 20, 3LL << 30), QStringLiteral("0.5/3.0 GB"));
     InstallLanguage(*qApp, QStringLiteral("ru"));
-    EXPECT_EQ(BytesText(1536), QStringLiteral("1,5 КБ"));
+    // Russian digit groups are parted by a no-break space.
+    const struct {
+        qint64 bytes;
+        const char *text;
+    } rows[] = {{0, "0 Б"}, {1023, "1\u00a0023 Б"}, {1536, "1,5 КБ"}, {(25 << 20) / 2, "12,5 МБ"},
+                {5000LL << 40, "5\u00a0000 ТБ"}};
+    for (const auto &row : rows)
+        EXPECT_EQ(BytesText(row.bytes), QString::fromUtf8(row.text)) << row.bytes;
+}
+
+// Refusals reported from below the window are worded in its language, with
+// the user's names and the figures in place.
+TEST_F(EnglishWindow, ProblemsAreWordedInTheLanguage)
+{
+    using dz::TProblemKind;
+    const std::uint64_t mib = 1 << 20;
+    const struct {
+        TProblemKind kind;
+        const char *english; // a part of the English wording
+    } rows[] = {
+        {TProblemKind::TooBigForProgram, "the largest size"},
+        {TProblemKind::TooBigForPeer, "takes files only up to"},
+        {TProblemKind::MismatchTwice, "twice"},
+        {TProblemKind::NoSpaceThere, "needs 36.0 MB on the other computer"},
+        {TProblemKind::BadName, "is not allowed"},
+        {TProblemKind::Mismatch, "arrived unlike it left"},
+        {TProblemKind::NoSpaceHere, "needs 36.0 MB, and the receive folder has 100 MB free (64.0 MB"},
+    };
+    const QRegularExpression russian(QStringLiteral("[\\x{0400}-\\x{04FF}]"));
+    for (const auto &row : rows) {
+        const std::string text = dz::TProblem{row.kind, "Проект.iso", "ГАММА", {36 * mib, 100 * mib, 64 * mib}}.Encode();
+        const QString english = WordedProblem(text);
+        EXPECT_TRUE(english.contains(QString::fromUtf8(row.english))) << english.toStdString();
+        EXPECT_TRUE(english.contains(QStringLiteral("Проект.iso"))) << english.toStdString();
+        QString rest = english;
+        rest.remove(QStringLiteral("Проект.iso")).remove(QStringLiteral("ГАММА"));
+        EXPECT_FALSE(rest.contains(russian)) << english.toStdString();
+    }
+    InstallLanguage(*qApp, QStringLiteral("ru"));
+    EXPECT_EQ(WordedProblem(dz::TProblem{TProblemKind::NoSpaceHere, "Проект.iso", "ALPHA", {36 * mib, 100 * mib, 64 * mib}}
+                                .Encode()),
+              QStringLiteral("Файл от ALPHA не сохранён: «Проект.iso» требует 36,0 МБ, а в папке приёма свободно 100 МБ "
+                             "(64,0 МБ остаются незанятыми)."));
+    EXPECT_EQ(WordedProblem("Connection Failed"), QStringLiteral("Connection Failed"));
 }
 
 TEST_F(EnglishWindow, AboutBoxKeepsTheChoice)

@@ -2,6 +2,7 @@
 // receive folder checked.
 
 #include "peer/receive.h"
+#include "util/problem.h"
 #include "util/tests/tmpfs.h"
 
 #include <QTemporaryDir>
@@ -78,9 +79,16 @@ TEST(ReceiveTest, AStreamThatDoesNotFitIsRefusedWithItsFigures)
     if (!small.Mounted())
         GTEST_SKIP() << "mounting a small disk needs root";
     EXPECT_EQ(dz::peer::SpaceRefusal("ALPHA", "small.bin", 36 << 20, disk), "");
-    EXPECT_EQ(dz::peer::SpaceRefusal("ALPHA", "\xCF\xF0\xEE\xE5\xEA\xF2.iso", (36 << 20) + 1, disk),
-              "Файл от ALPHA не сохранён: «Проект.iso» требует 36,0 МБ, а в папке приёма свободно 100 МБ "
-              "(64,0 МБ остаются незанятыми).");
+    const auto refused = dz::TProblem::Decode(
+        dz::peer::SpaceRefusal("ALPHA", "\xCF\xF0\xEE\xE5\xEA\xF2.iso", (36 << 20) + 1, disk));
+    ASSERT_TRUE(refused.has_value());
+    EXPECT_EQ(refused->kind, dz::TProblemKind::NoSpaceHere);
+    EXPECT_EQ(refused->name, "Проект.iso") << "the peer's name bytes are decoded";
+    EXPECT_EQ(refused->from, "ALPHA");
+    EXPECT_EQ(refused->figures[0], (36u << 20) + 1);
+    EXPECT_GT(refused->figures[1], 90u << 20);
+    EXPECT_LE(refused->figures[1], 100u << 20);
+    EXPECT_EQ(refused->figures[2], 64u << 20);
     EXPECT_EQ(dz::peer::SpaceRefusal("ALPHA", "x", 0, disk), "");
     EXPECT_EQ(dz::peer::SpaceRefusal("ALPHA", "x", 1 << 20, disk + "missing/"), "") << "unknown space: the write tells";
 }

@@ -47,20 +47,5 @@ TEST(SpaceTest, TheReserveIsTheLargerOfOnePercentAnd64MiB)
     EXPECT_TRUE(space.fits()) << "unknown space is no reason to refuse";
 }
 
-TEST(SpaceTest, SizesAsTheUserReadsThem)
-{
-    const struct {
-        std::uint64_t bytes;
-        const char *text;
-    } rows[] = {
-        // Russian digit groups are parted by a no-break space.
-        {0, "0 Б"},          {1023, "1\u00a0023 Б"},      {1024, "1,0 КБ"},        {1536, "1,5 КБ"},
-        {100 << 10, "100 КБ"}, {(25 << 20) / 2, "12,5 МБ"}, {1288490189, "1,2 ГБ"}, {5ull << 40, "5,0 ТБ"},
-        {5000ull << 40, "5\u00a0000 ТБ"},
-    };
-    for (const auto &row : rows)
-        EXPECT_EQ(SizeText(row.bytes), row.text) << row.bytes;
-}
-
 } // namespace
 } // namespace dz
