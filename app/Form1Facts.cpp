@@ -82,7 +82,7 @@ void TForm1::ListStored(const dz::peer::TEffect &e)
                          TimeOfDayText(now.time());
     recvLog_->Prepend(when + QStringLiteral(" | ") + dz::ToQString(e.text) + QStringLiteral(" | ") +
                           dz::ToQString(e.value),
-                      QString::fromStdString(e.key));
+                      QString::fromStdString(e.key), e.on);
     SetItemIndex(ListF_recv, 0);
     SaveListFileSoon(ListF_recv);
 }

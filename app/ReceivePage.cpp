@@ -10,10 +10,55 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QToolTip>
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
 #include <QToolButton>
+
+namespace {
+
+// A received file whose bytes matched the sender's hash gets a check mark
+// at the row's end and says so in its tip.
+class TVerifiedDelegate : public TRowHeightDelegate {
+public:
+    using TRowHeightDelegate::TRowHeightDelegate;
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        TRowHeightDelegate::paint(painter, option, index);
+        if (!index.data(dz::peer::TReceiveLogModel::kVerifiedRole).toBool())
+            return;
+        painter->save();
+        painter->setPen(option.state & QStyle::State_Selected ? option.palette.highlightedText().color()
+                                                              : QColor(0, 128, 0));
+        const QRect mark = option.rect.adjusted(0, 0, -2, 0);
+        painter->fillRect(mark.adjusted(mark.width() - option.fontMetrics.height(), 0, 0, 0),
+                          option.state & QStyle::State_Selected ? option.palette.highlight()
+                                                                : option.palette.base());
+        painter->drawText(mark, Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("\u2713"));
+        painter->restore();
+    }
+
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override
+    {
+        if (event->type() != QEvent::ToolTip || !index.data(dz::peer::TReceiveLogModel::kVerifiedRole).toBool())
+            return TRowHeightDelegate::helpEvent(event, view, option, index);
+        QToolTip::showText(event->globalPos(), VerifiedTip(index.data(Qt::ToolTipRole).toString()), view);
+        return true;
+    }
+};
+
+} // namespace
+
+QString VerifiedTip(const QString &path)
+{
+    const QString verified = TReceivePage::tr("Проверен: хеш XXH3-128 совпал с хешем отправителя");
+    return path.isEmpty() ? verified : path + QLatin1Char('\n') + verified;
+}
 
 TReceivePage::TReceivePage(QWidget &form, dz::peer::TReceiveLogModel &log, IDialogs &dialogs)
     : QObject(&form), log_(log), dialogs_(dialogs), form_(form)
@@ -44,6 +89,7 @@ TReceivePage::TReceivePage(QWidget &form, dz::peer::TReceiveLogModel &log, IDial
     folderLayout->add(Label_YesReciv, Align::Right, 72);
     ListF_recv = MakeList(Page_Reciv, "ListF_recv");
     ListF_recv->setModel(&log_);
+    ListF_recv->setItemDelegate(new TVerifiedDelegate(ListF_recv));
     Label_RecivNow = MakeLabel(Page_Reciv, "Label_RecivNow", QString());
     const int line = QFontMetrics(form.font()).height();
     Label_RecivNow->setMinimumHeight(line);

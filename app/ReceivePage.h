@@ -24,6 +24,9 @@ namespace dz::peer {
 class TReceiveLogModel;
 } // namespace dz::peer
 
+// The tip of a received row whose bytes matched the sender's hash.
+QString VerifiedTip(const QString &path);
+
 class TReceivePage : public QObject {
     Q_DECLARE_TR_FUNCTIONS(TReceivePage)
 

@@ -10,21 +10,12 @@
 #include <QTimer>
 #include <QToolButton>
 
-namespace {
-
-// List boxes were designed with rows 13 pixels high.
-class TRowHeightDelegate : public QStyledItemDelegate {
-public:
-    using QStyledItemDelegate::QStyledItemDelegate;
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
-    {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setHeight(13);
-        return size;
-    }
-};
-
-} // namespace
+QSize TRowHeightDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+{
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(13);
+    return size;
+}
 
 QFrame *MakePanel(QWidget *parent, const char *name, TBevel bevel)
 {

@@ -8,6 +8,7 @@
 #include <QColor>
 #include <QRect>
 #include <QString>
+#include <QStyledItemDelegate>
 
 class QFrame;
 class QLabel;
@@ -32,6 +33,13 @@ QToolButton *MakeButton(QWidget *parent, const char *name, TButtonPicture pictur
 QLineEdit *MakeEdit(QWidget *parent, const char *name, QRect place, bool readOnly);
 // A list of the design: rows 13 pixels high, silver, one row selected at a time.
 QListView *MakeList(QWidget *parent, const char *name);
+
+// List boxes were designed with rows 13 pixels high.
+class TRowHeightDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+};
 // A precise timer of one second.
 QTimer *MakeTimer(QObject *parent, const char *name);
 void SetSilver(QWidget *widget);

@@ -437,40 +437,45 @@ This computer cannot receive messages and files.</translation>
 <context>
     <name>TReceivePage</name>
     <message>
-        <location filename="../app/ReceivePage.cpp" line="31"/>
+        <location filename="../app/ReceivePage.cpp" line="59"/>
+        <source>Проверен: хеш XXH3-128 совпал с хешем отправителя</source>
+        <translation>Verified: its XXH3-128 hash matched the sender’s</translation>
+    </message>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="76"/>
         <source>Очистить список файлов</source>
         <translation>Clear the file list</translation>
     </message>
     <message>
-        <location filename="../app/ReceivePage.cpp" line="33"/>
+        <location filename="../app/ReceivePage.cpp" line="78"/>
         <source>Выбрать папку, куда копировать</source>
         <translation>Choose the folder to copy into</translation>
     </message>
     <message>
-        <location filename="../app/ReceivePage.cpp" line="40"/>
+        <location filename="../app/ReceivePage.cpp" line="85"/>
         <source>Идет прием ...</source>
         <translation>Receiving ...</translation>
     </message>
     <message>
-        <location filename="../app/ReceivePage.cpp" line="55"/>
+        <location filename="../app/ReceivePage.cpp" line="101"/>
         <source>Открыть</source>
         <translation>Open</translation>
     </message>
     <message>
-        <location filename="../app/ReceivePage.cpp" line="57"/>
+        <location filename="../app/ReceivePage.cpp" line="103"/>
         <source>Показать в папке</source>
         <translation>Show in folder</translation>
     </message>
     <message>
-        <location filename="../app/ReceivePage.cpp" line="93"/>
+        <location filename="../app/ReceivePage.cpp" line="139"/>
         <source>Файла больше нет в папке приема:
 </source>
         <translation>The file is no longer in the receive folder:
 </translation>
     </message>
     <message>
-        <location filename="../app/ReceivePage.cpp" line="100"/>
-        <location filename="../app/ReceivePage.cpp" line="109"/>
+        <location filename="../app/ReceivePage.cpp" line="146"/>
+        <location filename="../app/ReceivePage.cpp" line="155"/>
         <source>Ошибка при открытии документа : </source>
         <translation>Error opening the document: </translation>
     </message>

@@ -459,12 +459,14 @@ TPeerCore::TStreamTarget TPeerCore::StreamTarget(std::uint32_t fromAddress) cons
     return {FromPeer(fromAddress), pending_, receiveFolder_};
 }
 
-TOutcome TPeerCore::Stored(const std::string &sFrom, const std::string &name, const std::string &path)
+TOutcome TPeerCore::Stored(const std::string &sFrom, const std::string &name, const std::string &path,
+                           bool verified)
 {
     std::lock_guard lock(mutex_);
     pending_.clear();
     TEffect stored = Named(Kind::Stored, OneLine(sFrom), name);
     stored.key = path;
+    stored.on = verified;
     return Finish({{}, {stored, Text(Kind::Pending, "")}});
 }
 

@@ -169,8 +169,9 @@ public:
     };
     TStreamTarget StreamTarget(std::uint32_t fromAddress) const;
     // A stream was stored under name (Windows-1251) at path (UTF-8): listed,
-    // and the pending name emptied.
-    TOutcome Stored(const std::string &sFrom, const std::string &name, const std::string &path = {});
+    // and the pending name emptied. verified: its hash matched the sender's.
+    TOutcome Stored(const std::string &sFrom, const std::string &name, const std::string &path = {},
+                    bool verified = false);
     // A stream was not stored; notice: what the user is told ("" for nothing).
     TOutcome NotStored(const std::string &notice);
     // A stream from the peer has begun to arrive (the window starts showing it).

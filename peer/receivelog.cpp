@@ -72,14 +72,16 @@ QVariant TReceiveLogModel::data(const QModelIndex &index, int role) const
         return row.text;
     if (role == Qt::ToolTipRole && !row.path.isEmpty())
         return row.path;
+    if (role == kVerifiedRole)
+        return row.verified;
     return {};
 }
 
-void TReceiveLogModel::Insert(int row, const QString &text, const QString &path)
+void TReceiveLogModel::Insert(int row, const QString &text, const QString &path, bool verified)
 {
     row = std::clamp(row, 0, Count());
     beginInsertRows({}, row, row);
-    rows_.insert(rows_.begin() + row, {text, path});
+    rows_.insert(rows_.begin() + row, {text, path, verified});
     endInsertRows();
 }
 

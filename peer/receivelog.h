@@ -28,12 +28,18 @@ public:
 
     int Count() const { return static_cast<int>(rows_.size()); }
     // A new row at the top (the newest first).
-    void Prepend(const QString &text, const QString &path) { Insert(0, text, path); }
-    void Insert(int row, const QString &text, const QString &path);
+    // verified: its bytes were checked against the sender's hash (known
+    // for the files of this run only: the list files keep no such mark).
+    void Prepend(const QString &text, const QString &path, bool verified = false)
+    {
+        Insert(0, text, path, verified);
+    }
+    void Insert(int row, const QString &text, const QString &path, bool verified = false);
     void Clear();
     QString Text(int row) const;
     // The path the row's file was stored at; empty when not known.
     QString StoredPath(int row) const;
+    static constexpr int kVerifiedRole = Qt::UserRole + 1;
     // The row's file: its stored path, else its name in folder (ending in
     // '/'); empty when the row names no file.
     QString FileOf(int row, const QString &folder) const;
@@ -50,6 +56,7 @@ private:
     struct TRow {
         QString text;
         QString path;
+        bool verified = false;
     };
     std::vector<TRow> rows_;
 };

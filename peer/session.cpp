@@ -229,7 +229,7 @@ public:
             throw;
         }
         shared_->NoteStored(plan.name, hashed_);
-        shared_->core.Stored(sFrom_, plan.name, plan.path());
+        shared_->core.Stored(sFrom_, plan.name, plan.path(), hashed_);
     }
     void Abandon() noexcept override { file_.Abandon(); }
     void Mismatched() noexcept override

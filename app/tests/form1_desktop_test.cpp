@@ -247,6 +247,10 @@ TEST_F(DesktopWindowTest, ARowOpensItsFileWhereItWasStoredAfterAFolderChangeAndA
     // The batch's end saves the list.
     ASSERT_TRUE(PumpUntil([&] { return RowCount(b->ListF_recv) == 1 && b->Label_YesReciv->isHidden(); }, 15000));
     const std::string row = RowText(b->ListF_recv, 0);
+    const auto verified = [&] {
+        return b->ListF_recv->model()->index(0, 0).data(dz::peer::TReceiveLogModel::kVerifiedRole).toBool();
+    };
+    EXPECT_TRUE(verified()) << "two copies check each file's hash";
     fs::create_directories(FsFolder("other"));
     Touch("other", "отчёт.txt"); // a file of the same name in the new folder is not the one received
     for (int round = 0; round < 2; ++round) {
@@ -255,6 +259,7 @@ TEST_F(DesktopWindowTest, ARowOpensItsFileWhereItWasStoredAfterAFolderChangeAndA
         b->ReceivePage->OpenRow(0);
         EXPECT_EQ(dialogs->openedUrls, std::vector<QUrl>{FileUrl("in", "отчёт.txt")}) << "round " << round;
         EXPECT_EQ(ReadFile("b", "~ListFile_reciv.txt"), row + "\r\n");
+        EXPECT_EQ(verified(), round == 0) << "the list file keeps no check mark";
         b = MakeWindow("b", "127.0.0.2", "192.168.0.2"); // the old one goes first
     }
 }
