@@ -15,6 +15,13 @@
 #include <QTextCursor>
 #include <QToolButton>
 
+namespace {
+
+// The chat bar's width in the design's window.
+constexpr int kChatBarDesignedWidth = 358;
+
+} // namespace
+
 TChatPane::TChatPane(QObject &owner, IDialogs &dialogs, std::shared_ptr<IClock> clock)
     : QObject(&owner), dialogs_(dialogs), clock_(std::move(clock))
 {
@@ -30,6 +37,8 @@ TChatPane::TChatPane(QObject &owner, IDialogs &dialogs, std::shared_ptr<IClock> 
                         tr("Послать сообщение"), true);
     Edit_Mess = MakeEdit(Panel8, "Edit_Mess", QRect(56, 2, 297, 21), false);
     Edit_Mess->setToolTip(tr("Текст сообщения ..."));
+    // The message box takes what the window gains in width.
+    (new TStretchPlaces(Panel8, kChatBarDesignedWidth))->place(Edit_Mess, Edit_Mess->geometry(), 0, 1);
     Memo_Mess = new QPlainTextEdit(GroupBox1);
     Memo_Mess->setObjectName(QStringLiteral("Memo_Mess"));
     Memo_Mess->setReadOnly(true);

@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace {
 
 // Strips blanks from both ends of the box's text, puts it back and returns it.
@@ -21,28 +23,48 @@ std::string TrimBox(QLineEdit *edit)
     return text;
 }
 
+// A box's designed place, narrowed on the left where its label's text
+// (in a language other than the design's) reaches further.
+QRect BoxBeside(const QLabel *label, QRect designed)
+{
+    designed.setLeft(std::max(designed.left(), label->geometry().right() + 3));
+    return designed;
+}
+
 } // namespace
 
 TPeerBox::TPeerBox(QWidget &parent, TAlignLayout &layout) : QObject(&parent)
 {
     using Align = TAlignLayout::Align;
+    // The name and the address each take half of any width beyond the design's.
+    constexpr double kHalf = 0.5;
     GroupBox3 = new QGroupBox(tr("Наш компьютер : "), &parent);
     GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
     layout.add(GroupBox3, Align::Top, 42);
+    thisPlaces_ = new TStretchPlaces(GroupBox3, kDesignedWidth);
     Label_ThisName = PlaceLabel(GroupBox3, "Label_ThisName", tr("Имя = "), 8, 19);
     Edit_ThisComputerName = MakeEdit(GroupBox3, "Edit_ThisComputerName", QRect(48, 15, 121, 21), true);
+    thisPlaces_->place(Edit_ThisComputerName, BoxBeside(Label_ThisName, Edit_ThisComputerName->geometry()), 0, kHalf);
     Label_ThisIP = PlaceLabel(GroupBox3, "Label_ThisIP", QStringLiteral("IP = "), 208, 19);
+    thisPlaces_->place(Label_ThisIP, Label_ThisIP->geometry(), kHalf);
     Edit_ThisComputerIP = MakeEdit(GroupBox3, "Edit_ThisComputerIP", QRect(240, 15, 121, 21), true);
+    thisPlaces_->place(Edit_ThisComputerIP, Edit_ThisComputerIP->geometry(), kHalf, kHalf);
 
     GroupBox4 = new QGroupBox(tr("Удаленный компьтер : "), &parent);
     GroupBox4->setObjectName(QStringLiteral("GroupBox4"));
     layout.add(GroupBox4, Align::Top, 45);
+    remotePlaces_ = new TStretchPlaces(GroupBox4, kDesignedWidth);
     Label_RemoteName = PlaceLabel(GroupBox4, "Label_RemoteName", tr("Имя = "), 8, 20);
     Edit_RemoteComputerName = MakeEdit(GroupBox4, "Edit_RemoteComputerName", QRect(48, 16, 121, 21), false);
+    remotePlaces_->place(Edit_RemoteComputerName, BoxBeside(Label_RemoteName, Edit_RemoteComputerName->geometry()), 0,
+                         kHalf);
     SB_connect = MakeButton(GroupBox4, "SB_connect", TButtonPicture::Connect, QRect(176, 15, 25, 22),
                             tr("Соединиться с компьютером"), true);
+    remotePlaces_->place(SB_connect, SB_connect->geometry(), kHalf);
     Label_RemoteIP = PlaceLabel(GroupBox4, "Label_RemoteIP", QStringLiteral("IP = "), 208, 20);
+    remotePlaces_->place(Label_RemoteIP, Label_RemoteIP->geometry(), kHalf);
     Edit_RemoteComputerIP = MakeEdit(GroupBox4, "Edit_RemoteComputerIP", QRect(240, 16, 121, 21), true);
+    remotePlaces_->place(Edit_RemoteComputerIP, Edit_RemoteComputerIP->geometry(), kHalf, kHalf);
 
     connect(SB_connect, &QToolButton::clicked, this, [this] { RunGuarded([this] { Connect(); }); });
 }
@@ -62,9 +84,9 @@ void TPeerBox::ConnectTo(const QString &name, const QString &address)
 
 void TPeerBox::PlaceComputers(QWidget *button)
 {
-    Edit_RemoteComputerName->setGeometry(48, 16, 100, 21);
     button->setParent(GroupBox4);
-    button->setGeometry(150, 16, 21, 21);
+    remotePlaces_->place(Edit_RemoteComputerName, BoxBeside(Label_RemoteName, QRect(48, 16, 100, 21)), 0, 0.5);
+    remotePlaces_->place(button, QRect(150, 16, 21, 21), 0.5);
     button->show();
 }
 

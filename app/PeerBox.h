@@ -20,6 +20,7 @@ class QLineEdit;
 class QToolButton;
 class QWidget;
 class TAlignLayout;
+class TStretchPlaces;
 
 class TPeerBox : public QObject {
     Q_DECLARE_TR_FUNCTIONS(TPeerBox)
@@ -58,4 +59,10 @@ public:
     // The boxes' texts as they stand, trimmed (and put back trimmed).
     std::string RemoteName();
     std::string RemoteAddress();
+
+private:
+    // The boxes' width in the design's window; wider boxes give the room to the edit boxes.
+    static constexpr int kDesignedWidth = 366;
+    TStretchPlaces *thisPlaces_;
+    TStretchPlaces *remotePlaces_;
 };
