@@ -68,6 +68,8 @@ TEST_F(WindowTest, ToolButtonsHaveTheirPlacesHintsAndStartStates)
         EXPECT_TRUE(b->autoRaise());
         EXPECT_EQ(b->iconSize(), QSize(16, 16));
         EXPECT_FALSE(b->icon().pixmap(16, 16).isNull());
+        // A 2x screen gets a picture of its own: a 16x16 one would be enlarged, blurred.
+        EXPECT_EQ(b->icon().pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
         EXPECT_EQ(b->property("hint").toString(), r.hint);
         EXPECT_EQ(b->toolTip(), r.tooltip ? r.hint : QString());
         // Every button can be named by a screen reader, also those without a tooltip.
