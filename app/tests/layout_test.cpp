@@ -27,41 +27,34 @@ bool HoldsUserData(const QWidget *w)
     return w->objectName() == QLatin1String("Label_Dir_Reciv") || w->objectName() == QLatin1String("Label_RecivNow");
 }
 
-// The widest line of text.
-int Advance(const QFontMetrics &fm, const QString &text)
+// A text a control shows, the room it needs (one line) and the room it has.
+struct TFit {
+    QString text;
+    QSize need;
+    QSize room;
+};
+
+TFit Fit(const QWidget *w, const QString &text, QSize room)
 {
-    int widest = 0;
-    for (const QString &line : text.split(QLatin1Char('\n')))
-        widest = std::max(widest, fm.horizontalAdvance(line));
-    return widest;
+    return {text, QSize(w->fontMetrics().horizontalAdvance(text), w->fontMetrics().height()), room};
 }
 
-// What is wrong with w's text: empty when it fits.
-QString Cut(const QWidget *w)
+// The text of w and whether it fits; no text: nothing to check.
+TFit FitOf(const QWidget *w)
 {
-    const QString at = w->objectName() + QLatin1String(": ");
-    const QFontMetrics fm = w->fontMetrics();
-    if (const auto *label = qobject_cast<const QLabel *>(w); label && !HoldsUserData(w) && !label->text().isEmpty()) {
-        const QRect room = label->contentsRect().marginsRemoved(QMargins(label->margin(), label->margin(),
-                                                                          label->margin(), label->margin()));
-        if (Advance(fm, label->text()) > room.width() || fm.height() > room.height())
-            return at + QStringLiteral("\"%1\" needs %2x%3, has %4x%5")
-                            .arg(label->text())
-                            .arg(Advance(fm, label->text()))
-                            .arg(fm.height())
-                            .arg(room.width())
-                            .arg(room.height());
+    if (const auto *label = qobject_cast<const QLabel *>(w); label && !HoldsUserData(w)) {
+        const int m = label->margin();
+        const QSize room = label->contentsRect().marginsRemoved(QMargins(m, m, m, m)).size();
+        if (label->wordWrap()) // as many lines as it takes at this width
+            return {label->text(), QSize(0, label->heightForWidth(label->width())), label->size()};
+        return Fit(w, label->text(), room);
     }
-    if (const auto *group = qobject_cast<const QGroupBox *>(w); group && Advance(fm, group->title()) > group->width())
-        return at + QStringLiteral("title \"%1\" is cut").arg(group->title());
-    if (const auto *bar = qobject_cast<const QProgressBar *>(w); bar && Advance(fm, bar->text()) > bar->width() - 4)
-        return at + QStringLiteral("\"%1\" is cut").arg(bar->text());
-    if (const auto *button = qobject_cast<const QAbstractButton *>(w)) {
-        if (button->iconSize().width() > button->width() || button->iconSize().height() > button->height())
-            return at + QStringLiteral("the picture is cut");
-        if (Advance(fm, button->text()) > button->width())
-            return at + QStringLiteral("\"%1\" is cut").arg(button->text());
-    }
+    if (const auto *group = qobject_cast<const QGroupBox *>(w))
+        return Fit(w, group->title(), group->size());
+    if (const auto *bar = qobject_cast<const QProgressBar *>(w))
+        return Fit(w, bar->text(), bar->size() - QSize(4, 0));
+    if (const auto *button = qobject_cast<const QAbstractButton *>(w))
+        return Fit(w, button->text(), button->size());
     return {};
 }
 
@@ -80,8 +73,9 @@ void Walk(const QWidget *parent, QStringList &faults)
             continue;
         if (!parent->rect().contains(w->geometry()))
             faults << w->objectName() + QStringLiteral(" sticks out of ") + parent->objectName();
-        if (const QString cut = Cut(w); !cut.isEmpty())
-            faults << cut;
+        const TFit fit = FitOf(w);
+        if (!fit.text.isEmpty() && (fit.need.width() > fit.room.width() || fit.need.height() > fit.room.height()))
+            faults << w->objectName() + QStringLiteral(": \"") + fit.text + QStringLiteral("\" is cut");
         for (const QWidget *other : own)
             if (other->geometry().intersects(w->geometry()))
                 faults << other->objectName() + QStringLiteral(" and ") + w->objectName() + QStringLiteral(" overlap");
