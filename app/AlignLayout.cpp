@@ -152,7 +152,8 @@ TStretchPlaces::TStretchPlaces(QWidget *container, int designedWidth)
 
 void TStretchPlaces::place(QWidget *widget, const QRect &designed, double move, double grow)
 {
-    const auto same = std::find_if(entries_.begin(), entries_.end(), [&](const Entry &e) { return e.widget == widget; });
+    const auto same =
+        std::find_if(entries_.begin(), entries_.end(), [&](const Entry &e) { return e.widget == widget; });
     const Entry entry {widget, designed, move, grow};
     if (same != entries_.end())
         *same = entry;

@@ -35,7 +35,8 @@ TProgressRow::TProgressRow(QWidget &form, TAlignLayout &formLayout, dz::peer::TP
     Label_Speed->setAlignment(Qt::AlignCenter);
     Label_Speed->setAccessibleName(tr("Скорость и оставшееся время"));
     // Wide enough for the longest figures, so the row does not shift as they change.
-    const QString longest = BytesText(1000LL << 20) + tr("/с") + QStringLiteral(" · ") + DurationText(std::chrono::hours(100) - std::chrono::seconds(1));
+    const QString longest = BytesText(1000LL << 20) + tr("/с") + QStringLiteral(" · ") +
+                            DurationText(std::chrono::hours(100) - std::chrono::seconds(1));
     layout->add(Label_Speed, Align::Right, std::max(112, Label_Speed->fontMetrics().horizontalAdvance(longest) + 8));
     ProgressBar_File = new QProgressBar(Panel_Progress);
     ProgressBar_File->setObjectName(QStringLiteral("ProgressBar_File"));

@@ -45,8 +45,6 @@ TSendPage::TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &di
     Label_RunProgress->setContentsMargins(0, 0, 4, 0);
     Label_RunProgress->setAccessibleName(tr("Передано по списку"));
     Label_RunProgress->hide();
-    const int line = QFontMetrics(form.font()).height();
-    Label_RunProgress->setMinimumHeight(line);
     layout->add(Label_RunProgress, Align::Bottom); // as tall as its text
     ListF_send = MakeList(Page_Send, "ListF_send");
     ListF_send->setModel(&list_);

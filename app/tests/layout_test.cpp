@@ -121,12 +121,14 @@ TEST_F(LayoutTest, NothingOverlapsOrIsCutAtAnySizeInEitherLanguage)
         // with four digits, a transfer of hours.
         f.Label_YesSend->show();
         f.Label_YesReciv->show();
-        f.Label_RunProgress->setText(QStringLiteral("%1/%2 · %3").arg(999).arg(999).arg(BytesPairText(1000LL << 30, 1023LL << 30)));
+        f.Label_RunProgress->setText(
+            QStringLiteral("%1/%2 · %3").arg(999).arg(999).arg(BytesPairText(1000LL << 30, 1023LL << 30)));
         f.Label_RunProgress->show();
         f.ProgressBar_File->setFormat(BytesText(1000LL << 20) + QCoreApplication::translate("TProgressRow", " из ") +
                                       BytesText(1023LL << 20));
         f.Label_Speed->setText(BytesText(1000LL << 20) + QCoreApplication::translate("TProgressRow", "/с") +
-                               QStringLiteral(" · ") + DurationText(std::chrono::hours(99) + std::chrono::seconds(3599)));
+                               QStringLiteral(" · ") +
+                               DurationText(std::chrono::hours(99) + std::chrono::seconds(3599)));
         f.Panel_Progress->show();
         ASSERT_LE(f.minimumWidth(), 378);
         ASSERT_LE(f.minimumHeight(), 408);

@@ -84,7 +84,8 @@ int main(int argc, char **argv)
         a->Edit_Mess->setText(english ? QStringLiteral("Sending the holiday film and the budget")
                                       : QStringLiteral("Посылаю фильм с отпуска и смету"));
         a->SB_msgClick();
-        b->Edit_Mess->setText(english ? QStringLiteral("Thanks, the folder is ready") : QStringLiteral("Спасибо, папка готова"));
+        b->Edit_Mess->setText(english ? QStringLiteral("Thanks, the folder is ready")
+                                      : QStringLiteral("Спасибо, папка готова"));
         b->SB_msgClick();
     });
     QTimer::singleShot(800, a.get(), [&] {
