@@ -37,8 +37,6 @@ TChatPane::TChatPane(QObject &owner, IDialogs &dialogs, std::shared_ptr<IClock> 
                         tr("Послать сообщение"), true);
     Edit_Mess = MakeEdit(Panel8, "Edit_Mess", QRect(56, 2, 297, 21), false);
     Edit_Mess->setToolTip(tr("Текст сообщения ..."));
-    // The message box takes what the window gains in width.
-    (new TStretchPlaces(Panel8, kChatBarDesignedWidth))->place(Edit_Mess, Edit_Mess->geometry(), 0, 1);
     Memo_Mess = new QPlainTextEdit(GroupBox1);
     Memo_Mess->setObjectName(QStringLiteral("Memo_Mess"));
     Memo_Mess->setReadOnly(true);
@@ -48,6 +46,8 @@ TChatPane::TChatPane(QObject &owner, IDialogs &dialogs, std::shared_ptr<IClock> 
     Memo_Mess->setMinimumSize(1, 1); // lets the chat group keep its designed height
     SetSilver(Memo_Mess);
     layout->add(Memo_Mess, Align::Client);
+    // The message box takes what the window gains in width.
+    (new TStretchPlaces(Panel8, kChatBarDesignedWidth))->place(Edit_Mess, Edit_Mess->geometry(), 0, 1);
 
     connect(SB_msg, &QToolButton::clicked, this, [this] { RunGuarded([this] { Send(); }); });
     connect(SpeedButton2, &QToolButton::clicked, this, [this] { RunGuarded([this] { SpeedButton2Click(); }); });

@@ -31,42 +31,50 @@ QRect BoxBeside(const QLabel *label, QRect designed)
     return designed;
 }
 
+// The boxes' width in the design's window; wider boxes give the room to the edit boxes.
+constexpr int kDesignedWidth = 366;
+constexpr double kHalf = 0.5;
+
 } // namespace
 
 TPeerBox::TPeerBox(QWidget &parent, TAlignLayout &layout) : QObject(&parent)
 {
     using Align = TAlignLayout::Align;
-    // The name and the address each take half of any width beyond the design's.
-    constexpr double kHalf = 0.5;
     GroupBox3 = new QGroupBox(tr("Наш компьютер : "), &parent);
     GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
     layout.add(GroupBox3, Align::Top, 42);
-    thisPlaces_ = new TStretchPlaces(GroupBox3, kDesignedWidth);
     Label_ThisName = PlaceLabel(GroupBox3, "Label_ThisName", tr("Имя = "), 8, 19);
     Edit_ThisComputerName = MakeEdit(GroupBox3, "Edit_ThisComputerName", QRect(48, 15, 121, 21), true);
-    thisPlaces_->place(Edit_ThisComputerName, BoxBeside(Label_ThisName, Edit_ThisComputerName->geometry()), 0, kHalf);
     Label_ThisIP = PlaceLabel(GroupBox3, "Label_ThisIP", QStringLiteral("IP = "), 208, 19);
-    thisPlaces_->place(Label_ThisIP, Label_ThisIP->geometry(), kHalf);
     Edit_ThisComputerIP = MakeEdit(GroupBox3, "Edit_ThisComputerIP", QRect(240, 15, 121, 21), true);
-    thisPlaces_->place(Edit_ThisComputerIP, Edit_ThisComputerIP->geometry(), kHalf, kHalf);
 
     GroupBox4 = new QGroupBox(tr("Удаленный компьтер : "), &parent);
     GroupBox4->setObjectName(QStringLiteral("GroupBox4"));
     layout.add(GroupBox4, Align::Top, 45);
-    remotePlaces_ = new TStretchPlaces(GroupBox4, kDesignedWidth);
     Label_RemoteName = PlaceLabel(GroupBox4, "Label_RemoteName", tr("Имя = "), 8, 20);
     Edit_RemoteComputerName = MakeEdit(GroupBox4, "Edit_RemoteComputerName", QRect(48, 16, 121, 21), false);
-    remotePlaces_->place(Edit_RemoteComputerName, BoxBeside(Label_RemoteName, Edit_RemoteComputerName->geometry()), 0,
-                         kHalf);
     SB_connect = MakeButton(GroupBox4, "SB_connect", TButtonPicture::Connect, QRect(176, 15, 25, 22),
                             tr("Соединиться с компьютером"), true);
-    remotePlaces_->place(SB_connect, SB_connect->geometry(), kHalf);
     Label_RemoteIP = PlaceLabel(GroupBox4, "Label_RemoteIP", QStringLiteral("IP = "), 208, 20);
-    remotePlaces_->place(Label_RemoteIP, Label_RemoteIP->geometry(), kHalf);
     Edit_RemoteComputerIP = MakeEdit(GroupBox4, "Edit_RemoteComputerIP", QRect(240, 16, 121, 21), true);
-    remotePlaces_->place(Edit_RemoteComputerIP, Edit_RemoteComputerIP->geometry(), kHalf, kHalf);
 
     connect(SB_connect, &QToolButton::clicked, this, [this] { RunGuarded([this] { Connect(); }); });
+    StretchWithTheWindow();
+}
+
+void TPeerBox::StretchWithTheWindow()
+{
+    // The name and the address each take half of any width beyond the design's.
+    thisPlaces_ = new TStretchPlaces(GroupBox3, kDesignedWidth);
+    thisPlaces_->place(Edit_ThisComputerName, BoxBeside(Label_ThisName, Edit_ThisComputerName->geometry()), 0, kHalf);
+    thisPlaces_->place(Label_ThisIP, Label_ThisIP->geometry(), kHalf);
+    thisPlaces_->place(Edit_ThisComputerIP, Edit_ThisComputerIP->geometry(), kHalf, kHalf);
+    remotePlaces_ = new TStretchPlaces(GroupBox4, kDesignedWidth);
+    remotePlaces_->place(Edit_RemoteComputerName, BoxBeside(Label_RemoteName, Edit_RemoteComputerName->geometry()), 0,
+                         kHalf);
+    remotePlaces_->place(SB_connect, SB_connect->geometry(), kHalf);
+    remotePlaces_->place(Label_RemoteIP, Label_RemoteIP->geometry(), kHalf);
+    remotePlaces_->place(Edit_RemoteComputerIP, Edit_RemoteComputerIP->geometry(), kHalf, kHalf);
 }
 
 void TPeerBox::Connect(const std::string &host)
@@ -85,8 +93,8 @@ void TPeerBox::ConnectTo(const QString &name, const QString &address)
 void TPeerBox::PlaceComputers(QWidget *button)
 {
     button->setParent(GroupBox4);
-    remotePlaces_->place(Edit_RemoteComputerName, BoxBeside(Label_RemoteName, QRect(48, 16, 100, 21)), 0, 0.5);
-    remotePlaces_->place(button, QRect(150, 16, 21, 21), 0.5);
+    remotePlaces_->place(Edit_RemoteComputerName, BoxBeside(Label_RemoteName, QRect(48, 16, 100, 21)), 0, kHalf);
+    remotePlaces_->place(button, QRect(150, 16, 21, 21), kHalf);
     button->show();
 }
 

@@ -61,8 +61,9 @@ public:
     std::string RemoteAddress();
 
 private:
-    // The boxes' width in the design's window; wider boxes give the room to the edit boxes.
-    static constexpr int kDesignedWidth = 366;
+    // The boxes' places follow the window's width from now on.
+    void StretchWithTheWindow();
+
     TStretchPlaces *thisPlaces_;
     TStretchPlaces *remotePlaces_;
 };
