@@ -164,6 +164,8 @@ void TStretchPlaces::place(QWidget *widget, const QRect &designed, double move, 
 
 void TStretchPlaces::apply(const Entry &entry) const
 {
+    if (entry.widget.isNull())
+        return;
     const int extra = std::max(0, container_->width() - designedWidth_);
     // Both edges rounded from the same shares, so neighbours that touch in
     // the design still touch.

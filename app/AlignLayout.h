@@ -8,6 +8,7 @@
 #include <QLayout>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QRect>
 
 #include <optional>
@@ -67,7 +68,7 @@ protected:
 
 private:
     struct Entry {
-        QWidget *widget;
+        QPointer<QWidget> widget; // may go before the container (the computers button)
         QRect designed;
         double move;
         double grow;
