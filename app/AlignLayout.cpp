@@ -1,7 +1,9 @@
 #include "AlignLayout.h"
 
+#include <QEvent>
 #include <QWidget>
 #include <algorithm>
+#include <cmath>
 
 TAlignLayout::TAlignLayout(QWidget *parent) : QLayout(parent)
 {
@@ -140,4 +142,42 @@ void TAlignLayout::setGeometry(const QRect &rect)
             }
         }
     }
+}
+
+TStretchPlaces::TStretchPlaces(QWidget *container, int designedWidth)
+    : QObject(container), container_(container), designedWidth_(designedWidth)
+{
+    container->installEventFilter(this);
+}
+
+void TStretchPlaces::place(QWidget *widget, const QRect &designed, double move, double grow)
+{
+    const auto same =
+        std::find_if(entries_.begin(), entries_.end(), [&](const Entry &e) { return e.widget == widget; });
+    const Entry entry {widget, designed, move, grow};
+    if (same != entries_.end())
+        *same = entry;
+    else
+        entries_.append(entry);
+    apply(entry);
+}
+
+void TStretchPlaces::apply(const Entry &entry) const
+{
+    if (entry.widget.isNull())
+        return;
+    const int extra = std::max(0, container_->width() - designedWidth_);
+    // Both edges rounded from the same shares, so neighbours that touch in
+    // the design still touch.
+    const int left = entry.designed.left() + static_cast<int>(std::lround(entry.move * extra));
+    const int right = entry.designed.right() + static_cast<int>(std::lround((entry.move + entry.grow) * extra));
+    entry.widget->setGeometry(QRect(QPoint(left, entry.designed.top()), QPoint(right, entry.designed.bottom())));
+}
+
+bool TStretchPlaces::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == container_ && event->type() == QEvent::Resize)
+        for (const Entry &e : entries_)
+            apply(e);
+    return QObject::eventFilter(watched, event);
 }

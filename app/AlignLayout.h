@@ -7,6 +7,9 @@
 
 #include <QLayout>
 #include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QRect>
 
 #include <optional>
 
@@ -45,4 +48,34 @@ private:
     // again; the sizes stay as they were until a child of this one changes.
     mutable std::optional<QSize> hint_;
     mutable std::optional<QSize> minimum_;
+};
+
+// Children at the design's places in a container that may grow wider than
+// designed: each takes a share of the extra width as a move to the right
+// and a share as growth, so boxes widen and what stands beside them moves
+// along. At the designed width and below, the design's places hold.
+// Lives as long as the container (its parent). GUI thread only.
+class TStretchPlaces : public QObject {
+public:
+    TStretchPlaces(QWidget *container, int designedWidth);
+
+    // Places widget now and at every resize of the container; a widget
+    // placed again takes its new design. move + grow at most 1.
+    void place(QWidget *widget, const QRect &designed, double move = 0, double grow = 0);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct Entry {
+        QPointer<QWidget> widget; // may go before the container (the computers button)
+        QRect designed;
+        double move;
+        double grow;
+    };
+    void apply(const Entry &entry) const;
+
+    QWidget *container_;
+    int designedWidth_;
+    QList<Entry> entries_;
 };

@@ -15,6 +15,13 @@
 #include <QTextCursor>
 #include <QToolButton>
 
+namespace {
+
+// The chat bar's width in the design's window.
+constexpr int kChatBarDesignedWidth = 358;
+
+} // namespace
+
 TChatPane::TChatPane(QObject &owner, IDialogs &dialogs, std::shared_ptr<IClock> clock)
     : QObject(&owner), dialogs_(dialogs), clock_(std::move(clock))
 {
@@ -39,6 +46,8 @@ TChatPane::TChatPane(QObject &owner, IDialogs &dialogs, std::shared_ptr<IClock> 
     Memo_Mess->setMinimumSize(1, 1); // lets the chat group keep its designed height
     SetSilver(Memo_Mess);
     layout->add(Memo_Mess, Align::Client);
+    // The message box takes what the window gains in width.
+    (new TStretchPlaces(Panel8, kChatBarDesignedWidth))->place(Edit_Mess, Edit_Mess->geometry(), 0, 1);
 
     connect(SB_msg, &QToolButton::clicked, this, [this] { RunGuarded([this] { Send(); }); });
     connect(SpeedButton2, &QToolButton::clicked, this, [this] { RunGuarded([this] { SpeedButton2Click(); }); });

@@ -54,6 +54,9 @@ using Align = TAlignLayout::Align;
 constexpr int kOuterWidth = 378;
 constexpr int kOuterHeight = 408;
 const QString kSizeKey = QStringLiteral("window.size");
+// The chat's height above the splitter.
+const QString kChatKey = QStringLiteral("window.chat");
+constexpr int kChatHeight = 95;
 
 } // namespace
 
@@ -85,15 +88,16 @@ TForm1::TForm1(TForm1Config config)
     CheckListening();
     BuildComputers();
 
-    // The size the user left it at, never below the design's.
+    // The size the user left it at, never below the design's nor beyond
+    // the screen (it may have been kept on a larger one).
     QSize size(kOuterWidth, kOuterHeight);
+    const QRect area = screen() ? screen()->availableGeometry() : QRect(0, 0, 8192, 8192);
     if (const QJsonArray kept = settings_->Value(kSizeKey).toArray(); kept.size() == 2) {
-        keptSize_ = QSize(kept[0].toInt(), kept[1].toInt()).boundedTo(QSize(8192, 8192));
+        keptSize_ = QSize(kept[0].toInt(), kept[1].toInt()).boundedTo(area.size());
         size = size.expandedTo(keptSize_);
     }
     resize(size);
-    if (const QScreen *s = screen()) {
-        const QRect area = s->availableGeometry();
+    if (screen()) {
         move(area.left() + (area.width() - size.width()) / 2, area.top() + (area.height() - size.height()) / 2);
     }
     Edit_RemoteComputerName->setFocus();
@@ -172,7 +176,11 @@ void TForm1::BuildViews()
     Splitter1->addWidget(TN1);
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
-    Splitter1->setSizes({95, 10000});
+    const int chat = settings_->Value(kChatKey).toInt(kChatHeight);
+    Splitter1->setSizes({chat > 0 ? chat : kChatHeight, 10000});
+    // Kept in memory now, written when the window closes.
+    connect(Splitter1, &QSplitter::splitterMoved, this,
+            [this] { settings_->SetValue(kChatKey, Splitter1->sizes().value(0)); });
 
     ReceivePage = new TReceivePage(*this, *recvLog_, *dialogs_);
     Page_Reciv = ReceivePage->Page_Reciv, Panel5 = ReceivePage->Panel5, Panel6 = ReceivePage->Panel6;
@@ -241,7 +249,10 @@ void TForm1::showEvent(QShowEvent *event)
         if (!m.isNull()) {
             const QSize least(kOuterWidth - m.left() - m.right(), kOuterHeight - m.top() - m.bottom());
             setMinimumSize(least);
-            resize(keptSize_.isValid() ? keptSize_.expandedTo(least) : least);
+            QSize room(8192, 8192);
+            if (const QScreen *s = screen())
+                room = s->availableGeometry().size().shrunkBy(m);
+            resize(keptSize_.isValid() ? keptSize_.boundedTo(room).expandedTo(least) : least);
         }
     }
 }

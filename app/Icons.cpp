@@ -176,12 +176,21 @@ void Draw(QPainter &p, TButtonPicture picture)
 
 QIcon ButtonIcon(TButtonPicture picture)
 {
-    QPixmap pixmap(16, 16);
-    pixmap.fill(Qt::transparent);
-    {
-        QPainter p(&pixmap);
-        p.setRenderHint(QPainter::Antialiasing, true);
-        Draw(p, picture);
+    // The pictures are drawn on a 16-unit grid; each size is drawn anew at
+    // its own scale, so a screen at 1.5x or 2x gets sharp edges rather than
+    // an enlarged 16x16 picture.
+    QIcon icon;
+    for (const int side : kIconSides) {
+        QPixmap pixmap(side, side);
+        pixmap.fill(Qt::transparent);
+        {
+            QPainter p(&pixmap);
+            p.setRenderHint(QPainter::Antialiasing, true);
+            p.setRenderHint(QPainter::TextAntialiasing, true);
+            p.scale(side / 16.0, side / 16.0);
+            Draw(p, picture);
+        }
+        icon.addPixmap(pixmap);
     }
-    return QIcon(pixmap);
+    return icon;
 }

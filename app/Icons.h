@@ -1,6 +1,7 @@
 #pragma once
-// The tool buttons' 16x16 pictures, drawn in code. Qt derives the greyed
-// picture of a disabled button from them.
+// The tool buttons' 16x16 pictures, drawn in code as shapes, at every size
+// in kIconSides (the 16x16 button at 1x, 1.5x, 2x, 3x and 4x screens). Qt
+// derives the greyed picture of a disabled button from them.
 
 #include <QIcon>
 
@@ -17,5 +18,7 @@ enum class TButtonPicture {
     SendFiles,     // SB_send
     Stop,          // SB_Cancel
 };
+
+inline constexpr int kIconSides[] = {16, 24, 32, 48, 64};
 
 QIcon ButtonIcon(TButtonPicture picture);

@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace {
 
 // Strips blanks from both ends of the box's text, puts it back and returns it.
@@ -20,6 +22,18 @@ std::string TrimBox(QLineEdit *edit)
     SetTextOf(edit, text);
     return text;
 }
+
+// A box's designed place, narrowed on the left where its label's text
+// (in a language other than the design's) reaches further.
+QRect BoxBeside(const QLabel *label, QRect designed)
+{
+    designed.setLeft(std::max(designed.left(), label->geometry().right() + 3));
+    return designed;
+}
+
+// The boxes' width in the design's window; wider boxes give the room to the edit boxes.
+constexpr int kDesignedWidth = 366;
+constexpr double kHalf = 0.5;
 
 } // namespace
 
@@ -45,6 +59,22 @@ TPeerBox::TPeerBox(QWidget &parent, TAlignLayout &layout) : QObject(&parent)
     Edit_RemoteComputerIP = MakeEdit(GroupBox4, "Edit_RemoteComputerIP", QRect(240, 16, 121, 21), true);
 
     connect(SB_connect, &QToolButton::clicked, this, [this] { RunGuarded([this] { Connect(); }); });
+    StretchWithTheWindow();
+}
+
+void TPeerBox::StretchWithTheWindow()
+{
+    // The name and the address each take half of any width beyond the design's.
+    thisPlaces_ = new TStretchPlaces(GroupBox3, kDesignedWidth);
+    thisPlaces_->place(Edit_ThisComputerName, BoxBeside(Label_ThisName, Edit_ThisComputerName->geometry()), 0, kHalf);
+    thisPlaces_->place(Label_ThisIP, Label_ThisIP->geometry(), kHalf);
+    thisPlaces_->place(Edit_ThisComputerIP, Edit_ThisComputerIP->geometry(), kHalf, kHalf);
+    remotePlaces_ = new TStretchPlaces(GroupBox4, kDesignedWidth);
+    remotePlaces_->place(Edit_RemoteComputerName, BoxBeside(Label_RemoteName, Edit_RemoteComputerName->geometry()), 0,
+                         kHalf);
+    remotePlaces_->place(SB_connect, SB_connect->geometry(), kHalf);
+    remotePlaces_->place(Label_RemoteIP, Label_RemoteIP->geometry(), kHalf);
+    remotePlaces_->place(Edit_RemoteComputerIP, Edit_RemoteComputerIP->geometry(), kHalf, kHalf);
 }
 
 void TPeerBox::Connect(const std::string &host)
@@ -62,9 +92,9 @@ void TPeerBox::ConnectTo(const QString &name, const QString &address)
 
 void TPeerBox::PlaceComputers(QWidget *button)
 {
-    Edit_RemoteComputerName->setGeometry(48, 16, 100, 21);
     button->setParent(GroupBox4);
-    button->setGeometry(150, 16, 21, 21);
+    remotePlaces_->place(Edit_RemoteComputerName, BoxBeside(Label_RemoteName, QRect(48, 16, 100, 21)), 0, kHalf);
+    remotePlaces_->place(button, QRect(150, 16, 21, 21), kHalf);
     button->show();
 }
 

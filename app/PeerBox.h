@@ -20,6 +20,7 @@ class QLineEdit;
 class QToolButton;
 class QWidget;
 class TAlignLayout;
+class TStretchPlaces;
 
 class TPeerBox : public QObject {
     Q_DECLARE_TR_FUNCTIONS(TPeerBox)
@@ -58,4 +59,11 @@ public:
     // The boxes' texts as they stand, trimmed (and put back trimmed).
     std::string RemoteName();
     std::string RemoteAddress();
+
+private:
+    // The boxes' places follow the window's width from now on.
+    void StretchWithTheWindow();
+
+    TStretchPlaces *thisPlaces_;
+    TStretchPlaces *remotePlaces_;
 };

@@ -15,6 +15,9 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+#include <chrono>
+
 TProgressRow::TProgressRow(QWidget &form, TAlignLayout &formLayout, dz::peer::TPeerSession &session,
                            const dz::peer::TSendRun &run, const dz::peer::TSendListModel &list, QLabel &runLabel)
     : QObject(&form), session_(session), run_(run), list_(list), runLabel_(runLabel)
@@ -31,7 +34,10 @@ TProgressRow::TProgressRow(QWidget &form, TAlignLayout &formLayout, dz::peer::TP
     Label_Speed = MakeLabel(Panel_Progress, "Label_Speed", QString());
     Label_Speed->setAlignment(Qt::AlignCenter);
     Label_Speed->setAccessibleName(tr("Скорость и оставшееся время"));
-    layout->add(Label_Speed, Align::Right, 112);
+    // Wide enough for the longest figures, so the row does not shift as they change.
+    const QString longest = BytesText(1000LL << 20) + tr("/с") + QStringLiteral(" · ") +
+                            DurationText(std::chrono::hours(100) - std::chrono::seconds(1));
+    layout->add(Label_Speed, Align::Right, std::max(112, Label_Speed->fontMetrics().horizontalAdvance(longest) + 8));
     ProgressBar_File = new QProgressBar(Panel_Progress);
     ProgressBar_File->setObjectName(QStringLiteral("ProgressBar_File"));
     ProgressBar_File->setAccessibleName(tr("Передача файла"));

@@ -81,19 +81,19 @@ TReceivePage::TReceivePage(QWidget &form, dz::peer::TReceiveLogModel &log, IDial
     Label_Dir_Reciv = MakeLabel(Panel5, "Label_Dir_Reciv", QString());
     Label_Dir_Reciv->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     SetTextColour(Label_Dir_Reciv, kMaroon);
-    folderLayout->add(Label_Dir_Reciv, Align::Left, 197);
+    Label_Dir_Reciv->setMinimumWidth(1); // a long path never widens the window
+    // The folder takes the room the flag leaves (laid out after it).
     Label_YesReciv = MakeLabel(Panel5, "Label_YesReciv", tr("Идет прием ..."));
-    Label_YesReciv->setAlignment(Qt::AlignCenter);
-    SetTextColour(Label_YesReciv, Qt::red, Qt::yellow);
-    Label_YesReciv->hide();
-    folderLayout->add(Label_YesReciv, Align::Right, 72);
+    FitFlag(Label_YesReciv, 72);
+    folderLayout->add(Label_YesReciv, Align::Right);
+    folderLayout->add(Label_Dir_Reciv, Align::Client);
     ListF_recv = MakeList(Page_Reciv, "ListF_recv");
     ListF_recv->setModel(&log_);
     ListF_recv->setItemDelegate(new TVerifiedDelegate(ListF_recv));
     Label_RecivNow = MakeLabel(Page_Reciv, "Label_RecivNow", QString());
     const int line = QFontMetrics(form.font()).height();
     Label_RecivNow->setMinimumHeight(line);
-    layout->add(Label_RecivNow, Align::Bottom, line);
+    layout->add(Label_RecivNow, Align::Bottom); // as tall as its text, at least a line
     layout->add(ListF_recv, Align::Client);
 
     PopupMenu_recv = new QMenu(&form);

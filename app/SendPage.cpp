@@ -36,16 +36,16 @@ TSendPage::TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &di
     SB_send = MakeButton(Panel4, "SB_send", TButtonPicture::SendFiles, QRect(136, 2, 23, 22),
                          tr("Отправить файлы по списку"), false);
     Label_YesSend = MakeLabel(Panel4, "Label_YesSend", tr("Идет передача ..."));
-    Label_YesSend->setAlignment(Qt::AlignCenter);
-    SetTextColour(Label_YesSend, Qt::red, Qt::yellow);
-    Label_YesSend->hide();
-    barLayout->add(Label_YesSend, Align::Right, 87);
-    Label_RunProgress = MakeLabel(Panel4, "Label_RunProgress", QString());
+    FitFlag(Label_YesSend, 87);
+    barLayout->add(Label_YesSend, Align::Right);
+    // The run's figures get a line of their own under the list: beside the
+    // flag they would not fit the designed width, nor leave the buttons room.
+    Label_RunProgress = MakeLabel(Page_Send, "Label_RunProgress", QString());
     Label_RunProgress->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     Label_RunProgress->setContentsMargins(0, 0, 4, 0);
     Label_RunProgress->setAccessibleName(tr("Передано по списку"));
     Label_RunProgress->hide();
-    barLayout->add(Label_RunProgress, Align::Right, 112);
+    layout->add(Label_RunProgress, Align::Bottom); // as tall as its text
     ListF_send = MakeList(Page_Send, "ListF_send");
     ListF_send->setModel(&list_);
     ListF_send->setContextMenuPolicy(Qt::CustomContextMenu);

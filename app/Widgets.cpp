@@ -106,6 +106,15 @@ void SetTextColour(QLabel *label, const QColor &text, const QColor &background)
     label->setPalette(p);
 }
 
+void FitFlag(QLabel *label, int designedWidth)
+{
+    label->setAlignment(Qt::AlignCenter);
+    SetTextColour(label, Qt::red, Qt::yellow);
+    label->setContentsMargins(3, 0, 3, 0);
+    label->setMinimumWidth(designedWidth);
+    label->hide();
+}
+
 QListView *MakeList(QWidget *parent, const char *name)
 {
     auto *list = new QListView(parent);

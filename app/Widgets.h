@@ -44,3 +44,7 @@ public:
 QTimer *MakeTimer(QObject *parent, const char *name);
 void SetSilver(QWidget *widget);
 void SetTextColour(QLabel *label, const QColor &text, const QColor &background = QColor());
+// A red-on-yellow flag ("Идет передача ...") for a docking layout that
+// sizes it by its text: the designed width, or more when the language's
+// text needs it. Hidden until a transfer shows it.
+void FitFlag(QLabel *label, int designedWidth);

@@ -2,8 +2,10 @@
 // one process, the first sending a batch to the second through a stream that
 // the second's disk takes slowly (a stand-in that stops reading for a while),
 // and pictures of both while a file is on its way: sending.png and
-// receiving.png in the current folder.
-//   xvfb-run -s "-screen 0 1024x768x24" build/app/tests/progress_screenshot
+// receiving.png in the current folder. Optional arguments: the language
+// (ru, the default, or en) and the windows' size (the least by default),
+// which also draws the chat down and puts a few lines in it.
+//   xvfb-run -s "-screen 0 1024x768x24" build/app/tests/progress_screenshot [en 520x460]
 
 #include "Language.h"
 #include "Controls.h"
@@ -15,6 +17,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QListView>
+#include <QSplitter>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -26,7 +29,10 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    InstallLanguage(app, QStringLiteral("ru")); // the design\'s texts
+    const QString language = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("ru"); // the design's texts
+    InstallLanguage(app, language);
+    const QStringList size = argc > 2 ? QString::fromLocal8Bit(argv[2]).split(QLatin1Char('x')) : QStringList();
+    const bool large = size.size() == 2;
     QTemporaryDir tmp;
     const std::string root = tmp.path().toStdString() + "/";
     for (const char *sub : {"a", "b", "in"})
@@ -36,6 +42,7 @@ int main(int argc, char **argv)
         config.programFolder = root + sub + "/";
         config.msgPort = 0;
         config.strmPort = 0;
+        config.discovery = false; // two windows in one process
         auto form = std::make_unique<TForm1>(config);
         form->FormCreate();
         form->SetThisComputer(name, name);
@@ -58,12 +65,29 @@ int main(int argc, char **argv)
             ::close(fd);
         AddRowUtf8(a->ListF_send, path, true, true);
     }
-    a->move(40, 40);
-    b->move(460, 40);
+    if (large) {
+        for (TForm1 *f : {a.get(), b.get()}) {
+            f->resize(size[0].toInt(), size[1].toInt());
+            f->Splitter1->setSizes({140, 10000});
+        }
+    }
+    a->move(10, 10);
+    b->move(20 + a->width(), 10);
     a->show();
     b->show();
     a->Edit_RemoteComputerName->setText(QStringLiteral("127.0.0.2"));
     a->SB_connectClick();
+    QTimer::singleShot(600, a.get(), [&] {
+        if (!large)
+            return;
+        const bool english = language == QLatin1String("en");
+        a->Edit_Mess->setText(english ? QStringLiteral("Sending the holiday film and the budget")
+                                      : QStringLiteral("Посылаю фильм с отпуска и смету"));
+        a->SB_msgClick();
+        b->Edit_Mess->setText(english ? QStringLiteral("Thanks, the folder is ready")
+                                      : QStringLiteral("Спасибо, папка готова"));
+        b->SB_msgClick();
+    });
     QTimer::singleShot(800, a.get(), [&] {
         a->TN1->setCurrentIndex(1);
         a->SB_sendClick();
@@ -72,7 +96,8 @@ int main(int argc, char **argv)
         a->grab().save(QStringLiteral("sending.png"));
         b->grab().save(QStringLiteral("receiving.png"));
         a->CancelRun();
-        QTimer::singleShot(500, &app, &QApplication::quit);
+        // exit, not quit: a window saying its goodbye declines a close, and quit asks the windows first.
+        QTimer::singleShot(500, &app, [&app] { app.exit(0); });
     });
     return app.exec();
 }

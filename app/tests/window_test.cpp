@@ -10,6 +10,8 @@
 
 #include <QAction>
 #include <QGroupBox>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QLayout>
 #include <QPushButton>
@@ -66,6 +68,8 @@ TEST_F(WindowTest, ToolButtonsHaveTheirPlacesHintsAndStartStates)
         EXPECT_TRUE(b->autoRaise());
         EXPECT_EQ(b->iconSize(), QSize(16, 16));
         EXPECT_FALSE(b->icon().pixmap(16, 16).isNull());
+        // A 2x screen gets a picture of its own: a 16x16 one would be enlarged, blurred.
+        EXPECT_EQ(b->icon().pixmap(QSize(16, 16), 2.0).size(), QSize(32, 32));
         EXPECT_EQ(b->property("hint").toString(), r.hint);
         EXPECT_EQ(b->toolTip(), r.tooltip ? r.hint : QString());
         // Every button can be named by a screen reader, also those without a tooltip.
@@ -174,7 +178,7 @@ TEST_F(WindowTest, LayoutDocksPanelsAsDesigned)
     EXPECT_EQ(f.Panel6->width(), 58);
     EXPECT_EQ(f.Label_Spacer->x(), f.Panel6->geometry().right() + 1);
     EXPECT_EQ(f.Label_Dir_Reciv->x(), f.Label_Spacer->geometry().right() + 1);
-    EXPECT_EQ(f.Label_Dir_Reciv->width(), 197);
+    EXPECT_EQ(f.Label_Dir_Reciv->geometry().right(), f.Panel5->contentsRect().right());
     EXPECT_EQ(f.ListF_recv->y(), f.Panel5->geometry().bottom() + 1);
     EXPECT_EQ(f.Label_RecivNow->geometry().bottom(), f.Page_Reciv->height() - 1);
     EXPECT_EQ(f.Label_RecivNow->width(), f.Page_Reciv->width());
@@ -183,8 +187,10 @@ TEST_F(WindowTest, LayoutDocksPanelsAsDesigned)
     f.Label_YesReciv->show();
     QCoreApplication::sendPostedEvents();
     f.Panel5->layout()->activate();
-    EXPECT_EQ(f.Label_YesReciv->width(), 72);
+    EXPECT_GE(f.Label_YesReciv->width(), 72);
+    EXPECT_GT(f.Label_YesReciv->width(), f.Label_YesReciv->fontMetrics().horizontalAdvance(f.Label_YesReciv->text()));
     EXPECT_EQ(f.Label_YesReciv->geometry().right(), f.Panel5->contentsRect().right());
+    EXPECT_EQ(f.Label_Dir_Reciv->geometry().right() + 1, f.Label_YesReciv->x()); // the folder gives way
 
     // The progress row takes its room above the status bar while shown and
     // gives it back; the clock's width follows its text. The layouts keep
@@ -310,31 +316,58 @@ TEST_F(WindowTest, ErrorReportIsHandedBackWhenTheWindowGoes)
 
 } // namespace
 
-// The size the user leaves the window at comes back, never below the design's.
+// The size the user leaves the window at comes back, never below the
+// design's nor beyond the screen; so does the chat's height.
 TEST_F(WindowTest, TheWindowKeepsItsSizeInTheSettingsStore)
 {
+    const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+    ASSERT_GE(screen.width(), 640);
+    ASSERT_GE(screen.height(), 600);
     const struct {
         const char *file; // the settings file as it stands before start
         QSize size;       // the window's size at start
+        int chat;         // the chat's height once shown
     } cases[] = {
-        {"", QSize(378, 408)},
-        {R"({"window.size": [500, 600]})", QSize(500, 600)},
-        {R"({"window.size": [100, 900]})", QSize(378, 900)},
-        {R"({"window.size": "big"})", QSize(378, 408)},
-        {"not json", QSize(378, 408)},
+        {"", QSize(378, 408), 95},
+        {R"({"window.size": [500, 600]})", QSize(500, 600), 95},
+        {R"({"window.size": [100, 900]})", QSize(378, screen.height()), 95},
+        {R"({"window.size": [90000, 450]})", QSize(screen.width(), 450), 95},
+        {R"({"window.size": "big"})", QSize(378, 408), 95},
+        {R"({"window.size": [500, 600], "window.chat": 200})", QSize(500, 600), 200},
+        {R"({"window.chat": "tall"})", QSize(378, 408), 95},
+        {R"({"window.chat": -4})", QSize(378, 408), 95},
+        {"not json", QSize(378, 408), 95},
     };
     for (const auto &c : cases) {
         WriteFile(dz::TSettingsStore::kFileName, c.file);
         TForm1 &f = Start();
         EXPECT_EQ(f.size(), c.size) << c.file;
+        f.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
+        EXPECT_EQ(f.GroupBox1->height(), c.chat) << c.file;
+        form.reset();
     }
+    WriteFile(dz::TSettingsStore::kFileName, "");
     TForm1 &f = Start();
     f.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&f));
     f.resize(450, 520);
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.size() == QSize(450, 520); }, 5000));
+    QWidget *handle = f.Splitter1->handle(1);
+    const QPoint grip(handle->width() / 2, 1);
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, grip + QPoint(0, 60));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(0, 60));
+    const int chat = f.GroupBox1->height();
+    EXPECT_GT(chat, 95);
     EXPECT_TRUE(f.close());
     ASSERT_TRUE(f.FlushStateFiles()); // written on the writer's thread
-    EXPECT_EQ(Start().size(), QSize(450, 520));
-    EXPECT_EQ(ReadFile("Dizaruz.ini").find("size"), std::string::npos); // the INI keeps only its own keys
+    TForm1 &again = Start();
+    EXPECT_EQ(again.size(), QSize(450, 520));
+    again.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&again));
+    EXPECT_EQ(again.GroupBox1->height(), chat);
+    const std::string ini = ReadFile("Dizaruz.ini"); // the INI keeps only its own keys
+    EXPECT_EQ(ini.find("size"), std::string::npos);
+    EXPECT_EQ(ini.find("chat"), std::string::npos);
 }
