@@ -2,6 +2,7 @@
 
 #include "Form1.h"
 
+#include "Accessibility.h"
 #include "AlignLayout.h"
 #include "ChatPane.h"
 #include "Clock.h"
@@ -39,6 +40,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QSplitter>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
@@ -69,6 +71,7 @@ TForm1::TForm1(TForm1Config config)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(tr("Копирование файлов по сети"));
+    SetAccessibleRole(this, QAccessible::Window);
     setFont(WindowFont());
     QPalette face = palette();
     face.setColor(QPalette::Window, face.color(QPalette::Button));
@@ -168,6 +171,8 @@ void TForm1::BuildViews()
 
     TN1 = new QTabWidget;
     TN1->setObjectName(QStringLiteral("TN1"));
+    TN1->setAccessibleName(tr("Файлы"));
+    TN1->tabBar()->setAccessibleName(tr("Страницы файлов"));
     Splitter1->addWidget(TN1);
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);

@@ -28,13 +28,14 @@ TReceivePage::TReceivePage(QWidget &form, dz::peer::TReceiveLogModel &log, IDial
     Panel6 = MakePanel(Panel5, "Panel6", TBevel::None);
     folderLayout->add(Panel6, Align::Left, 58);
     SpeedButton1 = MakeButton(Panel6, "SpeedButton1", TButtonPicture::ClearReceived, QRect(1, 1, 23, 22),
-                              tr("Очистить список файлов"), true);
+                              tr("Очистить список файлов"), true, tr("Очистить список принятых"));
     SB_Dir = MakeButton(Panel6, "SB_Dir", TButtonPicture::Folder, QRect(34, 1, 23, 22),
                         tr("Выбрать папку, куда копировать"), true);
     Label_Spacer = MakeLabel(Panel5, "Label_Spacer", QStringLiteral("   "));
     folderLayout->add(Label_Spacer, Align::Left);
     Label_Dir_Reciv = MakeLabel(Panel5, "Label_Dir_Reciv", QString());
     Label_Dir_Reciv->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Label_Dir_Reciv->setAccessibleDescription(tr("Папка приема"));
     SetTextColour(Label_Dir_Reciv, kMaroon);
     folderLayout->add(Label_Dir_Reciv, Align::Left, 197);
     Label_YesReciv = MakeLabel(Panel5, "Label_YesReciv", tr("Идет прием ..."));
@@ -43,6 +44,7 @@ TReceivePage::TReceivePage(QWidget &form, dz::peer::TReceiveLogModel &log, IDial
     Label_YesReciv->hide();
     folderLayout->add(Label_YesReciv, Align::Right, 72);
     ListF_recv = MakeList(Page_Reciv, "ListF_recv");
+    ListF_recv->setAccessibleName(tr("Принятые файлы"));
     ListF_recv->setModel(&log_);
     Label_RecivNow = MakeLabel(Page_Reciv, "Label_RecivNow", QString());
     const int line = QFontMetrics(form.font()).height();

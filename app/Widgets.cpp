@@ -1,5 +1,6 @@
 #include "Widgets.h"
 
+#include "Accessibility.h"
 #include "Controls.h"
 
 #include <QFrame>
@@ -91,7 +92,7 @@ QLineEdit *MakeEdit(QWidget *parent, const char *name, QRect place, bool readOnl
     palette.setColor(QPalette::Base, readOnly ? kSilver : QColor(Qt::white));
     edit->setPalette(palette);
     if (readOnly) {
-        edit->setReadOnly(true);
+        MarkReadOnly(edit);
         edit->setFocusPolicy(Qt::ClickFocus); // not a tab stop
     }
     return edit;
@@ -119,6 +120,7 @@ QListView *MakeList(QWidget *parent, const char *name)
 {
     auto *list = new QListView(parent);
     list->setObjectName(QLatin1String(name));
+    MarkRowList(list);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setUniformItemSizes(true);
     list->setItemDelegate(new TRowHeightDelegate(list));

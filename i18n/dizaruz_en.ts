@@ -163,6 +163,21 @@
         <source>Удалить все сообщения ?</source>
         <translation>Delete all messages?</translation>
     </message>
+    <message>
+        <location filename="../app/ChatPane.cpp" line="24"/>
+        <source>Чат</source>
+        <translation>Chat</translation>
+    </message>
+    <message>
+        <location filename="../app/ChatPane.cpp" line="34"/>
+        <source>Сообщение в чат</source>
+        <translation>Chat message</translation>
+    </message>
+    <message>
+        <location filename="../app/ChatPane.cpp" line="37"/>
+        <source>Переписка</source>
+        <translation>Chat history</translation>
+    </message>
 </context>
 <context>
     <name>TComputersView</name>
@@ -278,6 +293,16 @@ This computer cannot receive messages and files.</translation>
         <source>Некорректное имя компьютера или он недоступен</source>
         <translation>Wrong computer name, or the computer cannot be reached</translation>
     </message>
+    <message>
+        <location filename="../app/Form1.cpp" line="174"/>
+        <source>Файлы</source>
+        <translation>Files</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1.cpp" line="175"/>
+        <source>Страницы файлов</source>
+        <translation>File pages</translation>
+    </message>
 </context>
 <context>
     <name>TForm1Desktop</name>
@@ -344,6 +369,36 @@ This computer cannot receive messages and files.</translation>
         <source>Соединиться с компьютером</source>
         <translation>Connect to the computer</translation>
     </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="31"/>
+        <source>Этот компьютер</source>
+        <translation>This computer</translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="35"/>
+        <source>Имя этого компьютера</source>
+        <translation>This computer&apos;s name</translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="38"/>
+        <source>Адрес этого компьютера</source>
+        <translation>This computer&apos;s address</translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="42"/>
+        <source>Другой компьютер</source>
+        <translation>Other computer</translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="46"/>
+        <source>Имя другого компьютера</source>
+        <translation>Other computer&apos;s name</translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="51"/>
+        <source>Адрес другого компьютера</source>
+        <translation>Other computer&apos;s address</translation>
+    </message>
 </context>
 <context>
     <name>TProgressRow</name>
@@ -376,6 +431,11 @@ This computer cannot receive messages and files.</translation>
         <location filename="../app/ProgressRow.cpp" line="175"/>
         <source>Файлов отправлено %1 из %2, %3 из %4</source>
         <translation>Files sent %1 of %2, %3 of %4</translation>
+    </message>
+    <message>
+        <location filename="../app/ProgressRow.cpp" line="29"/>
+        <source>Ход передачи</source>
+        <translation>Transfer progress</translation>
     </message>
 </context>
 <context>
@@ -430,6 +490,21 @@ This computer cannot receive messages and files.</translation>
         <location filename="../app/ReceivePage.cpp" line="109"/>
         <source>Ошибка при открытии документа : </source>
         <translation>Error opening the document: </translation>
+    </message>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="31"/>
+        <source>Очистить список принятых</source>
+        <translation>Clear the received list</translation>
+    </message>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="47"/>
+        <source>Принятые файлы</source>
+        <translation>Received files</translation>
+    </message>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="38"/>
+        <source>Папка приема</source>
+        <translation>Receive folder</translation>
     </message>
 </context>
 <context>
@@ -486,12 +561,22 @@ This computer cannot receive messages and files.</translation>
         <source>Очистить список файлов ?</source>
         <translation>Clear the file list?</translation>
     </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="50"/>
+        <source>Список для отправки</source>
+        <translation>Send list</translation>
+    </message>
 </context>
 <context>
     <name>TStatusBar</name>
     <message>
-        <location filename="../app/StatusBar.cpp" line="28"/>
-        <source>About</source>
+        <location filename="../app/StatusBar.cpp" line="22"/>
+        <source>Строка состояния</source>
+        <translation>Status bar</translation>
+    </message>
+    <message>
+        <location filename="../app/StatusBar.cpp" line="31"/>
+        <source>О программе</source>
         <translation>About</translation>
     </message>
 </context>
