@@ -86,6 +86,7 @@ TForm1::TForm1(TForm1Config config)
     WireViews();
     CheckListening();
     BuildComputers();
+    OrderTabs();
 
     // The size the user left it at, never below the design's.
     QSize size(kOuterWidth, kOuterHeight);
@@ -192,11 +193,18 @@ void TForm1::BuildViews()
     Timer_SaveLists = MakeTimer(this, "Timer_SaveLists");
     Timer_SaveLists->setInterval(500);
     Timer_SaveLists->setSingleShot(true);
+}
 
-    // Only the editable controls and the lists take the Tab key, the remote name first.
-    setTabOrder(Edit_RemoteComputerName, Edit_Mess);
-    setTabOrder(Edit_Mess, Memo_Mess);
-    setTabOrder(Memo_Mess, TN1);
+void TForm1::OrderTabs()
+{
+    // Top to bottom and left to right, as the window reads; Tab skips what
+    // is hidden or disabled, and so the page not shown.
+    const QList<QWidget *> order{Edit_ThisComputerName, Edit_ThisComputerIP, Edit_RemoteComputerName,
+                                 ComputersView->Button(), SB_connect, Edit_RemoteComputerIP, SpeedButton2, SB_msg,
+                                 Edit_Mess, Memo_Mess, TN1, SpeedButton1, SB_Dir, ListF_recv, SB_FileAdd,
+                                 SB_FileDel, SB_ListClear, SB_send, ListF_send, SB_Cancel, SB_Help};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 void TForm1::InstallErrorReport()
