@@ -42,15 +42,16 @@ NAMES = {
     },
 }
 
-# What a user reaches and works: these need a name of their own. Rows of a
-# list are data and scroll bars part of their list, so neither is here.
+# What a user reaches, works or finds controls in (group boxes are panels):
+# these need a name of their own. Rows of a list are data and scroll bars
+# part of their list, so neither is here.
 INTERACTIVE = {
     pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_TOGGLE_BUTTON, pyatspi.ROLE_CHECK_BOX,
     pyatspi.ROLE_RADIO_BUTTON, pyatspi.ROLE_TEXT, pyatspi.ROLE_ENTRY,
     pyatspi.ROLE_PASSWORD_TEXT, pyatspi.ROLE_LIST, pyatspi.ROLE_LIST_BOX,
     pyatspi.ROLE_TABLE, pyatspi.ROLE_PAGE_TAB_LIST, pyatspi.ROLE_PAGE_TAB,
     pyatspi.ROLE_COMBO_BOX, pyatspi.ROLE_PROGRESS_BAR, pyatspi.ROLE_STATUS_BAR,
-    pyatspi.ROLE_SPIN_BUTTON, pyatspi.ROLE_SLIDER, pyatspi.ROLE_GROUPING,
+    pyatspi.ROLE_SPIN_BUTTON, pyatspi.ROLE_SLIDER, pyatspi.ROLE_GROUPING, pyatspi.ROLE_PANEL,
 }
 MAX_NODES = 3000
 MAX_DEPTH = 40
