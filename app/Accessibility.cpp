@@ -16,8 +16,6 @@ namespace {
 const char kRowListProperty[] = "dzRowList";
 const char kRoleProperty[] = "dzAccessibleRole";
 
-class TRowListAccessible;
-
 // One row of a list, for as long as the rows keep their places: the list
 // drops every row it handed out when rows come or go.
 class TRowAccessible : public QAccessibleInterface, public QAccessibleActionInterface {
@@ -36,9 +34,8 @@ public:
     {
         if (!isValid() || t != QAccessible::Name)
             return {};
-        return Index().data(Qt::AccessibleTextRole).toString().isEmpty()
-                   ? Index().data(Qt::DisplayRole).toString()
-                   : Index().data(Qt::AccessibleTextRole).toString();
+        const QString spoken = Index().data(Qt::AccessibleTextRole).toString();
+        return spoken.isEmpty() ? Index().data(Qt::DisplayRole).toString() : spoken;
     }
     void setText(QAccessible::Text, const QString &) override {}
     QRect rect() const override

@@ -1,12 +1,16 @@
 #pragma once
-// How the window's lists look to a screen reader. Qt's own rows of an item
-// view offer a "toggle" action that only selects the row, so a check mark
-// could not be set from the accessibility bus. The lists made by MakeList
-// get rows of their own instead: a row with a check mark is checkable and
-// its "toggle" action flips the mark through the model, as the Space key
-// does; every row can be made current ("SetFocus").
+// What a screen reader is told where Qt's own accessibility falls short.
+// - Lists: Qt's rows of an item view offer a "toggle" action that only
+//   selects the row, so a check mark could not be set from the bus. Lists
+//   marked here get rows of their own: a row with a check mark is a check
+//   box whose "toggle" flips the mark through the model, as Space does;
+//   every row can be made current ("SetFocus").
+// - Read-only line boxes: Qt's say "editable" over the bus; ours are
+//   readable and selectable, never editable.
+// - Plain widgets that stand for more (the window, the status bar) get the
+//   role they play.
 //
-// GUI thread only.
+// GUI thread only. The factory serves the whole application once installed.
 
 #include <QAccessible>
 
