@@ -28,6 +28,7 @@ TChatPane::TChatPane(QObject &owner, IDialogs &dialogs, std::shared_ptr<IClock> 
     using Align = TAlignLayout::Align;
     GroupBox1 = new QGroupBox(tr("Общаться : "));
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setAccessibleName(tr("Чат"));
     auto *layout = new TAlignLayout(GroupBox1);
     Panel8 = MakePanel(GroupBox1, "Panel8", TBevel::LoweredTwice);
     layout->add(Panel8, Align::Top, 26);
@@ -37,8 +38,10 @@ TChatPane::TChatPane(QObject &owner, IDialogs &dialogs, std::shared_ptr<IClock> 
                         tr("Послать сообщение"), true);
     Edit_Mess = MakeEdit(Panel8, "Edit_Mess", QRect(56, 2, 297, 21), false);
     Edit_Mess->setToolTip(tr("Текст сообщения ..."));
+    Edit_Mess->setAccessibleName(tr("Сообщение в чат"));
     Memo_Mess = new QPlainTextEdit(GroupBox1);
     Memo_Mess->setObjectName(QStringLiteral("Memo_Mess"));
+    Memo_Mess->setAccessibleName(tr("Переписка"));
     Memo_Mess->setReadOnly(true);
     Memo_Mess->setAcceptDrops(false);
     Memo_Mess->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

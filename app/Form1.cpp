@@ -2,6 +2,7 @@
 
 #include "Form1.h"
 
+#include "Accessibility.h"
 #include "AlignLayout.h"
 #include "ChatPane.h"
 #include "Clock.h"
@@ -40,6 +41,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QSplitter>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QThread>
 #include <QTimer>
@@ -73,6 +75,7 @@ TForm1::TForm1(TForm1Config config)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(tr("Копирование файлов по сети"));
+    SetAccessibleRole(this, QAccessible::Window);
     setFont(WindowFont());
     QPalette face = palette();
     face.setColor(QPalette::Window, face.color(QPalette::Button));
@@ -87,6 +90,7 @@ TForm1::TForm1(TForm1Config config)
     WireViews();
     CheckListening();
     BuildComputers();
+    OrderTabs();
 
     // The size the user left it at, never below the design's nor beyond
     // the screen (it may have been kept on a larger one).
@@ -173,6 +177,8 @@ void TForm1::BuildViews()
 
     TN1 = new QTabWidget;
     TN1->setObjectName(QStringLiteral("TN1"));
+    TN1->setAccessibleName(tr("Файлы"));
+    TN1->tabBar()->setAccessibleName(tr("Страницы файлов"));
     Splitter1->addWidget(TN1);
     Splitter1->setStretchFactor(0, 0);
     Splitter1->setStretchFactor(1, 1);
@@ -196,11 +202,18 @@ void TForm1::BuildViews()
     Timer_SaveLists = MakeTimer(this, "Timer_SaveLists");
     Timer_SaveLists->setInterval(500);
     Timer_SaveLists->setSingleShot(true);
+}
 
-    // Only the editable controls and the lists take the Tab key, the remote name first.
-    setTabOrder(Edit_RemoteComputerName, Edit_Mess);
-    setTabOrder(Edit_Mess, Memo_Mess);
-    setTabOrder(Memo_Mess, TN1);
+void TForm1::OrderTabs()
+{
+    // Top to bottom and left to right, as the window reads; Tab skips what
+    // is hidden or disabled, and so the page not shown.
+    const QList<QWidget *> order{Edit_ThisComputerName, Edit_ThisComputerIP, Edit_RemoteComputerName,
+                                 ComputersView->Button(), SB_connect, Edit_RemoteComputerIP, SpeedButton2, SB_msg,
+                                 Edit_Mess, Memo_Mess, TN1, SpeedButton1, SB_Dir, ListF_recv, SB_FileAdd,
+                                 SB_FileDel, SB_ListClear, SB_send, ListF_send, SB_Cancel, SB_Help};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
 }
 
 void TForm1::InstallErrorReport()

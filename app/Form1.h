@@ -262,6 +262,7 @@ private:
     void ShowIdentity(const std::string &name, const std::string &ip);
     void ConnectTo(const std::string &remote, const std::string &host = {});
     void BuildComputers();
+    void OrderTabs();
     void PublishThisComputer(const std::string &name);
     void Answered(const dz::peer::TEffect &e);
 

@@ -42,21 +42,27 @@ TPeerBox::TPeerBox(QWidget &parent, TAlignLayout &layout) : QObject(&parent)
     using Align = TAlignLayout::Align;
     GroupBox3 = new QGroupBox(tr("Наш компьютер : "), &parent);
     GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
+    GroupBox3->setAccessibleName(tr("Этот компьютер"));
     layout.add(GroupBox3, Align::Top, 42);
     Label_ThisName = PlaceLabel(GroupBox3, "Label_ThisName", tr("Имя = "), 8, 19);
     Edit_ThisComputerName = MakeEdit(GroupBox3, "Edit_ThisComputerName", QRect(48, 15, 121, 21), true);
+    Edit_ThisComputerName->setAccessibleName(tr("Имя этого компьютера"));
     Label_ThisIP = PlaceLabel(GroupBox3, "Label_ThisIP", QStringLiteral("IP = "), 208, 19);
     Edit_ThisComputerIP = MakeEdit(GroupBox3, "Edit_ThisComputerIP", QRect(240, 15, 121, 21), true);
+    Edit_ThisComputerIP->setAccessibleName(tr("Адрес этого компьютера"));
 
     GroupBox4 = new QGroupBox(tr("Удаленный компьтер : "), &parent);
     GroupBox4->setObjectName(QStringLiteral("GroupBox4"));
+    GroupBox4->setAccessibleName(tr("Другой компьютер"));
     layout.add(GroupBox4, Align::Top, 45);
     Label_RemoteName = PlaceLabel(GroupBox4, "Label_RemoteName", tr("Имя = "), 8, 20);
     Edit_RemoteComputerName = MakeEdit(GroupBox4, "Edit_RemoteComputerName", QRect(48, 16, 121, 21), false);
+    Edit_RemoteComputerName->setAccessibleName(tr("Имя другого компьютера"));
     SB_connect = MakeButton(GroupBox4, "SB_connect", TButtonPicture::Connect, QRect(176, 15, 25, 22),
                             tr("Соединиться с компьютером"), true);
     Label_RemoteIP = PlaceLabel(GroupBox4, "Label_RemoteIP", QStringLiteral("IP = "), 208, 20);
     Edit_RemoteComputerIP = MakeEdit(GroupBox4, "Edit_RemoteComputerIP", QRect(240, 16, 121, 21), true);
+    Edit_RemoteComputerIP->setAccessibleName(tr("Адрес другого компьютера"));
 
     connect(SB_connect, &QToolButton::clicked, this, [this] { RunGuarded([this] { Connect(); }); });
     StretchWithTheWindow();

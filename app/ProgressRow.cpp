@@ -1,5 +1,6 @@
 #include "ProgressRow.h"
 
+#include "Accessibility.h"
 #include "AlignLayout.h"
 #include "Guard.h"
 #include "SizeText.h"
@@ -27,6 +28,8 @@ TProgressRow::TProgressRow(QWidget &form, TAlignLayout &formLayout, dz::peer::TP
     // moves, so the clock keeps its place and the figures have room.
     Panel_Progress = MakePanel(&form, "Panel_Progress", TBevel::Raised);
     formLayout.add(Panel_Progress, Align::Bottom, 24);
+    SetAccessibleRole(Panel_Progress, QAccessible::Grouping);
+    Panel_Progress->setAccessibleName(tr("Ход передачи"));
     auto *layout = new TAlignLayout(Panel_Progress);
     SB_Cancel = MakeButton(Panel_Progress, "SB_Cancel", TButtonPicture::Stop, QRect(0, 1, 23, 22),
                            tr("Прервать передачу (Esc)"), true);

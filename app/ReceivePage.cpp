@@ -73,13 +73,14 @@ TReceivePage::TReceivePage(QWidget &form, dz::peer::TReceiveLogModel &log, IDial
     Panel6 = MakePanel(Panel5, "Panel6", TBevel::None);
     folderLayout->add(Panel6, Align::Left, 58);
     SpeedButton1 = MakeButton(Panel6, "SpeedButton1", TButtonPicture::ClearReceived, QRect(1, 1, 23, 22),
-                              tr("Очистить список файлов"), true);
+                              tr("Очистить список файлов"), true, tr("Очистить список принятых"));
     SB_Dir = MakeButton(Panel6, "SB_Dir", TButtonPicture::Folder, QRect(34, 1, 23, 22),
                         tr("Выбрать папку, куда копировать"), true);
     Label_Spacer = MakeLabel(Panel5, "Label_Spacer", QStringLiteral("   "));
     folderLayout->add(Label_Spacer, Align::Left);
     Label_Dir_Reciv = MakeLabel(Panel5, "Label_Dir_Reciv", QString());
     Label_Dir_Reciv->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    Label_Dir_Reciv->setAccessibleDescription(tr("Папка приема"));
     SetTextColour(Label_Dir_Reciv, kMaroon);
     Label_Dir_Reciv->setMinimumWidth(1); // a long path never widens the window
     // The folder takes the room the flag leaves (laid out after it).
@@ -88,6 +89,7 @@ TReceivePage::TReceivePage(QWidget &form, dz::peer::TReceiveLogModel &log, IDial
     folderLayout->add(Label_YesReciv, Align::Right);
     folderLayout->add(Label_Dir_Reciv, Align::Client);
     ListF_recv = MakeList(Page_Reciv, "ListF_recv");
+    ListF_recv->setAccessibleName(tr("Принятые файлы"));
     ListF_recv->setModel(&log_);
     ListF_recv->setItemDelegate(new TVerifiedDelegate(ListF_recv));
     Label_RecivNow = MakeLabel(Page_Reciv, "Label_RecivNow", QString());

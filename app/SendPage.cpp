@@ -47,6 +47,7 @@ TSendPage::TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &di
     Label_RunProgress->hide();
     layout->add(Label_RunProgress, Align::Bottom); // as tall as its text
     ListF_send = MakeList(Page_Send, "ListF_send");
+    ListF_send->setAccessibleName(tr("Список для отправки"));
     ListF_send->setModel(&list_);
     ListF_send->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->add(ListF_send, Align::Client);

@@ -1,5 +1,6 @@
 #include "StatusBar.h"
 
+#include "Accessibility.h"
 #include "AlignLayout.h"
 #include "Clock.h"
 #include "Guard.h"
@@ -17,6 +18,8 @@ TStatusBar::TStatusBar(QWidget &form, TAlignLayout &formLayout, std::shared_ptr<
     using Align = TAlignLayout::Align;
     Panel1 = MakePanel(&form, "Panel1", TBevel::Raised);
     formLayout.add(Panel1, Align::Bottom, 26);
+    SetAccessibleRole(Panel1, QAccessible::StatusBar);
+    Panel1->setAccessibleName(tr("Строка состояния"));
     auto *layout = new TAlignLayout(Panel1);
     Label_DateTime = MakeLabel(Panel1, "Label_DateTime", QStringLiteral("..."));
     Label_DateTime->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -25,7 +28,7 @@ TStatusBar::TStatusBar(QWidget &form, TAlignLayout &formLayout, std::shared_ptr<
     Panel7 = MakePanel(Panel1, "Panel7", TBevel::Lowered);
     layout->add(Panel7, Align::Right, 25); // SB_Help and the bevel
     SB_Help = MakeButton(Panel7, "SB_Help", TButtonPicture::Help, QRect(1, 1, 23, 22), QString(), false,
-                         tr("About"));
+                         tr("О программе"));
     Timer2 = MakeTimer(&form, "Timer2");
     connect(Timer2, &QTimer::timeout, this, [this] { RunGuarded([this] { Timer2Timer(); }); });
 }

@@ -1,8 +1,10 @@
 #include "Widgets.h"
 
+#include "Accessibility.h"
 #include "Controls.h"
 
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -16,6 +18,28 @@ QSize TRowHeightDelegate::sizeHint(const QStyleOptionViewItem &option, const QMo
     size.setHeight(13);
     return size;
 }
+
+namespace {
+
+// The menu key (or Shift+F10) asks for a list's context menu at its current
+// row, as a right click on that row does.
+class TMenuKey : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() != Qt::Key_Menu && !(key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier))
+            return false;
+        auto *list = static_cast<QListView *>(watched);
+        emit list->customContextMenuRequested(list->visualRect(list->currentIndex()).center());
+        return true;
+    }
+};
+
+} // namespace
 
 QFrame *MakePanel(QWidget *parent, const char *name, TBevel bevel)
 {
@@ -61,7 +85,9 @@ QToolButton *MakeButton(QWidget *parent, const char *name, TButtonPicture pictur
     auto *button = new QToolButton(parent);
     button->setObjectName(QLatin1String(name));
     button->setAutoRaise(true);
-    button->setFocusPolicy(Qt::NoFocus);
+    // Reached by Tab, not taken by a click: a click keeps the focus where
+    // the user types.
+    button->setFocusPolicy(Qt::TabFocus);
     button->setIcon(ButtonIcon(picture));
     button->setIconSize(QSize(16, 16));
     button->setGeometry(place);
@@ -81,10 +107,8 @@ QLineEdit *MakeEdit(QWidget *parent, const char *name, QRect place, bool readOnl
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Base, readOnly ? kSilver : QColor(Qt::white));
     edit->setPalette(palette);
-    if (readOnly) {
-        edit->setReadOnly(true);
-        edit->setFocusPolicy(Qt::ClickFocus); // not a tab stop
-    }
+    if (readOnly)
+        MarkReadOnly(edit); // still a tab stop: its text can be selected and copied
     return edit;
 }
 
@@ -119,6 +143,8 @@ QListView *MakeList(QWidget *parent, const char *name)
 {
     auto *list = new QListView(parent);
     list->setObjectName(QLatin1String(name));
+    MarkRowList(list);
+    list->installEventFilter(new TMenuKey(list));
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setUniformItemSizes(true);
     list->setItemDelegate(new TRowHeightDelegate(list));

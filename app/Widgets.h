@@ -29,7 +29,8 @@ QLabel *PlaceLabel(QWidget *parent, const char *name, const QString &text, int l
 // (accessibleName overrides it for buttons without a hint).
 QToolButton *MakeButton(QWidget *parent, const char *name, TButtonPicture picture, QRect place, const QString &hint,
                         bool showHint, const QString &accessibleName = {});
-// Read-only boxes are silver and no tab stop; the others are white.
+// Read-only boxes are silver; the others are white. Buttons and boxes are
+// tab stops.
 QLineEdit *MakeEdit(QWidget *parent, const char *name, QRect place, bool readOnly);
 // A list of the design: rows 13 pixels high, silver, one row selected at a time.
 QListView *MakeList(QWidget *parent, const char *name);

@@ -172,34 +172,49 @@
 <context>
     <name>TChatPane</name>
     <message>
-        <location filename="../app/ChatPane.cpp" line="22"/>
+        <location filename="../app/ChatPane.cpp" line="29"/>
         <source>Общаться : </source>
         <translation>Chat: </translation>
     </message>
     <message>
-        <location filename="../app/ChatPane.cpp" line="28"/>
+        <location filename="../app/ChatPane.cpp" line="36"/>
         <source>Удалить сообщения ...</source>
         <translation>Delete the messages ...</translation>
     </message>
     <message>
-        <location filename="../app/ChatPane.cpp" line="30"/>
+        <location filename="../app/ChatPane.cpp" line="38"/>
         <source>Послать сообщение</source>
         <translation>Send the message</translation>
     </message>
     <message>
-        <location filename="../app/ChatPane.cpp" line="32"/>
+        <location filename="../app/ChatPane.cpp" line="40"/>
         <source>Текст сообщения ...</source>
         <translation>Message text ...</translation>
     </message>
     <message>
-        <location filename="../app/ChatPane.cpp" line="79"/>
+        <location filename="../app/ChatPane.cpp" line="91"/>
         <source>Confirm</source>
         <translation>Confirm</translation>
     </message>
     <message>
-        <location filename="../app/ChatPane.cpp" line="79"/>
+        <location filename="../app/ChatPane.cpp" line="91"/>
         <source>Удалить все сообщения ?</source>
         <translation>Delete all messages?</translation>
+    </message>
+    <message>
+        <location filename="../app/ChatPane.cpp" line="31"/>
+        <source>Чат</source>
+        <translation>Chat</translation>
+    </message>
+    <message>
+        <location filename="../app/ChatPane.cpp" line="41"/>
+        <source>Сообщение в чат</source>
+        <translation>Chat message</translation>
+    </message>
+    <message>
+        <location filename="../app/ChatPane.cpp" line="44"/>
+        <source>Переписка</source>
+        <translation>Chat history</translation>
     </message>
 </context>
 <context>
@@ -270,17 +285,17 @@ You may type the name of a new folder: the program creates it.</translation>
 <context>
     <name>TForm1</name>
     <message>
-        <location filename="../app/Form1.cpp" line="72"/>
+        <location filename="../app/Form1.cpp" line="77"/>
         <source>Копирование файлов по сети</source>
         <translation>Copying files over the network</translation>
     </message>
     <message>
-        <location filename="../app/Form1.cpp" line="183"/>
+        <location filename="../app/Form1.cpp" line="197"/>
         <source>Принятые</source>
         <translation>Received</translation>
     </message>
     <message>
-        <location filename="../app/Form1.cpp" line="184"/>
+        <location filename="../app/Form1.cpp" line="198"/>
         <source>Послать</source>
         <translation>Send</translation>
     </message>
@@ -320,6 +335,16 @@ This computer cannot receive messages and files.</translation>
         <location filename="../app/Form1Session.cpp" line="234"/>
         <source>Некорректное имя компьютера или он недоступен</source>
         <translation>Wrong computer name, or the computer cannot be reached</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1.cpp" line="180"/>
+        <source>Файлы</source>
+        <translation>Files</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1.cpp" line="181"/>
+        <source>Страницы файлов</source>
+        <translation>File pages</translation>
     </message>
 </context>
 <context>
@@ -367,58 +392,94 @@ This computer cannot receive messages and files.</translation>
 <context>
     <name>TPeerBox</name>
     <message>
-        <location filename="../app/PeerBox.cpp" line="29"/>
+        <location filename="../app/PeerBox.cpp" line="43"/>
         <source>Наш компьютер : </source>
         <translation>This computer: </translation>
     </message>
     <message>
-        <location filename="../app/PeerBox.cpp" line="32"/>
-        <location filename="../app/PeerBox.cpp" line="40"/>
+        <location filename="../app/PeerBox.cpp" line="47"/>
+        <location filename="../app/PeerBox.cpp" line="58"/>
         <source>Имя = </source>
         <translation>Name:</translation>
     </message>
     <message>
-        <location filename="../app/PeerBox.cpp" line="37"/>
+        <location filename="../app/PeerBox.cpp" line="54"/>
         <source>Удаленный компьтер : </source>
         <translation>Other computer: </translation>
     </message>
     <message>
-        <location filename="../app/PeerBox.cpp" line="43"/>
+        <location filename="../app/PeerBox.cpp" line="62"/>
         <source>Соединиться с компьютером</source>
         <translation>Connect to the computer</translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="45"/>
+        <source>Этот компьютер</source>
+        <translation>This computer</translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="49"/>
+        <source>Имя этого компьютера</source>
+        <translation>This computer&apos;s name</translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="52"/>
+        <source>Адрес этого компьютера</source>
+        <translation>This computer&apos;s address</translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="56"/>
+        <source>Другой компьютер</source>
+        <translation>Other computer</translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="60"/>
+        <source>Имя другого компьютера</source>
+        <translation>Other computer&apos;s name</translation>
+    </message>
+    <message>
+        <location filename="../app/PeerBox.cpp" line="65"/>
+        <source>Адрес другого компьютера</source>
+        <translation>Other computer&apos;s address</translation>
     </message>
 </context>
 <context>
     <name>TProgressRow</name>
     <message>
-        <location filename="../app/ProgressRow.cpp" line="29"/>
+        <location filename="../app/ProgressRow.cpp" line="35"/>
         <source>Прервать передачу (Esc)</source>
         <translation>Stop the transfer (Esc)</translation>
     </message>
     <message>
-        <location filename="../app/ProgressRow.cpp" line="33"/>
+        <location filename="../app/ProgressRow.cpp" line="39"/>
         <source>Скорость и оставшееся время</source>
         <translation>Speed and time left</translation>
     </message>
     <message>
-        <location filename="../app/ProgressRow.cpp" line="37"/>
+        <location filename="../app/ProgressRow.cpp" line="46"/>
         <source>Передача файла</source>
         <translation>File transfer</translation>
     </message>
     <message>
-        <location filename="../app/ProgressRow.cpp" line="115"/>
+        <location filename="../app/ProgressRow.cpp" line="124"/>
         <source> из </source>
         <translation> of </translation>
     </message>
     <message>
-        <location filename="../app/ProgressRow.cpp" line="123"/>
+        <location filename="../app/ProgressRow.cpp" line="41"/>
+        <location filename="../app/ProgressRow.cpp" line="132"/>
         <source>/с</source>
         <translation>/s</translation>
     </message>
     <message>
-        <location filename="../app/ProgressRow.cpp" line="175"/>
+        <location filename="../app/ProgressRow.cpp" line="184"/>
         <source>Файлов отправлено %1 из %2, %3 из %4</source>
         <translation>Files sent %1 of %2, %3 of %4</translation>
+    </message>
+    <message>
+        <location filename="../app/ProgressRow.cpp" line="32"/>
+        <source>Ход передачи</source>
+        <translation>Transfer progress</translation>
     </message>
 </context>
 <context>
@@ -452,45 +513,60 @@ This computer cannot receive messages and files.</translation>
         <translation>Choose the folder to copy into</translation>
     </message>
     <message>
-        <location filename="../app/ReceivePage.cpp" line="85"/>
+        <location filename="../app/ReceivePage.cpp" line="87"/>
         <source>Идет прием ...</source>
         <translation>Receiving ...</translation>
     </message>
     <message>
-        <location filename="../app/ReceivePage.cpp" line="101"/>
+        <location filename="../app/ReceivePage.cpp" line="103"/>
         <source>Открыть</source>
         <translation>Open</translation>
     </message>
     <message>
-        <location filename="../app/ReceivePage.cpp" line="103"/>
+        <location filename="../app/ReceivePage.cpp" line="105"/>
         <source>Показать в папке</source>
         <translation>Show in folder</translation>
     </message>
     <message>
-        <location filename="../app/ReceivePage.cpp" line="139"/>
+        <location filename="../app/ReceivePage.cpp" line="141"/>
         <source>Файла больше нет в папке приема:
 </source>
         <translation>The file is no longer in the receive folder:
 </translation>
     </message>
     <message>
-        <location filename="../app/ReceivePage.cpp" line="146"/>
-        <location filename="../app/ReceivePage.cpp" line="155"/>
+        <location filename="../app/ReceivePage.cpp" line="148"/>
+        <location filename="../app/ReceivePage.cpp" line="157"/>
         <source>Ошибка при открытии документа : </source>
         <translation>Error opening the document: </translation>
+    </message>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="76"/>
+        <source>Очистить список принятых</source>
+        <translation>Clear the received list</translation>
+    </message>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="92"/>
+        <source>Принятые файлы</source>
+        <translation>Received files</translation>
+    </message>
+    <message>
+        <location filename="../app/ReceivePage.cpp" line="83"/>
+        <source>Папка приема</source>
+        <translation>Receive folder</translation>
     </message>
 </context>
 <context>
     <name>TSendPage</name>
     <message>
         <location filename="../app/SendPage.cpp" line="31"/>
-        <location filename="../app/SendPage.cpp" line="62"/>
+        <location filename="../app/SendPage.cpp" line="63"/>
         <source>Добавить файл(ы) в список</source>
         <translation>Add file(s) to the list</translation>
     </message>
     <message>
         <location filename="../app/SendPage.cpp" line="33"/>
-        <location filename="../app/SendPage.cpp" line="58"/>
+        <location filename="../app/SendPage.cpp" line="59"/>
         <source>Удалить файл из списка</source>
         <translation>Remove the file from the list</translation>
     </message>
@@ -515,31 +591,41 @@ This computer cannot receive messages and files.</translation>
         <translation>Sent from the list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="56"/>
+        <location filename="../app/SendPage.cpp" line="57"/>
         <source>Добавить файл в список</source>
         <translation>Add a file to the list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="60"/>
+        <location filename="../app/SendPage.cpp" line="61"/>
         <source>Очистить весь список</source>
         <translation>Clear the whole list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="174"/>
+        <location filename="../app/SendPage.cpp" line="175"/>
         <source>Confirm</source>
         <translation>Confirm</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="174"/>
+        <location filename="../app/SendPage.cpp" line="175"/>
         <source>Очистить список файлов ?</source>
         <translation>Clear the file list?</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="50"/>
+        <source>Список для отправки</source>
+        <translation>Send list</translation>
     </message>
 </context>
 <context>
     <name>TStatusBar</name>
     <message>
-        <location filename="../app/StatusBar.cpp" line="28"/>
-        <source>About</source>
+        <location filename="../app/StatusBar.cpp" line="22"/>
+        <source>Строка состояния</source>
+        <translation>Status bar</translation>
+    </message>
+    <message>
+        <location filename="../app/StatusBar.cpp" line="31"/>
+        <source>О программе</source>
         <translation>About</translation>
     </message>
 </context>

@@ -17,6 +17,7 @@ packages=(
   xvfb xauth imagemagick xdotool fonts-dejavu-core  # a real window and screenshots
   iproute2 netcat-openbsd libcap2-bin             # network tests, benchmarks, setcap
   dbus-daemon                                     # a private session bus in the desktop tests
+  at-spi2-core python3-pyatspi gir1.2-atspi-2.0     # the window as screen readers see it (the AT-SPI walk)
   libavahi-client-dev                             # finding the other computer (DNS-SD through the Avahi daemon)
   avahi-daemon                                    # the discovery tests' own daemons (without its recommended
                                                   # libnss-mdns, which would resolve names the tests keep unresolvable)

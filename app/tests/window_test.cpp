@@ -5,10 +5,14 @@
 #include "Controls.h"
 #include "FormFixture.h"
 #include "Guard.h"
+#include "ReceivePage.h"
+#include "peer/receivelog.h"
+#include "peer/sendlist.h"
 #include "util/errors.h"
 #include "util/settings.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QScreen>
@@ -24,6 +28,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+
+#include <string_view>
 
 namespace {
 
@@ -73,7 +79,11 @@ TEST_F(WindowTest, ToolButtonsHaveTheirPlacesHintsAndStartStates)
         EXPECT_EQ(b->property("hint").toString(), r.hint);
         EXPECT_EQ(b->toolTip(), r.tooltip ? r.hint : QString());
         // Every button can be named by a screen reader, also those without a tooltip.
-        EXPECT_EQ(b->accessibleName(), r.hint.isEmpty() ? QStringLiteral("About") : r.hint);
+        // The two "clear" buttons of the two pages are told apart.
+        const QString name = r.hint.isEmpty()                      ? QStringLiteral("О программе")
+                             : std::string_view(r.name) == "SpeedButton1" ? QStringLiteral("Очистить список принятых")
+                                                                       : r.hint;
+        EXPECT_EQ(b->accessibleName(), name);
         EXPECT_EQ(b->isEnabled(), r.enabledAfterStart);
     }
 }
@@ -96,11 +106,10 @@ TEST_F(WindowTest, ControlsCarryTheirCaptionsColoursAndStates)
     EXPECT_EQ(f.Label_DateTime->text(), QStringLiteral("..."));
     EXPECT_EQ(f.Edit_Mess->toolTip(), QStringLiteral("Текст сообщения ..."));
 
-    // Boxes the user cannot edit: silver, read-only, skipped by Tab.
+    // Boxes the user cannot edit: silver, read-only.
     for (QLineEdit *e : {f.Edit_ThisComputerName, f.Edit_ThisComputerIP, f.Edit_RemoteComputerIP}) {
         SCOPED_TRACE(e->objectName().toStdString());
         EXPECT_TRUE(e->isReadOnly());
-        EXPECT_FALSE(e->focusPolicy() & Qt::TabFocus);
         EXPECT_EQ(e->palette().color(QPalette::Base), kSilver);
     }
     for (QLineEdit *e : {f.Edit_RemoteComputerName, f.Edit_Mess}) {
@@ -108,7 +117,6 @@ TEST_F(WindowTest, ControlsCarryTheirCaptionsColoursAndStates)
         EXPECT_TRUE(e->focusPolicy() & Qt::TabFocus);
         EXPECT_EQ(e->palette().color(QPalette::Base), QColor(Qt::white));
     }
-    EXPECT_EQ(f.Edit_RemoteComputerName->nextInFocusChain(), f.Edit_Mess);
     EXPECT_TRUE(f.Memo_Mess->isReadOnly());
     EXPECT_EQ(f.Memo_Mess->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     for (QWidget *w : std::initializer_list<QWidget *>{f.Memo_Mess, f.ListF_recv, f.ListF_send})
@@ -371,3 +379,103 @@ TEST_F(WindowTest, TheWindowKeepsItsSizeInTheSettingsStore)
     EXPECT_EQ(ini.find("size"), std::string::npos);
     EXPECT_EQ(ini.find("chat"), std::string::npos);
 }
+
+namespace {
+
+// Presses Tab from the focused control until the focus comes back to where
+// it began (at most 40 times): the names of the controls it visited.
+QStringList Names(std::initializer_list<const char *> names)
+{
+    QStringList list;
+    for (const char *name : names)
+        list << QString::fromLatin1(name);
+    return list;
+}
+
+QStringList TabRound()
+{
+    QStringList visited;
+    const QWidget *first = QApplication::focusWidget();
+    for (int i = 0; i < 40 && first; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        const QWidget *now = QApplication::focusWidget();
+        if (!now || now == first)
+            break;
+        visited << now->objectName();
+    }
+    return visited;
+}
+
+TEST_F(WindowTest, TabVisitsEveryControlOfTheShownPageInReadingOrder)
+{
+    TForm1 &f = Start();
+    f.SB_msg->setEnabled(true);
+    f.show();
+    QApplication::setActiveWindow(&f);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    const QStringList top = Names({"Edit_ThisComputerIP", "Edit_RemoteComputerName", "SB_Computers", "SB_connect",
+                          "Edit_RemoteComputerIP", "SpeedButton2", "SB_msg", "Edit_Mess", "Memo_Mess", "qt_tabwidget_tabbar"});
+    const struct {
+        int page;
+        QStringList controls;
+    } pages[] = {
+        {0, Names({"SpeedButton1", "SB_Dir", "ListF_recv"})},
+        // SB_send is off until a peer is introduced: Tab passes it by.
+        {1, Names({"SB_FileAdd", "SB_FileDel", "SB_ListClear", "ListF_send"})},
+    };
+    for (const auto &p : pages) {
+        SCOPED_TRACE(p.page);
+        f.TN1->setCurrentIndex(p.page);
+        f.Edit_ThisComputerName->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return f.Edit_ThisComputerName->hasFocus(); }));
+        EXPECT_EQ(TabRound(), top + p.controls + Names({"SB_Help"}));
+    }
+}
+
+TEST_F(WindowTest, ButtonShowsWhenTheKeyboardGivesItTheFocus)
+{
+    TForm1 &f = Start();
+    f.show();
+    QApplication::setActiveWindow(&f);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    const QImage before = f.SB_connect->grab().toImage();
+    f.Edit_RemoteComputerName->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return f.Edit_RemoteComputerName->hasFocus(); }));
+    QTest::keyClick(f.Edit_RemoteComputerName, Qt::Key_Tab); // the computers button
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_TRUE(f.SB_connect->hasFocus());
+    EXPECT_NE(f.SB_connect->grab().toImage(), before);
+    // A click does not take the focus from the box the user types in.
+    f.Edit_RemoteComputerName->setFocus(Qt::MouseFocusReason);
+    QTest::mouseClick(f.SB_connect, Qt::LeftButton);
+    EXPECT_TRUE(f.Edit_RemoteComputerName->hasFocus());
+}
+
+// The menu key opens a list's context menu at its current row, so its
+// actions need no mouse.
+TEST_F(WindowTest, MenuKeyOpensTheListsContextMenus)
+{
+    TForm1 &f = Start();
+    f.ReceiveLog().Prepend(QStringLiteral("arrived.txt"), QString());
+    f.SendList().Append(QStringLiteral("/tmp/first.txt"));
+    f.show();
+    QApplication::setActiveWindow(&f);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    const struct {
+        int page;
+        QListView *list;
+        QMenu *menu;
+    } lists[] = {{0, f.ListF_recv, f.ReceivePage->PopupMenu_recv}, {1, f.ListF_send, f.PopupMenu1}};
+    for (const auto &l : lists) {
+        SCOPED_TRACE(l.page);
+        f.TN1->setCurrentIndex(l.page);
+        l.list->setFocus(Qt::TabFocusReason);
+        SetItemIndex(l.list, 0);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return l.list->hasFocus(); }));
+        QTest::keyClick(f.windowHandle(), Qt::Key_Menu);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return l.menu->isVisible(); }));
+        l.menu->hide();
+    }
+}
+
+} // namespace
