@@ -81,6 +81,7 @@ TForm1::TForm1(TForm1Config config)
     CreateSession();
     BuildViews();
     WireViews();
+    BuildLinkBadge();
     CheckListening();
     BuildComputers();
 

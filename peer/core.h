@@ -202,7 +202,7 @@ public:
     // What the introduced peer has told of itself (nothing from an original).
     TCapabilities PeerCapabilities() const;
     // What this copy tells its peer.
-    static TCapabilities OwnCapabilities() { return {true, true, true, true}; }
+    static TCapabilities OwnCapabilities() { return {true, true, true, true, {}}; }
     static std::string CapabilityMessage(const TCapabilities &caps);
     bool Introduced() const;
 

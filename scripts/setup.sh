@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev          # Qt 6 Widgets and its platform plug-ins
   qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools # Qt Linguist: the translations of the window
+  qt6-svg-dev                                      # the pictures of the link's states
   libjpeg62-turbo-dev                             # the about box picture
   libsimpleini-dev                                # INI files
   libxxhash-dev                                   # the files' hashes between two copies
