@@ -17,6 +17,7 @@ packages=(
   clang libclang-rt-14-dev                        # the fuzz targets (libFuzzer and the sanitizers' run-time)
   xvfb xauth imagemagick xdotool fonts-dejavu-core  # a real window and screenshots
   iproute2 netcat-openbsd libcap2-bin             # network tests, benchmarks, setcap
+  tcpdump                                         # a capture on the link between two copies
   dbus-daemon                                     # a private session bus in the desktop tests
   libavahi-client-dev                             # finding the other computer (DNS-SD through the Avahi daemon)
   avahi-daemon                                    # the discovery tests' own daemons (without its recommended
