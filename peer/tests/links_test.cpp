@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -149,6 +150,37 @@ TEST_F(LinksTest, PinnedCopiesTalkEncryptedAndRefuseWhatLacksTheKey)
     // Forgotten: the next meeting pins anew.
     b.side.session->ForgetKey("127.0.0.1");
     EXPECT_FALSE(b.links->Pins().Find("127.0.0.1"));
+}
+
+TEST_F(LinksTest, AProxyWithItsOwnKeyBetweenPinnedCopiesIsRefusedOnBothSides)
+{
+    TKeyedSide a("127.0.0.1", Folder("a"));
+    TKeyedSide b("127.0.0.2", Folder("b"));
+    Introduce(a, b);
+    ASSERT_TRUE(PumpUntil([&] { return b.side.Shows(b.Link("127.0.0.1", TLinkState::EncryptedUnconfirmed)); }));
+    Chat(a, "direct"); // the pins are in force on both sides from here
+    ASSERT_TRUE(PumpUntil([&] { return b.side.Shows("Chat 127.0.0.1|direct"); }));
+
+    // The proxy ends a's links with its own key and passes on what it gets,
+    // under a's name, with that key again.
+    const dz::net::TIdentity proxyKey = dz::net::TIdentity::Generate("PROXY");
+    std::atomic<int> relayed {0};
+    dz::services::TNMMSGServ proxy;
+    proxy.Port = 0;
+    proxy.TlsContext = std::make_shared<dz::net::TTlsContext>(dz::net::TTlsContext::Role::Server, &proxyKey);
+    proxy.TlsAccepts = [](const std::string &, std::uint32_t) { return true; };
+    proxy.OnMSG = [&](dz::services::TNMMSGServ *, const std::string &, const std::string &) { ++relayed; };
+    proxy.Loaded();
+    a.side.session->Outbox().Client().Port = proxy.LocalPort();
+    std::string error = "pending";
+    a.side.session->Send(a.side.session->Core().Chat("through the proxy"), [&](const std::string &e) { error = e; });
+    ASSERT_TRUE(PumpUntil([&] { return error != "pending"; }));
+    EXPECT_EQ(error.rfind("Peer certificate refused: " + proxyKey.Fingerprint(), 0), 0u) << error;
+    EXPECT_EQ(relayed.load(), 0);
+    EXPECT_EQ(Post(b.side.MsgPort(), "127.0.0.1", "MSG|through the proxy", &proxyKey, b.identity.Fingerprint()), "");
+    EXPECT_TRUE(PumpUntil([&] { return b.side.Shows(b.Notice("127.0.0.1", TPinNotice::KeyChanged)); }));
+    EXPECT_FALSE(b.side.Shows("Chat 127.0.0.1|through the proxy"));
+    proxy.StopServing(std::chrono::seconds(2));
 }
 
 TEST_F(LinksTest, ACopyWithoutKeysTalksInClearAndIsShownSo)
