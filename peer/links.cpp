@@ -50,7 +50,7 @@ std::string TLinkGuard::CodeFor(const std::string &peerKey) const
 
 TEffect TLinkGuard::LinkFact(const std::string &name, TLinkState state, const std::string &key) const
 {
-    TEffect fact {TEffect::Kind::Link, name};
+    TEffect fact {TEffect::Kind::Link, name, {}, {}};
     fact.number = static_cast<int>(state);
     if (state != TLinkState::Clear) {
         fact.key = key;
@@ -61,7 +61,7 @@ TEffect TLinkGuard::LinkFact(const std::string &name, TLinkState state, const st
 
 TEffect TLinkGuard::NoticeFact(const std::string &name, TPinNotice notice, const std::string &key) const
 {
-    TEffect fact {TEffect::Kind::PinNotice, name};
+    TEffect fact {TEffect::Kind::PinNotice, name, {}, {}};
     fact.number = static_cast<int>(notice);
     fact.key = key;
     if (!key.empty())
@@ -79,8 +79,9 @@ TPinVerdict TLinkGuard::JudgeName(const std::string &name, const std::string &ad
                               (verdict.notice == TPinNotice::ClearClaimsPinnedName ||
                                verdict.notice == TPinNotice::ClearFromPinnedAddress);
     if (clearRefused) {
-        for (const auto &[settlingName, settlingAddress] : settling_)
-            if (settlingAddress == address) {
+        const auto now = std::chrono::steady_clock::now();
+        for (const auto &[settlingName, settling] : settling_)
+            if (settling.address == address && now < settling.until) {
                 // Sent before the peer had this copy's offer.
                 verdict = {TPinAction::Accept, TPinNotice::None, TLinkState::Clear, {}};
                 return verdict;
@@ -91,7 +92,7 @@ TPinVerdict TLinkGuard::JudgeName(const std::string &name, const std::string &ad
     case TPinAction::Pin:
         pins_.Pin(name, verdict.fingerprint, address);
         if (channel == TChannel::Clear)
-            settling_[upper] = address;
+            settling_[upper] = {address, std::chrono::steady_clock::now() + kSettleTime};
         offered_.erase(upper);
         break;
     case TPinAction::Accept:

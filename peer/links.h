@@ -11,8 +11,8 @@
 // peer's offer arrives, and messages the peer sent in clear before it had
 // this copy's offer may still be on their way. Until the first TLS message
 // from a peer pinned in this run, clear messages from the address where it
-// was pinned pass (shown clear). A pin found in the store at start has no
-// such grace.
+// was pinned pass (shown clear), for kSettleTime at most. A pin found in
+// the store at start has no such grace.
 //
 // Any thread; each call takes the guard's lock (the pin store writes on the
 // calling thread).
@@ -22,6 +22,7 @@
 #include "peer/core.h"
 #include "peer/pinstore.h"
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -33,6 +34,9 @@ namespace dz::peer {
 
 class TLinkGuard {
 public:
+    // How long after a first pin clear messages from its address still pass.
+    static constexpr std::chrono::seconds kSettleTime {15};
+
     // identity: this copy's key; settings: where the pins are kept. Raises
     // Exception when TLS cannot be set up.
     TLinkGuard(const net::TIdentity &identity, TSettingsStore &settings);
@@ -76,7 +80,11 @@ private:
     std::shared_ptr<net::TTlsContext> client_, server_;
     TPinStore pins_;
     mutable std::mutex mutex_;
-    std::map<std::string, std::string> settling_; // upper-cased name -> address where it was pinned, this run
+    struct TSettling {
+        std::string address; // where it was pinned
+        std::chrono::steady_clock::time_point until;
+    };
+    std::map<std::string, TSettling> settling_; // upper-cased name -> a first pin of this run
     std::map<std::string, std::string> offered_;  // upper-cased name -> the new key it was refused for
     std::map<std::string, TLinkState> shown_;     // upper-cased name -> the state last told
 };
