@@ -88,6 +88,7 @@ TForm1::TForm1(TForm1Config config)
     CreateSession();
     BuildViews();
     WireViews();
+    BuildLinkBadge();
     CheckListening();
     BuildComputers();
     OrderTabs();
@@ -209,11 +210,13 @@ void TForm1::OrderTabs()
     // Top to bottom and left to right, as the window reads; Tab skips what
     // is hidden or disabled, and so the page not shown.
     const QList<QWidget *> order{Edit_ThisComputerName, Edit_ThisComputerIP, Edit_RemoteComputerName,
-                                 ComputersView->Button(), SB_connect, Edit_RemoteComputerIP, SpeedButton2, SB_msg,
+                                 ComputersView->Button(), SB_connect, Edit_RemoteComputerIP,
+                                 findChild<QWidget *>(QStringLiteral("SB_link")), SpeedButton2, SB_msg,
                                  Edit_Mess, Memo_Mess, TN1, SpeedButton1, SB_Dir, ListF_recv, SB_FileAdd,
                                  SB_FileDel, SB_ListClear, SB_send, ListF_send, SB_Cancel, SB_Help};
     for (qsizetype i = 1; i < order.size(); ++i)
-        setTabOrder(order[i - 1], order[i]);
+        if (order[i - 1] != nullptr && order[i] != nullptr)
+            setTabOrder(order[i - 1], order[i]);
 }
 
 void TForm1::InstallErrorReport()

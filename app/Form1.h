@@ -97,6 +97,10 @@ struct TForm1Config {
     // Publishes this copy and lists the others through the desktop's Avahi
     // daemon (on the system bus). Off for windows that share one process.
     bool discovery = true;
+    // Encrypted links with copies that offer them: this user's key in the
+    // program folder and the pins. Off: the copy talks in clear as an
+    // older one (windows that share one address in one process).
+    bool links = true;
 };
 
 class TForm1 : public QWidget {
@@ -252,6 +256,8 @@ private:
     void BuildViews();
     void WireViews();
     void CreateSession();
+    // The link's state beside the remote name, and the user's pin actions.
+    void BuildLinkBadge();
     void CheckListening();
     void InstallErrorReport();
     void ShowDecided();

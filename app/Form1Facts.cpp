@@ -7,6 +7,7 @@
 #include "Controls.h"
 #include "Form1Desktop.h"
 #include "Guard.h"
+#include "LinkBadge.h"
 #include "PeerBox.h"
 #include "ProgressRow.h"
 #include "ReceivePage.h"
@@ -156,6 +157,16 @@ void TForm1::ShowFact(const dz::peer::TEffect &e)
                           tr("Сообщение слишком длинное: %1 символов, можно не более %2.")
                               .arg(e.number)
                               .arg(dz::peer::TPeerCore::kMaxChatBytes));
+        break;
+    case Kind::Link:
+        if (auto *badge = findChild<TLinkBadge *>())
+            badge->ShowLink(e);
+        break;
+    case Kind::PinNotice:
+        if (auto *badge = findChild<TLinkBadge *>())
+            badge->OfferNewKey(e);
+        if (const QString text = TLinkBadge::NoticeText(e); !text.isEmpty())
+            dialogs_->notice(this, AppCaption(), text);
         break;
     case Kind::Notice:
         // Work from the peer goes on while the user reads it.

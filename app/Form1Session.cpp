@@ -8,6 +8,7 @@
 #include "Controls.h"
 #include "Form1Desktop.h"
 #include "Guard.h"
+#include "LinkBadge.h"
 #include "PeerBox.h"
 #include "ProgressRow.h"
 #include "ReceivePage.h"
@@ -15,6 +16,7 @@
 #include "StatusBar.h"
 #include "Problems.h"
 #include "peer/closing.h"
+#include "peer/links.h"
 #include "peer/receivelog.h"
 #include "peer/sendrun.h"
 #include "net/identity.h"
@@ -25,6 +27,7 @@
 #include "util/files.h"
 #include "util/settings.h"
 
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -39,7 +42,29 @@ using dz::peer::TEffect;
 // How long a closing window waits for its goodbye to go out.
 constexpr auto kGoodbyeWait = std::chrono::milliseconds(1500);
 
+// This user's key and the pins; null when TLS cannot be set up (the copy
+// then talks in clear, as an older one). renewed: the key file was damaged.
+std::shared_ptr<dz::peer::TLinkGuard> MakeLinks(const std::string &folder, dz::TSettingsStore &settings, bool &renewed)
+{
+    try {
+        const dz::net::TIdentity identity = dz::net::TIdentity::LoadOrCreate(folder, "Dizaruz");
+        renewed = identity.Renewed();
+        return std::make_shared<dz::peer::TLinkGuard>(identity, settings);
+    } catch (const std::exception &) {
+        return nullptr;
+    }
+}
+
 } // namespace
+
+void TForm1::BuildLinkBadge()
+{
+    auto *badge = new TLinkBadge(PeerBox->GroupBox4);
+    PeerBox->PlaceLink(badge);
+    badge->onConfirm = [this](const std::string &name) { session_->ConfirmKey(name); };
+    badge->onForget = [this](const std::string &name) { session_->ForgetKey(name); };
+    badge->onAcceptNewKey = [this](const std::string &name) { session_->AcceptNewKey(name); };
+}
 
 void TForm1::CreateSession()
 {
@@ -52,6 +77,13 @@ void TForm1::CreateSession()
                        files_.recvListFile(), dz::peer::TReceiveLogModel::PathsFileFor(files_.recvListFile()),
                        files_.msgFile(),    settings_->Path(),
                        files_.programFolder() + dz::net::TIdentity::kFileName, dz::ExecutablePath()};
+    bool renewed = false;
+    if (config_.links)
+        config.links = MakeLinks(files_.programFolder(), *settings_, renewed);
+    if (renewed)
+        dialogs_->notice(this, AppCaption(),
+                         tr("Файл ключа этого компьютера был повреждён, создан новый ключ. Компьютеры, которые "
+                            "помнят старый ключ, спросят о новом."));
     // Every fact is shown under the error report, one by one, so a failure
     // (a state file that cannot be written) stops nothing after it.
     session_ = std::make_unique<dz::peer::TPeerSession>(

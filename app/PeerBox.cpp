@@ -104,6 +104,15 @@ void TPeerBox::PlaceComputers(QWidget *button)
     button->show();
 }
 
+void TPeerBox::PlaceLink(QWidget *badge)
+{
+    // The address box gives up the room for the link's state at its end.
+    badge->setParent(GroupBox4);
+    remotePlaces_->place(Edit_RemoteComputerIP, QRect(240, 16, 99, 21), kHalf, kHalf);
+    remotePlaces_->place(badge, QRect(341, 16, 21, 21), 1);
+    badge->show();
+}
+
 void TPeerBox::ShowThisComputer(const std::string &name, const std::string &ip)
 {
     SetTextOf(Edit_ThisComputerName, name);

@@ -51,6 +51,8 @@ public:
     // Places the button of the list of computers beside the name box, which
     // gives up room for it; the other controls keep their places.
     void PlaceComputers(QWidget *button);
+    // Places the link's state at the end of the address box.
+    void PlaceLink(QWidget *badge);
 
     // Texts are Windows-1251, as the core has them.
     void ShowThisComputer(const std::string &name, const std::string &ip);

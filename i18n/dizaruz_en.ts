@@ -290,59 +290,64 @@ You may type the name of a new folder: the program creates it.</translation>
         <translation>Copying files over the network</translation>
     </message>
     <message>
-        <location filename="../app/Form1.cpp" line="197"/>
+        <location filename="../app/Form1.cpp" line="198"/>
         <source>Принятые</source>
         <translation>Received</translation>
     </message>
     <message>
-        <location filename="../app/Form1.cpp" line="198"/>
+        <location filename="../app/Form1.cpp" line="199"/>
         <source>Послать</source>
         <translation>Send</translation>
     </message>
     <message>
-        <location filename="../app/Form1Facts.cpp" line="156"/>
+        <location filename="../app/Form1Facts.cpp" line="157"/>
         <source>Сообщение слишком длинное: %1 символов, можно не более %2.</source>
         <translation>The message is too long: %1 characters, at most %2 are allowed.</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="99"/>
+        <location filename="../app/Form1Session.cpp" line="86"/>
+        <source>Файл ключа этого компьютера был повреждён, создан новый ключ. Компьютеры, которые помнят старый ключ, спросят о новом.</source>
+        <translation>This computer's key file was damaged; a new key was made. Computers that remember the old key will ask about the new one.</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Session.cpp" line="132"/>
         <source> (порты ниже 1024 доступны только root или программе с правом cap_net_bind_service)</source>
         <translation> (ports below 1024 are open only to root or to a program with the cap_net_bind_service right)</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="102"/>
+        <location filename="../app/Form1Session.cpp" line="135"/>
         <source> (порт занят другой программой, возможно второй копией Dizaruz)</source>
         <translation> (the port is taken by another program, perhaps a second copy of Dizaruz)</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="103"/>
+        <location filename="../app/Form1Session.cpp" line="136"/>
         <source>Порт %1 не открыт для приема: %2</source>
         <translation>Port %1 is not open for receiving: %2</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="108"/>
+        <location filename="../app/Form1Session.cpp" line="141"/>
         <source>
 Этот компьютер не сможет принимать сообщения и файлы.</source>
         <translation>
 This computer cannot receive messages and files.</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="209"/>
+        <location filename="../app/Form1Session.cpp" line="242"/>
         <source>Прощание не доставлено: другой компьютер не отвечает</source>
         <translation>The goodbye could not be delivered: the other computer does not answer</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="234"/>
+        <location filename="../app/Form1Session.cpp" line="267"/>
         <source>Некорректное имя компьютера или он недоступен</source>
         <translation>Wrong computer name, or the computer cannot be reached</translation>
     </message>
     <message>
-        <location filename="../app/Form1.cpp" line="180"/>
+        <location filename="../app/Form1.cpp" line="181"/>
         <source>Файлы</source>
         <translation>Files</translation>
     </message>
     <message>
-        <location filename="../app/Form1.cpp" line="181"/>
+        <location filename="../app/Form1.cpp" line="182"/>
         <source>Страницы файлов</source>
         <translation>File pages</translation>
     </message>
@@ -379,6 +384,79 @@ This computer cannot receive messages and files.</translation>
         <location filename="../app/Form1Desktop.cpp" line="100"/>
         <source>Открыть папку</source>
         <translation>Open folder</translation>
+    </message>
+</context>
+<context>
+    <name>TLinkBadge</name>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="47"/>
+        <source>Коды совпадают: подтвердить ключ</source>
+        <translation>The codes match: confirm the key</translation>
+    </message>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="48"/>
+        <source>Принять новый ключ компьютера</source>
+        <translation>Accept the computer's new key</translation>
+    </message>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="49"/>
+        <source>Забыть ключ компьютера</source>
+        <translation>Forget the computer's key</translation>
+    </message>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="78"/>
+        <source>Связь зашифрована, ключ подтверждён</source>
+        <translation>Encrypted link, key confirmed</translation>
+    </message>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="80"/>
+        <source>Связь зашифрована, ключ не подтверждён</source>
+        <translation>Encrypted link, key not confirmed</translation>
+    </message>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="84"/>
+        <source>Связь не зашифрована</source>
+        <translation>Link not encrypted</translation>
+    </message>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="110"/>
+        <source>Сравните код проверки с кодом в окне другого компьютера: %1</source>
+        <translation>Compare the verification code with the one in the other computer's window: %1</translation>
+    </message>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="113"/>
+        <source>Код проверки: %1</source>
+        <translation>Verification code: %1</translation>
+    </message>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="115"/>
+        <source>Другой компьютер не шифрует связь (старая версия программы)</source>
+        <translation>The other computer does not encrypt (an older version of the program)</translation>
+    </message>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="131"/>
+        <source>Отклонено незашифрованное сообщение от имени %1: с этим компьютером связь всегда шифруется.</source>
+        <translation>Refused a message in clear under the name %1: the link with that computer is always encrypted.</translation>
+    </message>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="134"/>
+        <source>Отклонено незашифрованное сообщение от %1 с адреса компьютера, ключ которого запомнен.</source>
+        <translation>Refused a message in clear from %1, sent from the address of a computer whose key is remembered.</translation>
+    </message>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="136"/>
+        <source>Компьютер %1 пришёл с другим ключом (код проверки %2). Сообщение отклонено. Если это ожидаемо, сравните коды и примите новый ключ.</source>
+        <translation>The computer %1 came with another key (verification code %2). The message was refused. If you expected this, compare the codes and accept the new key.</translation>
+    </message>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="140"/>
+        <source>Компьютер %1 больше не предлагает шифрование. Сообщение отклонено.</source>
+        <translation>The computer %1 no longer offers encryption. The message was refused.</translation>
+    </message>
+    <message>
+        <location filename="../app/LinkBadge.cpp" line="142"/>
+        <source>Ключ компьютера %1 не совпадает с объявленным. Сообщение отклонено.</source>
+        <translation>The key of the computer %1 differs from the one it announced. The message was refused.</translation>
     </message>
 </context>
 <context>

@@ -1,5 +1,7 @@
 #include "generalserver.h"
 
+#include "net/tls.h"
+
 #include <algorithm>
 #include <chrono>
 #include <poll.h>
@@ -164,6 +166,7 @@ public:
                      serverThread = std::move(serverThread)]() mutable {
             pthread_setname_np(pthread_self(), "dz-connection");
             try {
+                connection->BeginService();
                 connection->ServeConnection();
             } catch (...) {
                 // A failed service ends silently, and cuts the connection:
@@ -258,6 +261,8 @@ void TNMGeneralServer::StartConnection(SockPtr accepted, const sockaddr_in &peer
     connection->IdleLimit = IdleLimit;
     connection->SetConnected(true);
     connection->OnConnect = OnConnect;
+    connection->TlsContext = TlsContext;
+    connection->TlsAccepts = TlsAccepts;
     connection->AdoptSocket(std::move(accepted), peer);
     connection->serverState_ = state_;
     connection->acceptNumber_ = ++acceptCounter;
@@ -274,6 +279,29 @@ void TNMGeneralServer::StartConnection(SockPtr accepted, const sockaddr_in &peer
         --state_->liveThreads;
         state_->connections.pop_back();
         throw;
+    }
+}
+
+void TNMGeneralServer::BeginService()
+{
+    if (!TlsContext)
+        return;
+    const SockPtr sock = CurrentSock();
+    if (!sock)
+        return;
+    switch (PeekFirstByte(sock->fd(), IdleLimit > 0 ? IdleLimit : -1)) {
+    case TFirstByte::Waiting:
+        throw EIdleError("Connection idle: no request came");
+    case TFirstByte::Tls: {
+        const std::uint32_t address = PeerAddress();
+        StartTls(*TlsContext, [accepts = TlsAccepts, address](const std::string &fingerprint) {
+            return accepts && accepts(fingerprint, address);
+        });
+        break;
+    }
+    case TFirstByte::Clear:
+    case TFirstByte::Closed:
+        break; // the service reads (or finds the close) as it always has
     }
 }
 

@@ -51,6 +51,17 @@ public:
 
     // Raised after every accept notification, with the listening server as Sender.
     TNotifyEvent OnClientContact;
+    // Encrypted connections. With a context set, a connection that begins
+    // with a TLS ClientHello (0x16) is served over TLS 1.3: this side
+    // presents its certificate and takes the client's only when
+    // TlsAccepts(fingerprint, client's IPv4 address in network order) says
+    // so, before the service reads a byte (a refusal resets the
+    // connection). Any other first byte goes to the service in clear, as
+    // without a context. Set both on the listening server before Loaded;
+    // TlsAccepts runs on the connection's thread (see NewInstance for what
+    // it may capture).
+    std::shared_ptr<TTlsContext> TlsContext;
+    std::function<bool(const std::string &fingerprint, std::uint32_t address)> TlsAccepts;
     // Live connections this listening server serves at once.
     int MaxConnections = 64;
     // How long the destructor waits for connection threads (ms).
@@ -108,6 +119,9 @@ private:
     class ServeThread;
 
     void HandleAccept();
+    // On the connection's thread, before the service: takes a TLS client
+    // over TLS. Raises when the handshake fails or the key is refused.
+    void BeginService();
     void StartConnection(SockPtr accepted, const sockaddr_in &peer);
     // With the list's lock held: makes room for one more connection, cutting
     // one that may be cut. False when none may.

@@ -3,6 +3,7 @@
 #include "lookup.h"
 
 #include "net/sockerrors.h"
+#include "net/tlsbinding.h"
 #include "util/system.h"
 
 #include <QHostInfo>
@@ -684,10 +685,21 @@ void TPowersock::CloseOrReset(bool reset)
 {
     connected_ = false;
     SockPtr old;
+    std::shared_ptr<TTlsBinding> tls;
     {
         std::lock_guard lock(stateMutex_);
         old = std::move(sock_);
+        tls = std::move(tls_);
     }
+    // An orderly end of an encrypted link says so (close_notify), so the
+    // peer can tell it from a cut.
+    if (tls && !reset) {
+        try {
+            tls->link->Close();
+        } catch (...) {
+        }
+    }
+    tls.reset();
     if (!old)
         return;
     // A transfer on another thread may still hold the socket: end the

@@ -68,6 +68,7 @@ public:
 class TPowersock;
 class TFileStream;
 class TNameLookup;
+class TTlsContext;
 using TNotifyEvent = std::function<void(TPowersock *Sender)>;
 using THandlerEvent = std::function<void(bool &Handled)>;
 using TOnHostResolved = std::function<void(TPowersock *Sender)>;
@@ -196,6 +197,22 @@ public:
     // peer closes; everything waiting is taken, even beyond size.
     void CaptureStream(TStream &stream, std::int64_t size);
 
+    // Encrypts the connection in place: runs the TLS 1.3 handshake (both
+    // sides presenting certificates) on the current socket, after which
+    // every transfer above goes through the link. check decides about the
+    // peer's certificate by its fingerprint; sessionKey (client) resumes an
+    // earlier session with the same peer. Raises ETlsRefused when this
+    // side refused the peer's key, ETlsError for any other failure; the
+    // connection is then reset. Non-pumping components only.
+    void StartTls(TTlsContext &context, std::function<bool(const std::string &)> check,
+                  const std::string &sessionKey = {});
+    // The connection is encrypted (StartTls succeeded on it).
+    bool Encrypted() const;
+    // The fingerprint of the certificate the peer showed; "" in clear.
+    std::string PeerFingerprint() const;
+    // The handshake resumed an earlier session.
+    bool TlsResumed() const;
+
     // State.
     bool Connected() const { return connected_; }
     bool Canceled() const { return canceled_; }
@@ -263,6 +280,11 @@ protected:
     void Moved(bool received = false);
 
 private:
+    struct TTlsBinding;
+    std::shared_ptr<TTlsBinding> CurrentTls() const;
+    // Runs a call on the TLS link, turning a failure that a cancel caused
+    // into the clear transfer's EAbortError.
+    template <class F> auto OnTls(F &&call);
     void InitSocket();
     SockPtr NewSocket(int protocol);
     // Directs the socket's notifications (mask) to this component when it
@@ -324,6 +346,7 @@ private:
 
     mutable std::mutex stateMutex_; // sock_, remote_, lastStatus_, waitingSock_
     SockPtr sock_;
+    std::shared_ptr<TTlsBinding> tls_; // the link over sock_, when encrypted
     SockPtr waitingSock_; // the socket a non-pumping wait blocks on
     sockaddr_in remote_ {};
     std::string lastStatus_;

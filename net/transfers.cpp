@@ -5,6 +5,7 @@
 #include "net/filestream.h"
 #include "net/nosigpipe.h"
 #include "net/sockerrors.h"
+#include "net/tlsbinding.h"
 
 #include <cerrno>
 #include <chrono>
@@ -70,6 +71,18 @@ long TPowersock::RecvSome(const SockPtr &sock, char *buffer, std::size_t count, 
 
 bool TPowersock::SendAll(const char *data, std::size_t count, bool progress)
 {
+    if (const auto tls = CurrentTls()) {
+        if (canceled_ || count == 0)
+            return true;
+        OnTls([&] {
+            tls->link->WriteAll(data, count);
+            return 0;
+        });
+        Moved();
+        if (progress)
+            Sent(static_cast<std::int64_t>(count));
+        return true;
+    }
     std::size_t sent = 0;
     while (sent < count && !canceled_) {
         const SockPtr sock = CurrentSock();
@@ -137,6 +150,16 @@ void TPowersock::Writeln(const std::string &text)
 
 std::size_t TPowersock::ReadSome(char *buffer, std::size_t most)
 {
+    if (const auto tls = CurrentTls()) {
+        if (!canceled_) {
+            const std::size_t k = OnTls([&] { return tls->link->ReadSome(buffer, most); });
+            if (k > 0)
+                Moved(true);
+            return k;
+        }
+        canceled_ = false;
+        throw EAbortError("Socket send aborted");
+    }
     while (!canceled_) {
         const SockPtr sock = CurrentSock();
         const long k = RecvSome(sock, buffer, most, false);
@@ -180,6 +203,8 @@ std::string TPowersock::ReadLn()
     std::size_t taken = 0;
     std::size_t lineEnd = 0;
     SockPtr sock;
+    if (CurrentTls())
+        throw ESockError("Lines are not read on an encrypted connection");
     while (!canceled_) {
         if (taken >= static_cast<std::size_t>(kIOBufferSize))
             throw ESockError("Socket readln line too long");
@@ -287,6 +312,27 @@ void TPowersock::SendFromFile(TFileStream &file)
     const NoSigpipe noSigpipe;
     const std::int64_t size = file.Size();
     std::int64_t offset = 0;
+    if (const auto tls = CurrentTls()) {
+        // In parts, so that a cancel and the last check of the file come
+        // between them as they do in clear.
+        while (offset < size && !canceled_) {
+            const std::int64_t part = std::min<std::int64_t>(size - offset, 1 << 20);
+            if (part == size - offset)
+                file.CheckUnchanged();
+            OnTls([&] {
+                tls->link->SendFile(file.Handle(), offset, part, [this](std::int64_t n) {
+                    Moved();
+                    Sent(n);
+                });
+                return 0;
+            });
+            offset += part;
+        }
+        file.SetPosition(offset);
+        if (!canceled_)
+            file.CheckUnchanged();
+        return;
+    }
     while (offset < size && !canceled_) {
         const SockPtr sock = CurrentSock();
         if (!sock) {
@@ -336,7 +382,19 @@ void TPowersock::CaptureStream(TStream &stream, std::int64_t size)
     // A memory stream that is being filled at its end receives straight
     // into its own blocks; anything else through the I/O buffer.
     auto *memory = dynamic_cast<TMemoryStream *>(&stream);
-    while (!canceled_ && stream.Size() < size) {
+    const bool encrypted = CurrentTls() != nullptr;
+    if (encrypted) {
+        while (!canceled_ && stream.Size() < size) {
+            const std::size_t k = ReadSome(buffer, kIOBufferSize);
+            if (k == 0)
+                break;
+            stream.Write(buffer, static_cast<std::int64_t>(k));
+            bytesRecvd_ += static_cast<std::int64_t>(k);
+            if (OnPacketRecvd)
+                OnPacketRecvd(this);
+        }
+    }
+    while (!encrypted && !canceled_ && stream.Size() < size) {
         const SockPtr sock = CurrentSock();
         const std::span<char> room = memory ? memory->AppendRoom(kIOBufferSize) : std::span<char>();
         const bool direct = !room.empty();

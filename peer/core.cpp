@@ -1,5 +1,6 @@
 #include "core.h"
 
+#include "peer/pins.h"
 #include "util/text.h"
 
 #include <algorithm>
@@ -101,6 +102,10 @@ std::string TEffect::Describe() const
         return "Arriving";
     case Kind::ChatTooLong:
         return "ChatTooLong=" + std::to_string(number);
+    case Kind::Link:
+        return "Link " + text + "=" + std::to_string(number);
+    case Kind::PinNotice:
+        return "PinNotice " + text + "=" + std::to_string(number);
     }
     return "?";
 }
@@ -287,6 +292,8 @@ std::string TPeerCore::CapabilityMessage(const TCapabilities &caps)
         text += "Hash|";
     if (caps.space)
         text += "Space|";
+    if (!caps.tls.empty())
+        text += TlsCapabilityWords(caps.tls) + "|";
     text.pop_back();
     return text;
 }
@@ -300,7 +307,9 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
     const std::string command = ExtractField(DelimEqBar(), sMsg, 1);
     const bool introduced = !peerAddresses_.empty();
     const bool fromPeer = FromPeer(fromAddress);
-    const TOutgoing tellWhatWeCan {CapabilityMessage(OwnCapabilities())};
+    TCapabilities own = OwnCapabilities();
+    own.tls = ownKey_;
+    const TOutgoing tellWhatWeCan {CapabilityMessage(own)};
     if (command == "MSG") {
         // Chat lines from anyone are shown; one message makes one line.
         const std::string text = TrimText(OneLine(ExtractField(DelimEqBar(), sMsg, 2)));
@@ -428,6 +437,8 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
             else if (word == "Space")
                 peerCaps_.space = true;
         }
+        if (const TTlsCapability offer = ParseTlsCapability(sMsg); offer.Offered())
+            peerCaps_.tls = offer.fingerprint;
     }
     // File_End and any other word: nothing.
     return Finish(std::move(out));
@@ -519,6 +530,18 @@ TCapabilities TPeerCore::PeerCapabilities() const
 {
     std::lock_guard lock(mutex_);
     return peerCaps_;
+}
+
+void TPeerCore::SetOwnKey(const std::string &fingerprint)
+{
+    std::lock_guard lock(mutex_);
+    ownKey_ = fingerprint;
+}
+
+TOutcome TPeerCore::Tell(std::vector<TEffect> effects)
+{
+    std::lock_guard lock(mutex_);
+    return Finish({{}, std::move(effects)});
 }
 
 bool TPeerCore::Introduced() const

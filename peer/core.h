@@ -46,6 +46,10 @@ struct TEffect {
         BatchEnded,   // the peer `text` ended a batch this copy received (before Free says so)
         Arriving,     // a file from the peer has begun to arrive
         ChatTooLong,  // a chat line of `number` bytes was not sent: at most kMaxChatBytes go in one message
+        Link,         // the link with the peer `text`: `number` a TLinkState, `key` its key ("" in clear),
+                      // `value` the verification code both users compare ("" in clear)
+        PinNotice,    // a message from `text` was refused or told about: `number` a TPinNotice, `key` the
+                      // key it came with (a new key the user may accept), `value` that key's code
     };
     Kind kind;
     std::string text;
@@ -77,6 +81,7 @@ struct TCapabilities {
     bool noTick = false;   // takes a batch without a tick between the files
     bool hash = false;     // sends and takes each stream's XXH3-128 after its bytes
     bool space = false;    // answers a stream's header with a go-ahead or a refusal for want of space
+    std::string tls;       // encrypts: the fingerprint of its certificate (64 hex digits); "" when not
     bool operator==(const TCapabilities &) const = default;
 };
 inline constexpr const char *kCapabilityWord = "Dizaruz_Can";
@@ -177,6 +182,14 @@ public:
     // A stream from the peer has begun to arrive (the window starts showing it).
     TOutcome Arriving();
 
+    // --- Encrypted links -------------------------------------------------
+    // This copy's key: its capability message offers TLS with it from now
+    // on (without one, it offers none, as an older copy).
+    void SetOwnKey(const std::string &fingerprint);
+    // Publishes facts decided outside the core (the links' states and
+    // refusals) in order with the core's own.
+    TOutcome Tell(std::vector<TEffect> effects);
+
     // --- State, for the senders and for tests ---------------------------
     THosts Hosts() const;
     // What a connect and an accepted introduction do to the hosts; tests use
@@ -190,7 +203,7 @@ public:
     // What the introduced peer has told of itself (nothing from an original).
     TCapabilities PeerCapabilities() const;
     // What this copy tells its peer.
-    static TCapabilities OwnCapabilities() { return {true, true, true, true}; }
+    static TCapabilities OwnCapabilities() { return {true, true, true, true, {}}; }
     static std::string CapabilityMessage(const TCapabilities &caps);
     bool Introduced() const;
 
@@ -219,6 +232,7 @@ private:
     std::vector<std::uint32_t> peerAddresses_;
     bool awaitingToo_ = false; // this copy's ItsMe went; its answer introduces the peer
     TCapabilities peerCaps_;
+    std::string ownKey_;
 };
 
 } // namespace dz::peer

@@ -106,6 +106,13 @@ void TSenderBase::RepairHost(TPeerCore &core, net::TPowersock &client, bool &Han
         invalidHost_(Handled);
 }
 
+void TSenderBase::UseTls(std::shared_ptr<net::TTlsContext> context,
+                         std::function<std::string(const std::string &host)> keyFor)
+{
+    tlsContext_ = std::move(context);
+    keyFor_ = std::move(keyFor);
+}
+
 bool TSenderBase::CutInFlight(const std::function<void()> &cancel, std::chrono::milliseconds limit)
 {
     // A cancel that lands between two operations of the client is forgotten
@@ -150,6 +157,7 @@ void TOutbox::Post(std::vector<TOutgoing> batch, TDone done)
                 const THosts hosts = core_.Hosts();
                 client_->Host = hosts.msgHost;
                 client_->FromName = hosts.msgFrom;
+                Encrypt(*client_);
                 client_->PostText(core_.Render(message));
                 core_.NoteResolved(hosts.msgHost, client_->RemoteAddress().sin_addr.s_addr);
             } catch (...) {
@@ -244,6 +252,7 @@ void TStreamSender::Send(TDone done)
             const THosts hosts = core_.Hosts();
             client_->Host = hosts.strmHost;
             client_->FromName = hosts.strmFrom;
+            Encrypt(*client_);
             // The reply means "stored": a receiver that cannot store the
             // file resets the connection, and that is an error here.
             const TCapabilities peer = core_.PeerCapabilities();

@@ -30,6 +30,7 @@
 namespace dz::net {
 class TFileStream;
 class TPowersock;
+class TTlsContext;
 } // namespace dz::net
 namespace dz::services {
 class TNMMsg;
@@ -60,6 +61,10 @@ public:
     // too, if no one did.
     bool Stop(std::chrono::milliseconds limit);
 
+    // Owner thread, before the first exchange: every exchange with a host
+    // for which keyFor gives a key is encrypted and takes only that key.
+    void UseTls(std::shared_ptr<net::TTlsContext> context, std::function<std::string(const std::string &host)> keyFor);
+
 protected:
     explicit TSenderBase(const char *name);
     virtual ~TSenderBase();
@@ -80,6 +85,14 @@ protected:
         client.OnInvalidHost = [this, &core, &client](bool &Handled) { RepairHost(core, client, Handled); };
     }
 
+    // On the worker, once the client's Host is set: its TLS for this exchange.
+    template <class Client>
+    void Encrypt(Client &client)
+    {
+        client.TlsContext = tlsContext_;
+        client.TlsFingerprint = keyFor_ ? keyFor_(client.Host) : std::string();
+    }
+
     // Runs done(error) on the owner thread, unless the sender is gone by then.
     void Report(const TDone &done, const std::string &error);
     // Cancels the client's exchange until the worker is idle (bounded).
@@ -95,6 +108,8 @@ protected:
     std::atomic<bool> stopping_{false};
     std::mutex handlerMutex_; // held while the handler runs
     std::function<void(bool &Handled)> invalidHost_;
+    std::shared_ptr<net::TTlsContext> tlsContext_;
+    std::function<std::string(const std::string &host)> keyFor_;
 };
 
 class TOutbox : public TSenderBase {

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "peer/links.h"
 #include "peer/receive.h"
 
 #include "net/stream.h"
@@ -71,6 +72,8 @@ TPeerSession::TPeerSession(TSessionConfig config, TApply apply, TOrderedWork::TR
     msgServer_->ReportLevel = 0;
     msgServer_->OnRequest = [state = shared_](services::TNMMSGServ *Sender, const std::string &sFrom,
                                               const std::string &sMsg) -> std::function<void()> {
+        if (!Admit(*state, *Sender, sFrom, sMsg))
+            throw net::ESockError("Refused by the pins");
         TOutcome outcome = state->core.Handle(sFrom, Sender->PeerAddress(), sMsg);
         if (outcome.send.empty())
             return {};
@@ -85,9 +88,60 @@ TPeerSession::TPeerSession(TSessionConfig config, TApply apply, TOrderedWork::TR
     strmServer_->Port = shared.config.strmPort;
     strmServer_->ReportLevel = 0;
     strmServer_->OnStreamStart = [state = shared_](services::TNMStrmServ *Sender, const std::string &sFrom,
-                                                   std::int64_t size) {
+                                                   std::int64_t size) -> std::unique_ptr<services::IStreamSink> {
+        if (!Admit(*state, *Sender, sFrom, {}))
+            return nullptr;
         return StartStream(state, *Sender, sFrom, size);
     };
+    if (shared.config.links)
+        WireLinks();
+}
+
+void TPeerSession::WireLinks()
+{
+    const std::shared_ptr<TLinkGuard> links = shared_->config.links;
+    shared_->core.SetOwnKey(links->OwnKey());
+    // Any key may open a link; which name it may speak for is the pins'
+    // decision, on the first message.
+    const auto anyKey = [](const std::string &, std::uint32_t) { return true; };
+    msgServer_->TlsContext = strmServer_->TlsContext = links->ServerContext();
+    msgServer_->TlsAccepts = strmServer_->TlsAccepts = anyKey;
+    const auto keyFor = [links](const std::string &host) { return links->KeyFor(host); };
+    outbox_->UseTls(links->ClientContext(), keyFor);
+    streams_->UseTls(links->ClientContext(), keyFor);
+}
+
+bool TPeerSession::Admit(TShared &shared, net::TPowersock &connection, const std::string &sFrom,
+                         const std::string &sMsg)
+{
+    if (!shared.config.links)
+        return true;
+    TLinkGuard::TJudgement judgement =
+        shared.config.links->Judge(sFrom, connection.PeerAddress(), connection.PeerFingerprint(), sMsg);
+    if (!judgement.effects.empty())
+        shared.core.Tell(std::move(judgement.effects));
+    return judgement.pass;
+}
+
+void TPeerSession::ConfirmKey(const std::string &name)
+{
+    std::vector<TEffect> effects;
+    if (shared_->config.links && shared_->config.links->Confirm(name, effects))
+        shared_->core.Tell(std::move(effects));
+}
+
+void TPeerSession::ForgetKey(const std::string &name)
+{
+    std::vector<TEffect> effects;
+    if (shared_->config.links && shared_->config.links->Forget(name, effects))
+        shared_->core.Tell(std::move(effects));
+}
+
+void TPeerSession::AcceptNewKey(const std::string &name)
+{
+    std::vector<TEffect> effects;
+    if (shared_->config.links && shared_->config.links->AcceptNewKey(name, effects))
+        shared_->core.Tell(std::move(effects));
 }
 
 TPeerSession::~TPeerSession()

@@ -36,6 +36,7 @@
 #include <vector>
 
 namespace dz::net {
+class TPowersock;
 class TStream;
 } // namespace dz::net
 namespace dz::services {
@@ -45,6 +46,8 @@ class TNMStrmServ;
 } // namespace dz::services
 
 namespace dz::peer {
+
+class TLinkGuard;
 
 // The file coming in from the peer, as far as it has come.
 struct TIncoming {
@@ -59,6 +62,9 @@ struct TSessionConfig {
     std::uint16_t strmPort = 573; // stream service
     std::string fallbackFolder;   // ends in '/'; where a file goes when the receive folder is gone
     std::vector<std::string> ownFiles; // the program's own files: never replaced by a received one
+    // Encrypted links with copies that offer them, and the pins; null: none
+    // (this copy then offers nothing and talks in clear, as an older one).
+    std::shared_ptr<TLinkGuard> links;
 };
 
 class TPeerSession {
@@ -100,6 +106,12 @@ public:
     // owner thread (also right away, with "", when there is nothing to send).
     void Send(const TOutcome &outcome, TDone done = {});
 
+    // The user's actions on the pin of the peer `name` (owner thread): the
+    // link facts that follow are published as the core's.
+    void ConfirmKey(const std::string &name);
+    void ForgetKey(const std::string &name);
+    void AcceptNewKey(const std::string &name);
+
     // Any thread: the file coming in now, if any.
     TIncoming Incoming() const;
     // Refuses the file coming in now: the peer gets a reset and no reply,
@@ -124,6 +136,13 @@ private:
     struct TShared;
     // On a stream's connection thread, when its name and size have come:
     // where its bytes go, or nothing to refuse it.
+    // Encrypts the servers and senders with config.links (constructor).
+    void WireLinks();
+    // On a connection thread, before the core sees a message (sMsg) or a
+    // stream (sMsg ""): whether the pins let it pass; what the user is told
+    // is published.
+    static bool Admit(TShared &shared, net::TPowersock &connection, const std::string &sFrom,
+                      const std::string &sMsg);
     static std::unique_ptr<services::IStreamSink> StartStream(const std::shared_ptr<TShared> &shared,
                                                               services::TNMStrmServ &connection,
                                                               const std::string &sFrom, std::int64_t size);

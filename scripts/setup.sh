@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-qpa-plugins libgl-dev          # Qt 6 Widgets and its platform plug-ins
   qt6-tools-dev qt6-l10n-tools qt6-tools-dev-tools # Qt Linguist: the translations of the window
+  qt6-svg-dev                                      # the pictures of the link's states
   libjpeg62-turbo-dev                             # the about box picture
   libsimpleini-dev                                # INI files
   libxxhash-dev                                   # the files' hashes between two copies
@@ -16,6 +17,7 @@ packages=(
   clang libclang-rt-14-dev                        # the fuzz targets (libFuzzer and the sanitizers' run-time)
   xvfb xauth imagemagick xdotool fonts-dejavu-core  # a real window and screenshots
   iproute2 netcat-openbsd libcap2-bin             # network tests, benchmarks, setcap
+  tcpdump                                         # a capture on the link between two copies
   dbus-daemon                                     # a private session bus in the desktop tests
   at-spi2-core python3-pyatspi gir1.2-atspi-2.0     # the window as screen readers see it (the AT-SPI walk)
   libavahi-client-dev                             # finding the other computer (DNS-SD through the Avahi daemon)

@@ -2,6 +2,8 @@
 
 #include "wire.h"
 
+#include "net/tls.h"
+
 namespace dz::services {
 
 TNMClient::TNMClient()
@@ -33,6 +35,8 @@ std::string TNMClient::Exchange(const std::function<void()> &writeBody, const st
     Connect();
     std::string reply;
     try {
+        if (TlsContext && !TlsFingerprint.empty())
+            StartTls(*TlsContext, net::ExpectFingerprint(TlsFingerprint), TlsFingerprint);
         Write(preamble + CountedText(FromName));
         writeBody();
         if (OnMessageSent)

@@ -6,6 +6,7 @@
 #include "net/powersock.h"
 
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -18,6 +19,13 @@ public:
 
     std::string FromName;            // the sender's name that goes with every exchange
     net::TNotifyEvent OnMessageSent; // after the body is written, before the reply is read
+    // With both set, every exchange is encrypted: TLS 1.3 right after the
+    // connect, presenting this side's certificate and taking the server's
+    // only with exactly this fingerprint (64 lowercase hex digits); the
+    // session is kept under it for resumption. A refused key raises
+    // net::ETlsRefused before anything of the request has gone.
+    std::shared_ptr<net::TTlsContext> TlsContext;
+    std::string TlsFingerprint;
 
     // Cancels the exchange in progress and cuts the connection with a reset
     // (when connected). Any thread.

@@ -18,6 +18,8 @@
 class FormFixture : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
+    // The window's own key and pins (off: it talks in clear, writes no key file).
+    bool links = false;
 
     // The temporary folder, ending in '/' (a UTF-8 path, as the program keeps paths).
     std::string Folder() const { return tmp.path().toStdString() + "/"; }
@@ -34,6 +36,7 @@ protected:
         config.msgPort = 0;
         config.strmPort = 0;
         config.discovery = false; // many windows in one process, maybe no bus
+        config.links = links;
         form = std::make_unique<TForm1>(config);
         return *form;
     }

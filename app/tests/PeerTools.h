@@ -239,6 +239,7 @@ protected:
         config.msgPort = msgPort;
         config.strmPort = 0;
         config.discovery = false;
+        config.links = links;
         config.dialogs = dialogs;
         config.clock = clock;
         config.desktopBus = desktopBus;
@@ -292,6 +293,9 @@ protected:
     std::shared_ptr<TFakeDialogs> dialogs = std::make_shared<TFakeDialogs>();
     std::shared_ptr<TFakeClock> clock = std::make_shared<TFakeClock>();
     QString desktopBus; // the windows' desktop services; none by default
+    // Windows of one process share one address: in clear unless a test
+    // wants their keys.
+    bool links = false;
     std::vector<QPointer<TForm1>> windows; // every window made, to flush their state files
 };
 

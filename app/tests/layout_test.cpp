@@ -168,7 +168,8 @@ TEST_F(LayoutTest, EditBoxesTakeTheWidth)
         {f.Edit_ThisComputerName, QRect(48, 15, 121, 21), true, false},
         {f.Edit_ThisComputerIP, QRect(240, 15, 121, 21), true, true},
         {f.Label_ThisIP, QRect(208, 19, f.Label_ThisIP->width(), f.Label_ThisIP->height()), false, true},
-        {f.Edit_RemoteComputerIP, QRect(240, 16, 121, 21), true, true},
+        // The address box gives room to the link's state at its end.
+        {f.Edit_RemoteComputerIP, QRect(240, 16, 99, 21), true, true},
         {f.SB_connect, QRect(176, 15, 25, 22), false, true},
         {f.Edit_Mess, QRect(56, 2, 297, 21), true, false},
     };

@@ -11,6 +11,7 @@
 //     activate NAME    choose NAME from the list of computers, once it is seen there
 //     wait-peer        until the remote address box is filled
 //     wait-ready       until the peer is introduced: chat and send enabled
+//     wait-encrypted   until the link with the peer shows encrypted (its key pinned)
 //     say TEXT         type TEXT into the chat line and press Enter
 //     wait-lines N     until the chat log holds N lines
 //     folder DIR       choose DIR as the receive folder
@@ -30,6 +31,7 @@
 
 #include "ComputersView.h"
 #include "Language.h"
+#include "LinkBadge.h"
 #include "Controls.h"
 #include "FakeDialogs.h"
 #include "Form1.h"
@@ -162,6 +164,9 @@ int main(int argc, char **argv)
             takesArgument();
         } else if (step == "wait-ready") {
             status = PumpUntil([&] { return form.SB_msg->isEnabled() && form.SB_send->isEnabled(); }) ? 0 : 1;
+        } else if (step == "wait-encrypted") {
+            const auto *badge = form.findChild<TLinkBadge *>();
+            status = badge && PumpUntil([&] { return badge->State() != dz::peer::TLinkState::Clear; }) ? 0 : 1;
         } else if (step == "wait-peer") {
             status = PumpUntil([&] { return !TextOf(form.Edit_RemoteComputerIP).empty(); }) ? 0 : 1;
         } else if (step == "say") {

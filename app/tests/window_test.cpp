@@ -414,7 +414,7 @@ TEST_F(WindowTest, TabVisitsEveryControlOfTheShownPageInReadingOrder)
     QApplication::setActiveWindow(&f);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
     const QStringList top = Names({"Edit_ThisComputerIP", "Edit_RemoteComputerName", "SB_Computers", "SB_connect",
-                          "Edit_RemoteComputerIP", "SpeedButton2", "SB_msg", "Edit_Mess", "Memo_Mess", "qt_tabwidget_tabbar"});
+                          "Edit_RemoteComputerIP", "SB_link", "SpeedButton2", "SB_msg", "Edit_Mess", "Memo_Mess", "qt_tabwidget_tabbar"});
     const struct {
         int page;
         QStringList controls;

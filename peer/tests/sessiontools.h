@@ -23,9 +23,12 @@ struct TSessionSide {
 
     // separate: a "--" follows each outcome's facts, so tests can tell
     // outcomes apart.
-    TSessionSide(const std::string &name, const std::string &folder, bool separate = false)
+    // links: the copy encrypts with it (null: it does not, as an older one).
+    TSessionSide(const std::string &name, const std::string &folder, bool separate = false,
+                 std::shared_ptr<peer::TLinkGuard> links = {})
     {
         peer::TSessionConfig config;
+        config.links = std::move(links);
         config.msgPort = 0;
         config.strmPort = 0;
         config.fallbackFolder = folder;
