@@ -226,6 +226,26 @@ void TStreamSender::Open(const std::string &path,
     });
 }
 
+void TStreamSender::Inspect(
+    const std::string &path,
+    std::function<void(const std::string &error, std::shared_ptr<const TFolderTree> tree)> looked)
+{
+    worker_.Post([this, path, looked = std::move(looked)] {
+        std::string error;
+        std::shared_ptr<const TFolderTree> tree;
+        try {
+            if (IsFolder(path))
+                tree = std::make_shared<const TFolderTree>(WalkFolder(path));
+        } catch (...) {
+            error = TextOf(std::current_exception());
+        }
+        dz::net::PostToThread(owner_, [alive = alive_, looked, error, tree] {
+            if (*alive)
+                looked(error, tree);
+        });
+    });
+}
+
 void TStreamSender::Close()
 {
     worker_.Post([this] { file_.reset(); });

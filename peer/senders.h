@@ -14,6 +14,7 @@
 // waits for a send inside a pump.
 
 #include "peer/core.h"
+#include "peer/folders.h"
 #include "peer/worker.h"
 
 #include "net/notify.h"
@@ -149,6 +150,12 @@ public:
                                     std::uint64_t reserve);
     // Lets go of an opened file that will not be sent.
     void Close();
+    // Looks at path on the sender's thread, after what was posted before:
+    // looked runs on the owner thread with the tree when path is a folder,
+    // nullptr when it is anything else, or the error of a folder that
+    // cannot be read.
+    void Inspect(const std::string &path,
+                 std::function<void(const std::string &error, std::shared_ptr<const TFolderTree> tree)> looked);
     // Cuts the file in flight (the peer keeps nothing of it).
     void Cancel();
     // Progress of the file in flight: bytes sent and the file's size (only

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "peer/folders.h"
 #include "peer/receive.h"
 
 #include "net/stream.h"
@@ -35,6 +36,8 @@ struct TPeerSession::TShared {
     // The names whose last stored file was verified by its hash.
     mutable std::mutex verifiedMutex;
     std::set<std::string> verified;
+    // The folder coming in from the peer, if any.
+    TFolderReceiver folders;
     void NoteStored(const std::string &name, bool hashed)
     {
         std::lock_guard lock(verifiedMutex);
@@ -70,6 +73,7 @@ TPeerSession::TPeerSession(TSessionConfig config, TApply apply, TOrderedWork::TR
     msgServer_->ReportLevel = 0;
     msgServer_->OnRequest = [state = shared_](services::TNMMSGServ *Sender, const std::string &sFrom,
                                               const std::string &sMsg) -> std::function<void()> {
+        FolderMessage(*state, Sender->PeerAddress(), sFrom, sMsg);
         TOutcome outcome = state->core.Handle(sFrom, Sender->PeerAddress(), sMsg);
         if (outcome.send.empty())
             return {};
@@ -170,6 +174,46 @@ std::string TPeerSession::MismatchNotice(const std::string &sFrom, const std::st
         .toStdString();
 }
 
+std::string TPeerSession::PathNotice(const std::string &sFrom, const std::string &path, const std::string &why)
+{
+    return QStringLiteral("От %1 не принято «%2»: %3.")
+        .arg(dz::ToQString(OneLine(sFrom)), QString::fromUtf8(OneLine(path).c_str()), QString::fromStdString(why))
+        .toStdString();
+}
+
+void TPeerSession::FolderMessage(TShared &shared, std::uint32_t from, const std::string &sFrom,
+                                 const std::string &sMsg)
+{
+    const TFolderMessage message = ParseFolderMessage(sMsg);
+    if (!shared.core.ReceivingFrom(from)) {
+        // Whatever ends a batch ends the folder in it too; a stranger changes nothing.
+        if (message.word.empty() && shared.core.StreamTarget(from).allowed)
+            shared.folders.End();
+        return;
+    }
+    if (message.word.empty()) {
+        const std::string command = ExtractField(DelimEqBar(), sMsg, 1);
+        if (command == "Send_End" || command == "By" || command == "ItsMe")
+            shared.folders.End();
+        return;
+    }
+    try {
+        if (message.word == kFolderStartWord) {
+            const std::string folder = ReceiveFolderFor(shared.core.ReceiveFolder(), shared.config.fallbackFolder);
+            const std::string made = shared.folders.Begin(message.path, folder, shared.config.ownFiles);
+            // One row per folder, listed as soon as it exists, so that a
+            // folder cut short is found too.
+            shared.core.Stored(sFrom, FileNameToCp1251(QString::fromStdString(FileNameOf(made))), made);
+        } else if (message.word == kFolderDirWord) {
+            shared.folders.MakeFolder(message.path);
+        } else if (message.word == kFolderEndWord) {
+            shared.folders.End();
+        }
+    } catch (const std::exception &e) {
+        shared.core.NotStored(PathNotice(sFrom, message.path, e.what()));
+    }
+}
+
 bool TPeerSession::Verified(const std::string &name) const
 {
     std::lock_guard lock(shared_->verifiedMutex);
@@ -184,11 +228,15 @@ bool TPeerSession::Verified(const std::string &name) const
 class TPeerSession::TIncomingFile : public services::IStreamSink {
 public:
     TIncomingFile(std::shared_ptr<TShared> shared, std::uint32_t from, std::string sFrom, std::int64_t size,
-                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, bool hashed)
+                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, bool hashed,
+                  std::optional<TFolderReceiver::TTarget> inFolder = std::nullopt)
         : shared_(std::move(shared)), from_(from), sFrom_(std::move(sFrom)), size_(size), folder_(std::move(folder)),
-          cancel_(std::move(cancel)), hashed_(hashed), file_(folder_)
+          cancel_(std::move(cancel)), hashed_(hashed), inFolder_(std::move(inFolder)),
+          file_(inFolder_ ? inFolder_->TempFolder() : folder_)
     {
         name_ = shared_->core.StreamTarget(from_).pending;
+        if (inFolder_)
+            name_ = Utf8ToCp1251(name_);
         std::lock_guard lock(shared_->incomingMutex);
         shared_->incoming = this;
     }
@@ -212,6 +260,18 @@ public:
     }
     void Commit() override
     {
+        if (inFolder_) {
+            // Inside a new folder nothing may be replaced, not even a file
+            // the same folder sent twice.
+            try {
+                file_.Commit(inFolder_->FinalPath(), TFileSink::Replace::No);
+            } catch (const std::exception &) {
+                Failed(PathNotice(sFrom_, inFolder_->shown, "Cannot create file"));
+                throw;
+            }
+            shared_->core.StoredInFolder();
+            return;
+        }
         // The name is the one File_Start gave last: the sender sent it, and
         // waited for its reply, before these bytes.
         const TPeerCore::TStreamTarget target = shared_->core.StreamTarget(from_);
@@ -261,6 +321,7 @@ private:
     const std::string folder_;
     std::shared_ptr<net::TCancelHandle> cancel_;
     const bool hashed_;
+    const std::optional<TFolderReceiver::TTarget> inFolder_;
     TFileSink file_;
     std::string name_;
     std::atomic<std::int64_t> done_{0};
@@ -317,8 +378,17 @@ std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shar
             const auto asked = static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0));
             return std::make_unique<TNoRoom>(SpaceFor(folder, asked));
         }
+        std::optional<TFolderReceiver::TTarget> inFolder;
+        if (target.inFolder) {
+            try {
+                inFolder = shared->folders.FileTarget(target.pending);
+            } catch (const std::exception &e) {
+                core.NotStored(PathNotice(sFrom, target.pending, e.what()));
+                return nullptr;
+            }
+        }
         auto file = std::make_unique<TIncomingFile>(shared, from, sFrom, size, folder, connection.CancelHandle(),
-                                                    layout.hashed);
+                                                    layout.hashed, std::move(inFolder));
         core.Arriving();
         return file;
     } catch (const std::exception &e) {

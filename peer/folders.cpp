@@ -1,0 +1,192 @@
+#include "folders.h"
+
+#include "peer/core.h"
+#include "util/errors.h"
+#include "util/filesink.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace dz::peer {
+
+bool IsFolder(const std::string &path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+namespace {
+
+std::string LastSegment(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    const std::size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Adds the entries of the open folder dir (at relative / path) to tree,
+// parents before their contents, names sorted so a tree always goes the same way.
+void WalkInto(TFolderTree &tree, TFd dir, const std::string &relative, const std::string &path)
+{
+    DIR *listing = ::fdopendir(dir.Get());
+    if (!listing)
+        throw EFileError("Cannot open folder " + path);
+    dir.Release(); // the listing owns it now
+    std::vector<std::string> names;
+    while (const dirent *entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    const int fd = ::dirfd(listing);
+    std::sort(names.begin(), names.end());
+    std::vector<std::pair<std::string, TFd>> folders;
+    for (const std::string &name : names) {
+        struct stat st {};
+        if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            ::closedir(listing);
+            throw EFileError("Cannot open folder " + path + "/" + name);
+        }
+        if (S_ISREG(st.st_mode)) {
+            tree.entries.push_back({false, relative + "/" + name, path + "/" + name, st.st_size});
+            ++tree.files;
+            tree.bytes += st.st_size;
+        } else if (S_ISDIR(st.st_mode)) {
+            TFd sub(::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!sub) {
+                ::closedir(listing);
+                throw EFileError("Cannot open folder " + path + "/" + name);
+            }
+            folders.emplace_back(name, std::move(sub));
+        } else {
+            ++tree.skipped; // a symbolic link, a device, a pipe, a socket
+        }
+    }
+    ::closedir(listing);
+    // Files first, then each folder with its contents: a folder's entry
+    // always comes before anything inside it.
+    for (auto &[name, sub] : folders) {
+        tree.entries.push_back({true, relative + "/" + name, path + "/" + name});
+        WalkInto(tree, std::move(sub), relative + "/" + name, path + "/" + name);
+    }
+}
+
+} // namespace
+
+TFolderTree WalkFolder(const std::string &path)
+{
+    TFolderTree tree;
+    std::string top = path;
+    while (top.size() > 1 && top.back() == '/')
+        top.pop_back();
+    tree.name = LastSegment(top);
+    TFd dir(::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir)
+        throw EFileError("Cannot open folder " + top);
+    WalkInto(tree, std::move(dir), tree.name, top);
+    return tree;
+}
+
+std::string TFolderReceiver::Begin(const std::string &name, const std::string &receiveFolder,
+                                   const std::vector<std::string> &ownFiles)
+{
+    std::lock_guard lock(mutex_);
+    root_.reset();
+    announced_.clear();
+    made_.clear();
+    if (const TPathFault fault = CheckReceivedPath(name); fault != TPathFault::None)
+        throw EFileError(PathFaultText(fault));
+    if (name.find('/') != std::string::npos)
+        throw EFileError("a folder's name holds '/'");
+    TBeneath root(receiveFolder);
+    made_ = root.ClaimTopFolder(name, ownFiles);
+    // The new name must survive a crash before anything goes into it.
+    TFileSink::SyncFolder(root.Folder());
+    announced_ = name;
+    root_.emplace(std::move(root));
+    return root_->Folder() + made_;
+}
+
+std::string TFolderReceiver::Map(const std::string &path) const
+{
+    if (!root_)
+        throw EFileError("no folder is coming in");
+    if (const TPathFault fault = CheckReceivedPath(path, root_->Folder().size()); fault != TPathFault::None)
+        throw EFileError(PathFaultText(fault));
+    const std::size_t slash = path.find('/');
+    if (slash == std::string::npos || path.substr(0, slash) != announced_)
+        throw EFileError("the path is outside the folder coming in");
+    const std::string mapped = made_ + path.substr(slash);
+    // The variant's suffix may take it over the limit.
+    if (const TPathFault fault = CheckReceivedPath(mapped, root_->Folder().size()); fault != TPathFault::None)
+        throw EFileError(PathFaultText(fault));
+    return mapped;
+}
+
+void TFolderReceiver::MakeFolder(const std::string &path)
+{
+    std::lock_guard lock(mutex_);
+    const std::string mapped = Map(path);
+    root_->MakeFolders(mapped);
+}
+
+TFolderReceiver::TTarget TFolderReceiver::FileTarget(const std::string &path)
+{
+    std::lock_guard lock(mutex_);
+    const std::string mapped = Map(path);
+    const std::size_t slash = mapped.find_last_of('/');
+    TTarget target;
+    target.folder = root_->MakeFolders(mapped.substr(0, slash));
+    target.name = mapped.substr(slash + 1);
+    target.root = TFd(::fcntl(root_->Fd(), F_DUPFD_CLOEXEC, 0));
+    if (!target.root)
+        throw EFileError("Cannot open file " + root_->Folder());
+    target.shown = root_->Folder() + mapped;
+    return target;
+}
+
+void TFolderReceiver::End()
+{
+    std::lock_guard lock(mutex_);
+    root_.reset();
+    announced_.clear();
+    made_.clear();
+}
+
+bool TFolderReceiver::IsOpen() const
+{
+    std::lock_guard lock(mutex_);
+    return root_.has_value();
+}
+
+TFolderMessage ParseFolderMessage(const std::string &sMsg)
+{
+    const std::size_t bar = sMsg.find('|');
+    const std::string word = sMsg.substr(0, bar);
+    for (const char *known : {kFolderStartWord, kFolderDirWord, kFolderFileWord, kFolderEndWord})
+        if (word == known)
+            return {word, bar == std::string::npos ? std::string() : sMsg.substr(bar + 1)};
+    return {};
+}
+
+namespace {
+constexpr std::string_view kNoFoldersMarker = "\x1b" "NoFolders|";
+} // namespace
+
+std::string NoFoldersError(const std::string &path)
+{
+    return std::string(kNoFoldersMarker) + path;
+}
+
+std::optional<std::string> NoFoldersPath(const std::string &error)
+{
+    if (!error.starts_with(kNoFoldersMarker))
+        return std::nullopt;
+    return error.substr(kNoFoldersMarker.size());
+}
+
+} // namespace dz::peer
