@@ -130,6 +130,7 @@ void TForm1::BuildViews()
 
     SendPage = new TSendPage(*this, *sendList_, *dialogs_, OD1);
     Page_Send = SendPage->Page_Send, Panel4 = SendPage->Panel4, SB_FileAdd = SendPage->SB_FileAdd;
+    SB_FolderAdd = SendPage->SB_FolderAdd;
     SB_FileDel = SendPage->SB_FileDel, SB_ListClear = SendPage->SB_ListClear, SB_send = SendPage->SB_send;
     Label_YesSend = SendPage->Label_YesSend, Label_RunProgress = SendPage->Label_RunProgress;
     ListF_send = SendPage->ListF_send, PopupMenu1 = SendPage->PopupMenu1;

@@ -232,6 +232,11 @@ You may type the name of a new folder: the program creates it.</translation>
 <context>
     <name>TForm1</name>
     <message>
+        <location filename="../app/Form1Session.cpp" line="88"/>
+        <source>Папка «%1» не отправлена: программа на другом компьютере принимает только отдельные файлы.</source>
+        <translation>The folder “%1” was not sent: the program on the other computer takes single files only.</translation>
+    </message>
+    <message>
         <location filename="../app/Form1.cpp" line="68"/>
         <source>Копирование файлов по сети</source>
         <translation>Copying files over the network</translation>
@@ -434,6 +439,22 @@ This computer cannot receive messages and files.</translation>
 </context>
 <context>
     <name>TSendPage</name>
+    <message>
+        <location filename="../app/SendPage.cpp" line="60"/>
+        <location filename="../app/SendPage.cpp" line="147"/>
+        <source>Добавить папку в список</source>
+        <translation>Add a folder to the list</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="36"/>
+        <source>  (папку не прочесть)</source>
+        <translation>  (the folder cannot be read)</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="37"/>
+        <source>  (папка: файлов %1, %2)</source>
+        <translation>  (folder: %1 files, %2)</translation>
+    </message>
     <message>
         <location filename="../app/SendPage.cpp" line="28"/>
         <location filename="../app/SendPage.cpp" line="59"/>

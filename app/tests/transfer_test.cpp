@@ -29,7 +29,7 @@ class TransferTest : public TPeerTest {
 protected:
     std::string MakeFile(const std::string &name, std::size_t size, unsigned seed)
     {
-        fs::create_directories(FsFolder("src"));
+        fs::create_directories(fs::path(FsFolder("src") + name).parent_path());
         std::string bytes(size, '\0');
         std::mt19937 rng(seed);
         for (auto &c : bytes)
@@ -223,6 +223,28 @@ TEST_F(RawRunTest, AnUnreadableFileStallsTheRunAtItsRow)
     EXPECT_TRUE(a->SB_Help->isEnabled());
     ASSERT_EQ(RowCount(a->ListF_send), 2);
     EXPECT_EQ(RowText(a->ListF_send, 0), missing);
+    EXPECT_TRUE(RowChecked(a->ListF_send, 0));
+}
+
+// A peer that never said it takes folders hears nothing of one: the run
+// stops at the folder's row, which stays, and the user is told why.
+TEST_F(RawRunTest, AFolderToAPeerWithoutFoldersIsRefusedBeforeAnythingGoes)
+{
+    MakeFile("Проект/a.txt", 5, 1);
+    MakeFile("later.txt", 5, 2);
+    const std::string folder = FsFolder("src") + "Проект";
+    AddRowUtf8(a->ListF_send, folder, true, true);
+    AddRowUtf8(a->ListF_send, FsFolder("src") + "later.txt", true, true);
+
+    a->SB_sendClick();
+    ASSERT_TRUE(PumpUntil([&] { return !dialogs->messages.empty(); }, 10000));
+    EXPECT_EQ(dialogs->messages[0].text,
+              QStringLiteral("Папка «%1» не отправлена: программа на другом компьютере принимает только отдельные файлы.")
+                  .arg(QString::fromStdString(folder)));
+    ASSERT_TRUE(PumpUntil([&] { return msgPeer.count() == 2; }));
+    EXPECT_EQ(msgPeer.texts(), (std::vector<std::string>{"Send_Start", "Send_End"}));
+    ASSERT_EQ(RowCount(a->ListF_send), 2);
+    EXPECT_EQ(RowUtf8(a->ListF_send, 0), folder);
     EXPECT_TRUE(RowChecked(a->ListF_send, 0));
 }
 
