@@ -80,7 +80,11 @@ void SendFile(TOutbox &outbox, TStreamSender &streams, const TPeerCore &core,
             streams.Close();
             return done(refused.empty() ? std::string("Canceled") : refused);
         }
-        outbox.Post({{"File_Start|" + name}}, [&outbox, &streams, control, name, done](const std::string &sent) {
+        // A copy with Folders takes the name exactly, in UTF-8.
+        const std::string announce = core.PeerCapabilities().folders
+                                         ? std::string(kFolderFileWord) + "|" + FileNameOf(path)
+                                         : "File_Start|" + name;
+        outbox.Post({{announce}}, [&outbox, &streams, control, name, done](const std::string &sent) {
             if (!sent.empty() || control->Canceled()) {
                 streams.Close();
                 return done(sent.empty() ? std::string("Canceled") : sent);

@@ -234,9 +234,8 @@ public:
           cancel_(std::move(cancel)), hashed_(hashed), inFolder_(std::move(inFolder)),
           file_(inFolder_ ? inFolder_->TempFolder() : folder_)
     {
-        name_ = shared_->core.StreamTarget(from_).pending;
-        if (inFolder_)
-            name_ = Utf8ToCp1251(name_);
+        const TPeerCore::TStreamTarget target = shared_->core.StreamTarget(from_);
+        name_ = target.inFolder ? Utf8ToCp1251(target.pending) : target.pending;
         std::lock_guard lock(shared_->incomingMutex);
         shared_->incoming = this;
     }
@@ -275,8 +274,9 @@ public:
         // The name is the one File_Start gave last: the sender sent it, and
         // waited for its reply, before these bytes.
         const TPeerCore::TStreamTarget target = shared_->core.StreamTarget(from_);
-        const TStorePlan plan =
-            PlanStore(target.pending, folder_, shared_->config.fallbackFolder, shared_->config.ownFiles);
+        // A bare name from a copy with Folders is UTF-8 (Dizaruz_File without a '/').
+        const TStorePlan plan = PlanStore(target.pending, folder_, shared_->config.fallbackFolder,
+                                          shared_->config.ownFiles, target.inFolder);
         if (plan.name.empty()) {
             Failed(DroppedNotice(sFrom_, target.pending));
             throw EFileError("Refused");
@@ -287,8 +287,10 @@ public:
             Failed(e.what());
             throw;
         }
-        shared_->NoteStored(plan.name, hashed_);
-        shared_->core.Stored(sFrom_, plan.name, plan.path());
+        const std::string listed =
+            plan.utf8 ? FileNameToCp1251(QString::fromUtf8(plan.name.c_str())) : plan.name;
+        shared_->NoteStored(listed, hashed_);
+        shared_->core.Stored(sFrom_, listed, plan.path());
     }
     void Abandon() noexcept override { file_.Abandon(); }
     void Mismatched() noexcept override
@@ -379,7 +381,7 @@ std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shar
             return std::make_unique<TNoRoom>(SpaceFor(folder, asked));
         }
         std::optional<TFolderReceiver::TTarget> inFolder;
-        if (target.inFolder) {
+        if (target.inFolder && target.pending.find('/') != std::string::npos) {
             try {
                 inFolder = shared->folders.FileTarget(target.pending);
             } catch (const std::exception &e) {

@@ -71,7 +71,7 @@ TEST_F(BatchTest, APeerWithoutTheCapabilityGetsOneRowPerTick)
     auto a = MakeWindow("a", "127.0.0.1", "192.168.0.1");
     // A copy of ours first, then its goodbye, then an original at the same place.
     Introduce(*a);
-    Deliver(*a, "Dizaruz_Can=BigFiles|NoTick|Hash|Space|Folders", "PEER");
+    Deliver(*a, "Dizaruz_Can=BigFiles|NoTick|Hash|Space", "PEER");
     EXPECT_TRUE(a->Core().PeerCapabilities().noTick);
     Deliver(*a, "By=PEER|127.0.0.1", "PEER");
     EXPECT_FALSE(a->Core().PeerCapabilities().noTick);

@@ -277,7 +277,7 @@ TEST_F(StreamingTest, SizesTooLargeForThePeerAreRefusedBeforeTheyAreAnnounced)
     std::size_t texts = 0;
     for (const auto &row : rows) {
         if (row.peerTakesBigFiles)
-            Deliver(*a, "Dizaruz_Can=BigFiles|NoTick|Hash|Space|Folders", "PEER");
+            Deliver(*a, "Dizaruz_Can=BigFiles|NoTick|Hash|Space", "PEER");
         Sparse(Src(row.name), row.size);
         a->SendList().Clear();
         AddRowUtf8(a->ListF_send, Src(row.name), true, true);

@@ -115,6 +115,23 @@ TEST_F(FoldersTest, ATreeArrivesWithEmptyFoldersAnyAlphabetAndNoLinks)
     EXPECT_EQ(Tree(got), expected);
 }
 
+// A single file between two copies keeps its name exactly too; a Windows
+// copy would get it transliterated.
+TEST_F(FoldersTest, ABareFileKeepsItsNameInAnyAlphabet)
+{
+    TSide a("127.0.0.1", Folder("a"));
+    TSide b("127.0.0.2", Folder("b"));
+    ASSERT_TRUE(dz::test::Introduce(a, b));
+    const std::string name = "Müller 文件 отчёт.txt";
+    Write(Folder("src") + name, "exact");
+    Write(Folder("b") + name, "older");
+    ASSERT_EQ(Run(a, Folder("src") + name), "");
+    ASSERT_TRUE(PumpUntil([&] { return b.session->Core().FreeFlag(); }));
+    EXPECT_EQ(dz::test::ReadFile(Folder("b") + name), "exact"); // replaced, as any received file
+    EXPECT_EQ(Tree(Folder("b")), (std::set<std::string>{name}));
+    EXPECT_TRUE(b.Shows("Stored 127.0.0.1|" + dz::FileNameToCp1251(QString::fromStdString(name))));
+}
+
 TEST_F(FoldersTest, APeerWithoutFoldersIsRefusedBeforeAnythingGoes)
 {
     const std::string src = Folder("src") + "Проект";
@@ -166,7 +183,8 @@ TEST_F(FoldersTest, NoPathFromARawPeerLeavesItsFolder)
              return p + "f";
          }()},
         {"another folder", "Other/escape"},
-        {"bare name", "escape"},
+        {"bare '..'", ".."},
+        {"bare, not UTF-8", "\xff\xfe"},
         {"through a link there", "Top/link/escape"},
         {"through a link, deeper", "Top/link/sub/escape"},
     };
