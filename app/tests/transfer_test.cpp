@@ -187,6 +187,29 @@ TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
 }
 
 
+// Between two windows a folder row arrives as its tree, listed as one row.
+TEST_F(TransferTest, AFolderRowArrivesAsItsTreeInOneRow)
+{
+    auto [a, b] = ConnectedPair();
+    const std::string inner = MakeFile("Проект/код/main.cpp", 3000, 1);
+    MakeFile("после.txt", 10, 2);
+    fs::create_directories(FsFolder("src") + "Проект/пустая");
+    AddRowUtf8(a->ListF_send, FsFolder("src") + "Проект", true, true);
+    AddRowUtf8(a->ListF_send, FsFolder("src") + "после.txt", true, true);
+    a->SB_sendClick();
+    ASSERT_TRUE(PumpUntil([&] { return a->Label_YesSend->isHidden(); }, 20000));
+    ASSERT_TRUE(PumpUntil([&] { return b->FreeFlag && b->Work().PendingCount() == 0; }));
+    EXPECT_EQ(ReadFile("in/Проект/код", "main.cpp"), inner);
+    EXPECT_TRUE(fs::is_directory(FsFolder("in") + "Проект/пустая"));
+    const std::vector<std::string> rows = ListRows(b->ListF_recv);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].substr(rows[1].rfind(" | ") + 3), dz::Utf8ToCp1251("Проект"));
+    EXPECT_EQ(rows[0].substr(rows[0].rfind(" | ") + 3), dz::Utf8ToCp1251("после.txt"));
+    EXPECT_EQ(RowCount(a->ListF_send), 0);
+    for (const TAsked &m : dialogs->messages)
+        ADD_FAILURE() << m.text.toStdString();
+}
+
 // A send run against a raw peer that records every text.
 class RawRunTest : public TransferTest {
 protected:
