@@ -9,10 +9,7 @@
 
 #include "services/wire.h"
 #include "util/codepage.h"
-#include "util/errors.h"
 
-#include <QTemporaryDir>
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -224,26 +221,6 @@ TEST_F(FoldersTest, NoPathFromARawPeerLeavesItsFolder)
     for (const auto &e : fs::directory_iterator(folder))
         top.insert(e.path().filename().string());
     EXPECT_EQ(top, (std::set<std::string>{"Top"}));
-}
-
-TEST(FolderWalkTest, ParentsComeFirstAndLinksAreCountedAsSkipped)
-{
-    QTemporaryDir tmp;
-    const std::string root = tmp.path().toStdString() + "/w";
-    fs::create_directories(root + "/b/c");
-    std::ofstream(root + "/b/c/f", std::ios::binary) << "12345";
-    std::ofstream(root + "/a", std::ios::binary) << "1";
-    fs::create_symlink(root + "/a", root + "/b/l");
-    ::mkfifo((root + "/p").c_str(), 0600);
-    const dz::peer::TFolderTree tree = dz::peer::WalkFolder(root);
-    std::vector<std::string> order;
-    for (const auto &e : tree.entries)
-        order.push_back((e.folder ? "d " : "f ") + e.relative);
-    EXPECT_EQ(order, (std::vector<std::string>{"f w/a", "d w/b", "d w/b/c", "f w/b/c/f"}));
-    EXPECT_EQ(tree.files, 2);
-    EXPECT_EQ(tree.bytes, 6);
-    EXPECT_EQ(tree.skipped, 2);
-    EXPECT_THROW(dz::peer::WalkFolder(root + "/missing"), dz::EFileError);
 }
 
 } // namespace
