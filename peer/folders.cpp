@@ -5,6 +5,9 @@
 #include "util/filesink.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -187,6 +190,185 @@ std::optional<std::string> NoFoldersPath(const std::string &error)
     if (!error.starts_with(kNoFoldersMarker))
         return std::nullopt;
     return error.substr(kNoFoldersMarker.size());
+}
+
+} // namespace dz::peer
+
+namespace dz::peer {
+
+void WriteBatchBody(int fd, const std::vector<TFolderEntry> &files)
+{
+    const auto put = [fd](const char *data, std::size_t n) {
+        while (n > 0) {
+            const ssize_t w = ::write(fd, data, n);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                throw EFileError("Cannot create file for a batch");
+            data += w;
+            n -= static_cast<std::size_t>(w);
+        }
+    };
+    std::vector<char> bytes;
+    for (const TFolderEntry &file : files) {
+        char field[16];
+        std::snprintf(field, sizeof field, "%.4d", static_cast<int>(file.relative.size()));
+        put(field, 4);
+        put(file.relative.data(), file.relative.size());
+        std::snprintf(field, sizeof field, "%10lld", static_cast<long long>(file.size));
+        put(field, 10);
+        // The size announced is the one the walk saw: a file that changed
+        // since would not match it.
+        const TFd in(::open(file.path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        bytes.resize(static_cast<std::size_t>(file.size) + 1);
+        std::size_t have = 0;
+        while (in) {
+            const ssize_t r = ::read(in.Get(), bytes.data() + have, bytes.size() - have);
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            have += static_cast<std::size_t>(r);
+            if (have == bytes.size())
+                break;
+        }
+        if (!in)
+            throw EFileError("Cannot open file " + file.path);
+        if (have != static_cast<std::size_t>(file.size))
+            throw EFileError("File " + file.path + " changed size while it was sent");
+        put(bytes.data(), have);
+    }
+}
+
+TFolderBatchSink::TFolderBatchSink(TFolderReceiver &folders,
+                                   std::function<void(const std::string &, const std::string &)> failed)
+    : folders_(folders), failed_(std::move(failed)), buffer_(256u << 10)
+{
+}
+
+TFolderBatchSink::~TFolderBatchSink()
+{
+    Abandon();
+}
+
+std::span<char> TFolderBatchSink::Room()
+{
+    return {buffer_.data(), buffer_.size()};
+}
+
+void TFolderBatchSink::Filled(std::size_t n)
+{
+    Take(buffer_.data(), n);
+}
+
+void TFolderBatchSink::Fail(const std::string &why)
+{
+    failed_(path_, why);
+    throw EFileError(why);
+}
+
+void TFolderBatchSink::Take(const char *data, std::size_t n)
+{
+    while (n > 0) {
+        if (step_ == Step::Bytes) {
+            TFileSink &sink = *items_.back().sink;
+            while (n > 0 && left_ > 0) {
+                const std::span<char> room = sink.Room();
+                const std::size_t k = std::min({n, room.size(), static_cast<std::size_t>(left_)});
+                std::memcpy(room.data(), data, k);
+                sink.Filled(k);
+                data += k;
+                n -= k;
+                left_ -= static_cast<std::int64_t>(k);
+            }
+            if (left_ == 0) {
+                step_ = Step::Length;
+                need_ = 4;
+            }
+            continue;
+        }
+        const std::size_t k = std::min(n, need_ - field_.size());
+        field_.append(data, k);
+        data += k;
+        n -= k;
+        if (field_.size() == need_)
+            FieldDone();
+    }
+}
+
+void TFolderBatchSink::FieldDone()
+{
+    std::string field = std::exchange(field_, {});
+    // Leading blanks, then only digits: what the header's fields allow.
+    const auto number = [&field]() -> long long {
+        const std::size_t first = field.find_first_not_of(' ');
+        if (first == std::string::npos || field.find_first_not_of("0123456789", first) != std::string::npos)
+            return -1;
+        return std::stoll(field.substr(first));
+    };
+    switch (step_) {
+    case Step::Length: {
+        if (static_cast<int>(items_.size()) >= kBatchFiles)
+            Fail("more than " + std::to_string(kBatchFiles) + " files in one stream");
+        const long long length = number();
+        if (length <= 0)
+            Fail("a malformed batch");
+        step_ = Step::Path;
+        need_ = static_cast<std::size_t>(length);
+        return;
+    }
+    case Step::Path:
+        path_ = std::move(field);
+        step_ = Step::Size;
+        need_ = 10;
+        return;
+    case Step::Size: {
+        const long long size = number();
+        if (size < 0)
+            Fail("a malformed batch");
+        TItem item;
+        try {
+            item.target = folders_.FileTarget(path_);
+            item.sink = std::make_unique<TFileSink>(item.target.TempFolder());
+        } catch (const std::exception &e) {
+            Fail(e.what());
+        }
+        items_.push_back(std::move(item));
+        left_ = size;
+        step_ = Step::Bytes;
+        if (left_ == 0) {
+            step_ = Step::Length;
+            need_ = 4;
+        }
+        return;
+    }
+    case Step::Bytes:
+        return;
+    }
+}
+
+void TFolderBatchSink::Commit()
+{
+    if (items_.empty() || step_ != Step::Length || !field_.empty())
+        Fail("a malformed batch");
+    std::vector<TFileSink::TCommitItem> commits;
+    for (TItem &item : items_)
+        commits.push_back({item.sink.get(), item.target.FinalPath(), TFileSink::Replace::No});
+    const std::vector<std::string> errors = TFileSink::CommitBatch(commits);
+    for (std::size_t i = 0; i < errors.size(); ++i)
+        if (errors[i].empty())
+            ++stored_;
+    for (std::size_t i = 0; i < errors.size(); ++i)
+        if (!errors[i].empty()) {
+            path_ = items_[i].target.shown;
+            Fail("Cannot create file");
+        }
+}
+
+void TFolderBatchSink::Abandon() noexcept
+{
+    for (TItem &item : items_)
+        item.sink->Abandon();
 }
 
 } // namespace dz::peer

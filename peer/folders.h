@@ -3,7 +3,12 @@
 // receiver recreates. Paths are UTF-8, relative, '/'-separated, and begin
 // with the folder's own name ("Проект/src/main.cpp").
 
+#include "services/nmstrm.h"
+#include "util/filesink.h"
 #include "util/safepath.h"
+
+#include <functional>
+#include <memory>
 
 #include <cstdint>
 #include <mutex>
@@ -75,6 +80,57 @@ private:
     mutable std::mutex mutex_;
     std::optional<TBeneath> root_;
     std::string announced_, made_;
+};
+
+// Small files of a folder go several to a stream (the Batch layout), to be
+// made durable together: at most this many files, each at most
+// kBatchFileMax bytes, at most kBatchBytes in all.
+constexpr int kBatchFiles = 128;
+constexpr std::int64_t kBatchFileMax = 1 << 20;
+constexpr std::int64_t kBatchBytes = 8 << 20;
+
+// A batch stream's body: for each file "%.4d" of its path's length, its
+// path (relative, UTF-8), "%10lld" of its size, and its bytes. Written to
+// fd; raises EFileError when a file cannot be read or no longer has the
+// size the walk saw.
+void WriteBatchBody(int fd, const std::vector<TFolderEntry> &files);
+
+// Takes a batch stream's body into the folder coming in: each path checked
+// and mapped as a file's of the folder, each file into a sink of its own,
+// all of them stored and made durable together at Commit, never over
+// anything that exists. failed hears what the receiving user is told.
+// One connection thread.
+class TFolderBatchSink : public services::IStreamSink {
+public:
+    TFolderBatchSink(TFolderReceiver &folders, std::function<void(const std::string &path, const std::string &why)> failed);
+    ~TFolderBatchSink() override;
+    std::span<char> Room() override;
+    void Filled(std::size_t n) override;
+    void Commit() override;
+    void Abandon() noexcept override;
+    // How many files it stored.
+    int Stored() const { return stored_; }
+
+private:
+    void Take(const char *data, std::size_t n);
+    // The field collected so far is complete: the next one begins.
+    void FieldDone();
+    [[noreturn]] void Fail(const std::string &why);
+
+    TFolderReceiver &folders_;
+    std::function<void(const std::string &, const std::string &)> failed_;
+    std::vector<char> buffer_;
+    enum class Step { Length, Path, Size, Bytes } step_ = Step::Length;
+    std::string field_;
+    std::size_t need_ = 4;
+    std::string path_;
+    std::int64_t left_ = 0;
+    struct TItem {
+        TFolderReceiver::TTarget target;
+        std::unique_ptr<TFileSink> sink;
+    };
+    std::vector<TItem> items_;
+    int stored_ = 0;
 };
 
 // A folder's message: its word and its path (the rest after the first '|').

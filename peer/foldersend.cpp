@@ -2,6 +2,8 @@
 
 #include "util/files.h"
 
+#include <algorithm>
+
 namespace dz::peer {
 namespace {
 
@@ -32,10 +34,53 @@ struct TFolderSend : std::enable_shared_from_this<TFolderSend> {
         });
     }
 
+    // The small files that come next, as many as one stream takes.
+    std::vector<TFolderEntry> NextBatch() const
+    {
+        std::vector<TFolderEntry> files;
+        std::int64_t bytes = 0;
+        for (std::size_t i = next; i < tree->entries.size() && static_cast<int>(files.size()) < kBatchFiles; ++i) {
+            const TFolderEntry &e = tree->entries[i];
+            if (e.folder || e.size > kBatchFileMax || bytes + e.size > kBatchBytes)
+                break;
+            bytes += e.size;
+            files.push_back(e);
+        }
+        return files;
+    }
+
+    void SendBatch(std::vector<TFolderEntry> files)
+    {
+        next += files.size();
+        streams.OpenBatch(std::move(files), [self = shared_from_this()](const std::string &error, std::int64_t) {
+            if (!error.empty())
+                return self->done(error);
+            if (self->control->Canceled()) {
+                self->streams.Close();
+                return self->done("Canceled");
+            }
+            self->SendOpened();
+        });
+    }
+
+    // Sends what the stream sender opened last, then goes on.
+    void SendOpened()
+    {
+        streams.Send([self = shared_from_this()](const std::string &streamed) {
+            if (self->control->Canceled())
+                return self->done("Canceled");
+            if (!streamed.empty())
+                return self->done(streamed);
+            self->Step();
+        });
+    }
+
     void Step()
     {
         if (next == tree->entries.size())
             return Post(std::string(kFolderEndWord) + "|" + tree->name, [self = shared_from_this()] { self->done({}); });
+        if (std::vector<TFolderEntry> batch = NextBatch(); batch.size() > 1)
+            return SendBatch(std::move(batch));
         const TFolderEntry &entry = tree->entries[next++];
         if (entry.folder)
             return Post(std::string(kFolderDirWord) + "|" + entry.relative, [self = shared_from_this()] { self->Step(); });
@@ -52,13 +97,7 @@ struct TFolderSend : std::enable_shared_from_this<TFolderSend> {
                                       self->streams.Close();
                                       return self->done(sent.empty() ? std::string("Canceled") : sent);
                                   }
-                                  self->streams.Send([self](const std::string &streamed) {
-                                      if (self->control->Canceled())
-                                          return self->done("Canceled");
-                                      if (!streamed.empty())
-                                          return self->done(streamed);
-                                      self->Step();
-                                  });
+                                  self->SendOpened();
                               });
         });
     }
@@ -84,6 +123,12 @@ void RunFolderStep(TOutbox &outbox, TStreamSender &streams, const TPeerCore &cor
     }
     if (opened)
         opened(tree->bytes);
+    // Every folder first (parents before children, as walked), then the
+    // files, so that small files of many folders share their streams.
+    auto ordered = std::make_shared<TFolderTree>(*tree);
+    std::stable_partition(ordered->entries.begin(), ordered->entries.end(),
+                          [](const TFolderEntry &e) { return e.folder; });
+    tree = ordered;
     auto send = std::make_shared<TFolderSend>(outbox, streams, std::move(control), tree, std::move(done));
     send->Post(std::string(kFolderStartWord) + "|" + tree->name, [send] { send->Step(); });
 }

@@ -148,6 +148,11 @@ public:
     // ... and when the receiver has no room for it (sizes in bytes).
     static std::string NoSpaceError(const std::string &name, std::uint64_t needed, std::uint64_t free,
                                     std::uint64_t reserve);
+    // Puts files (of a folder walked, each at most kBatchFileMax bytes)
+    // together as one batch stream for the next Send, to a peer that showed
+    // Folders; opened as for Open, with the body's size.
+    void OpenBatch(std::vector<TFolderEntry> files,
+                   std::function<void(const std::string &error, std::int64_t size)> opened);
     // Lets go of an opened file that will not be sent.
     void Close();
     // Looks at path on the sender's thread, after what was posted before:
@@ -167,9 +172,14 @@ public:
 private:
     void CancelInFlight() override;
 
+    void OpenWith(const std::string &shown, bool batch, std::function<std::unique_ptr<net::TFileStream>()> make,
+                  std::function<void(const std::string &error, std::int64_t size)> opened);
+
     TPeerCore &core_;
     std::unique_ptr<services::TNMStrm> client_;
     std::unique_ptr<net::TFileStream> file_; // the sender's thread only
+    bool batch_ = false;                     // file_ is a batch's body
+    std::string shown_;                      // file_'s name in messages
     std::atomic<bool> sending_{false};
 };
 

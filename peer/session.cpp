@@ -380,6 +380,15 @@ std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shar
             const auto asked = static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0));
             return std::make_unique<TNoRoom>(SpaceFor(folder, asked));
         }
+        if (layout.batch) {
+            // Files of the folder coming in, named inside the stream.
+            auto batch = std::make_unique<TFolderBatchSink>(
+                shared->folders, [state = shared, sFrom](const std::string &path, const std::string &why) {
+                    state->core.NotStored(PathNotice(sFrom, path, why));
+                });
+            core.Arriving();
+            return batch;
+        }
         std::optional<TFolderReceiver::TTarget> inFolder;
         if (target.inFolder && target.pending.find('/') != std::string::npos) {
             try {

@@ -7,6 +7,7 @@
 #include "peer/sendrun.h"
 #include "peer/tests/sessiontools.h"
 
+#include "services/framing.h"
 #include "services/wire.h"
 #include "util/codepage.h"
 
@@ -57,6 +58,19 @@ protected:
         fs::create_directories(fs::path(path).parent_path());
         std::ofstream(path, std::ios::binary) << bytes;
     }
+    // One file of a batch stream's body.
+    static std::string Entry(const std::string &path, const std::string &bytes)
+    {
+        char field[16];
+        std::snprintf(field, sizeof field, "%.4d", static_cast<int>(path.size()));
+        std::string entry = field + path;
+        std::snprintf(field, sizeof field, "%10d", static_cast<int>(bytes.size()));
+        return entry + field + bytes;
+    }
+    static std::string Batch(const std::string &body)
+    {
+        return dz::services::TStreamFraming::Preamble(dz::services::kBitBatch) + StreamHeader("PEER", body.size()) + body;
+    }
     // The raw peer's message through the real message port.
     static bool Message(TSide &b, const std::string &msg)
     {
@@ -74,7 +88,7 @@ TEST_F(FoldersTest, ATreeArrivesWithEmptyFoldersAnyAlphabetAndNoLinks)
     const std::string outside = Folder("outside");
     Write(outside + "secret.txt", "not to be sent");
     Write(src + "/readme.txt", "top");
-    Write(src + "/Документы/отчёт.txt", std::string(200000, 'x'));
+    Write(src + "/Документы/отчёт.txt", std::string(1500000, 'x'));
     Write(src + "/Документы/日本語/κείμενο.md", "");
     Write(src + "/a|b=c/x", "bar and equals in a name");
     fs::create_directories(src + "/пусто/глубже/ещё");
@@ -97,7 +111,7 @@ TEST_F(FoldersTest, ATreeArrivesWithEmptyFoldersAnyAlphabetAndNoLinks)
                                             "пусто/глубже/",
                                             "пусто/глубже/ещё/"};
     EXPECT_EQ(Tree(got), expected);
-    EXPECT_EQ(ReadFile(got + "/Документы/отчёт.txt"), std::string(200000, 'x'));
+    EXPECT_EQ(ReadFile(got + "/Документы/отчёт.txt"), std::string(1500000, 'x'));
     EXPECT_EQ(ReadFile(got + "/a|b=c/x"), "bar and equals in a name");
     EXPECT_EQ(ReadFile(Folder("b") + "Проект"), "an older file of that name");
     // One row for the folder, none for its files.
@@ -193,10 +207,14 @@ TEST_F(FoldersTest, NoPathFromARawPeerLeavesItsFolder)
         ASSERT_TRUE(Message(b, "Dizaruz_File|" + c.path)) << c.what;
         const std::string answer = RawDialogue(b.StrmPort(), {{StreamHeader("PEER", 4) + "evil", kReply.size()}});
         EXPECT_NE(answer, kReply) << c.what;
+        // In a batch, behind a sound file: the whole stream is refused.
+        const std::string batch = Batch(Entry("Top/fine.txt", "ok") + Entry(c.path, "evil"));
+        EXPECT_NE(RawDialogue(b.StrmPort(), {{batch, kReply.size()}}), kReply) << c.what;
         ASSERT_TRUE(b.Settled());
         const std::size_t now = std::count_if(b.shown.begin(), b.shown.end(),
                                               [](const std::string &s) { return s.starts_with("Notice "); });
-        EXPECT_EQ(now, notices + 2) << c.what;
+        EXPECT_EQ(now, notices + 3) << c.what;
+        EXPECT_FALSE(fs::exists(folder + "Top/fine.txt")) << c.what;
         EXPECT_TRUE(fs::is_empty(outside)) << c.what;
         EXPECT_FALSE(fs::exists(folder + "escape")) << c.what;
         EXPECT_FALSE(fs::exists(tmp.path().toStdString() + "/escape")) << c.what;
@@ -205,6 +223,14 @@ TEST_F(FoldersTest, NoPathFromARawPeerLeavesItsFolder)
     ASSERT_TRUE(Message(b, "Dizaruz_File|Top/sub/ok.txt"));
     EXPECT_EQ(RawDialogue(b.StrmPort(), {{StreamHeader("PEER", 2) + "ok", kReply.size()}}), kReply);
     EXPECT_EQ(ReadFile(folder + "Top/sub/ok.txt"), "ok");
+    const std::string batch = Batch(Entry("Top/b1/x", "first") + Entry("Top/b2/пусто", "") + Entry("Top/b1/y", "third"));
+    EXPECT_EQ(RawDialogue(b.StrmPort(), {{batch, kReply.size()}}), kReply);
+    EXPECT_EQ(ReadFile(folder + "Top/b1/x"), "first");
+    EXPECT_TRUE(fs::is_regular_file(folder + "Top/b2/пусто"));
+    EXPECT_EQ(ReadFile(folder + "Top/b1/y"), "third");
+    // Nothing that exists is replaced, also by a batch.
+    EXPECT_NE(RawDialogue(b.StrmPort(), {{Batch(Entry("Top/b1/x", "again")), kReply.size()}}), kReply);
+    EXPECT_EQ(ReadFile(folder + "Top/b1/x"), "first");
     std::set<std::string> top;
     for (const auto &e : fs::directory_iterator(folder))
         top.insert(e.path().filename().string());
