@@ -365,6 +365,14 @@ void TFolderBatchSink::Commit()
         }
 }
 
+void TFolderBatchSink::Mismatched() noexcept
+{
+    try {
+        failed_(path_, "the batch's XXH3-128 did not match, nothing of it is stored");
+    } catch (...) {
+    }
+}
+
 void TFolderBatchSink::Abandon() noexcept
 {
     for (TItem &item : items_)

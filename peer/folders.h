@@ -108,6 +108,7 @@ public:
     void Filled(std::size_t n) override;
     void Commit() override;
     void Abandon() noexcept override;
+    void Mismatched() noexcept override;
     // How many files it stored.
     int Stored() const { return stored_; }
 
