@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -145,6 +146,7 @@ TFolderReceiver::TTarget TFolderReceiver::FileTarget(const std::string &path)
     TTarget target;
     target.folder = root_->MakeFolders(mapped.substr(0, slash));
     target.name = mapped.substr(slash + 1);
+    target.mappedFolder = mapped.substr(0, slash);
     target.root = TFd(::fcntl(root_->Fd(), F_DUPFD_CLOEXEC, 0));
     if (!target.root)
         throw EFileError("Cannot open file " + root_->Folder());
@@ -329,7 +331,7 @@ void TFolderBatchSink::FieldDone()
         TItem item;
         try {
             item.target = folders_.FileTarget(path_);
-            item.sink = std::make_unique<TFileSink>(item.target.TempFolder());
+            item.sink = std::make_unique<TFileSink>(item.target.TempFolder(), TFileSink::Mode::Cached, 64u << 10);
         } catch (const std::exception &e) {
             Fail(e.what());
         }
@@ -351,9 +353,13 @@ void TFolderBatchSink::Commit()
 {
     if (items_.empty() || step_ != Step::Length || !field_.empty())
         Fail("a malformed batch");
+    // Files of one folder name it alike, so that it is flushed once.
+    std::map<std::string, std::string> folders;
     std::vector<TFileSink::TCommitItem> commits;
-    for (TItem &item : items_)
-        commits.push_back({item.sink.get(), item.target.FinalPath(), TFileSink::Replace::No});
+    for (TItem &item : items_) {
+        const auto [at, added] = folders.emplace(item.target.mappedFolder, TBeneath::Through(item.target.folder));
+        commits.push_back({item.sink.get(), at->second + item.target.name, TFileSink::Replace::No});
+    }
     const std::vector<std::string> errors = TFileSink::CommitBatch(commits);
     for (std::size_t i = 0; i < errors.size(); ++i)
         if (errors[i].empty())

@@ -64,6 +64,7 @@ public:
         TFd folder;        // the file's own folder
         std::string name;  // the file's name there
         std::string shown; // the path as the user sees it
+        std::string mappedFolder; // the file's folder, relative to the receive folder
         std::string TempFolder() const { return TBeneath::Through(root); }
         std::string FinalPath() const { return TBeneath::Through(folder, name); }
     };

@@ -26,7 +26,9 @@ public:
 
     // Creates "<folder>.dizaruz-XXXXXX.part" (folder: a UTF-8 path that
     // ends with '/'). Raises EFileError "Cannot create file <that path>".
-    explicit TFileSink(const std::string &folder, Mode mode = Mode::Cached);
+    // bufferSize: a multiple of the page size; a smaller one costs less to
+    // set up, for the many small files of a batch.
+    explicit TFileSink(const std::string &folder, Mode mode = Mode::Cached, std::size_t bufferSize = kBufferSize);
     // Removes the temporary file unless it was committed.
     ~TFileSink();
     TFileSink(const TFileSink &) = delete;
@@ -93,8 +95,10 @@ private:
     std::string Place(const std::string &finalPath, Replace replace, bool fileSync);
 
     struct Buffer {
+        std::size_t size; // of the mapping
         void operator()(char *p) const;
     };
+    std::size_t bufferSize_;
     std::unique_ptr<char, Buffer> buffer_;
     std::size_t used_ = 0;
     std::int64_t written_ = 0;
