@@ -331,7 +331,8 @@ void TFolderBatchSink::FieldDone()
         TItem item;
         try {
             item.target = folders_.FileTarget(path_);
-            item.sink = std::make_unique<TFileSink>(item.target.TempFolder(), TFileSink::Mode::Cached, 64u << 10);
+            item.sink = std::make_unique<TFileSink>(item.target.TempFolder(), TFileSink::Mode::Cached,
+                                                    TFileSink::BufferFor(size));
         } catch (const std::exception &e) {
             Fail(e.what());
         }

@@ -232,7 +232,7 @@ public:
                   std::optional<TFolderReceiver::TTarget> inFolder = std::nullopt)
         : shared_(std::move(shared)), from_(from), sFrom_(std::move(sFrom)), size_(size), folder_(std::move(folder)),
           cancel_(std::move(cancel)), hashed_(hashed), inFolder_(std::move(inFolder)),
-          file_(inFolder_ ? inFolder_->TempFolder() : folder_)
+          file_(inFolder_ ? inFolder_->TempFolder() : folder_, TFileSink::Mode::Cached, TFileSink::BufferFor(size))
     {
         const TPeerCore::TStreamTarget target = shared_->core.StreamTarget(from_);
         name_ = target.inFolder ? Utf8ToCp1251(target.pending) : target.pending;

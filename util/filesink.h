@@ -81,6 +81,15 @@ public:
     static int RemoveLeftovers(const std::string &folder);
 
     static constexpr std::size_t kBufferSize = 4u << 20;
+    // The buffer for a file of size bytes: no larger than it needs, in
+    // steps of 64 KiB, at most kBufferSize.
+    static constexpr std::size_t BufferFor(std::int64_t size)
+    {
+        constexpr std::size_t step = 64u << 10;
+        if (size >= static_cast<std::int64_t>(kBufferSize))
+            return kBufferSize;
+        return size <= 0 ? step : (static_cast<std::size_t>(size) + step - 1) / step * step;
+    }
     static constexpr const char *kPrefix = ".dizaruz-";
     static constexpr const char *kSuffix = ".part";
 
