@@ -331,8 +331,10 @@ void TFolderBatchSink::FieldDone()
         TItem item;
         try {
             item.target = folders_.FileTarget(path_);
+            // Every file's sink lives until the batch is stored: each gets
+            // the smallest buffer, whatever size the peer claims.
             item.sink = std::make_unique<TFileSink>(item.target.TempFolder(), TFileSink::Mode::Cached,
-                                                    TFileSink::BufferFor(size));
+                                                    TFileSink::BufferFor(1));
         } catch (const std::exception &e) {
             Fail(e.what());
         }
