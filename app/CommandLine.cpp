@@ -11,9 +11,6 @@
 
 namespace {
 
-// Folders go to the send list once they can be sent; until then they are refused.
-constexpr bool kFoldersCanBeSent = false;
-
 bool SameFile(const QString &a, const QString &b)
 {
     struct stat sa {}, sb {};
@@ -42,9 +39,8 @@ QString Check(const QByteArray &arg, const QString &path)
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return QStringLiteral("dizaruz: %1: no such file").arg(shown);
-    if (S_ISDIR(st.st_mode))
-        return kFoldersCanBeSent ? QString() : QStringLiteral("dizaruz: %1: folders cannot be sent yet").arg(shown);
-    if (!S_ISREG(st.st_mode))
+    // A folder is one row, sent as its tree.
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
         return QStringLiteral("dizaruz: %1: not a regular file").arg(shown);
     return {};
 }
@@ -98,17 +94,18 @@ QString Usage()
         "Usage: dizaruz [OPTION]... [FILE]...\n"
         "Copies files to another computer on the local network and carries a chat.\n"
         "\n"
-        "The FILEs are added to the send list of the Dizaruz window already open\n"
-        "(for the installed program: this user's; for a copy run from its own\n"
-        "folder: that folder's), which comes forward; when none is open, one starts\n"
-        "with them. Nothing is sent until the send button is pressed.\n"
+        "The FILEs (files or folders) are added to the send list of the Dizaruz\n"
+        "window already open (for the installed program: this user's; for a copy\n"
+        "run from its own folder: that folder's), which comes forward; when none\n"
+        "is open, one starts with them. Nothing is sent until the send button is\n"
+        "pressed.\n"
         "\n"
         "  -h, --help  show this help and end\n"
         "  --          what follows are file names, even when they begin with '-'\n"
         "\n"
         "Exit status: 0 when the files were handed over or the window ran,\n"
-        "2 for a file that does not exist, a folder (not supported yet) or an\n"
-        "unknown option; then nothing is handed over.\n");
+        "2 for a file that does not exist, one that is neither a file nor a\n"
+        "folder, or an unknown option; then nothing is handed over.\n");
 }
 
 std::optional<int> AnswerCommandLine(const TCommandLine &line)

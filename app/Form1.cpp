@@ -140,6 +140,7 @@ void TForm1::BuildViews()
 
     SendPage = new TSendPage(*this, *sendList_, *dialogs_, OD1);
     Page_Send = SendPage->Page_Send, Panel4 = SendPage->Panel4, SB_FileAdd = SendPage->SB_FileAdd;
+    SB_FolderAdd = SendPage->SB_FolderAdd;
     SB_FileDel = SendPage->SB_FileDel, SB_ListClear = SendPage->SB_ListClear, SB_send = SendPage->SB_send;
     Label_YesSend = SendPage->Label_YesSend, Label_RunProgress = SendPage->Label_RunProgress;
     ListF_send = SendPage->ListF_send, PopupMenu1 = SendPage->PopupMenu1;
@@ -212,7 +213,7 @@ void TForm1::OrderTabs()
     const QList<QWidget *> order{Edit_ThisComputerName, Edit_ThisComputerIP, Edit_RemoteComputerName,
                                  ComputersView->Button(), SB_connect, Edit_RemoteComputerIP,
                                  findChild<QWidget *>(QStringLiteral("SB_link")), SpeedButton2, SB_msg,
-                                 Edit_Mess, Memo_Mess, TN1, SpeedButton1, SB_Dir, ListF_recv, SB_FileAdd,
+                                 Edit_Mess, Memo_Mess, TN1, SpeedButton1, SB_Dir, ListF_recv, SB_FileAdd, SB_FolderAdd,
                                  SB_FileDel, SB_ListClear, SB_send, ListF_send, SB_Cancel, SB_Help};
     for (qsizetype i = 1; i < order.size(); ++i)
         if (order[i - 1] != nullptr && order[i] != nullptr)

@@ -129,7 +129,7 @@ public:
     QLabel *Label_DateTime, *Label_Speed, *Label_ThisName, *Label_ThisIP, *Label_RemoteName, *Label_RemoteIP;
     QLabel *Label_Spacer, *Label_Dir_Reciv, *Label_YesReciv, *Label_RecivNow, *Label_YesSend, *Label_RunProgress;
     QToolButton *SB_Help, *SB_Cancel, *SB_connect, *SpeedButton2, *SB_msg, *SpeedButton1, *SB_Dir;
-    QToolButton *SB_FileAdd, *SB_FileDel, *SB_ListClear, *SB_send;
+    QToolButton *SB_FileAdd, *SB_FolderAdd, *SB_FileDel, *SB_ListClear, *SB_send;
     QProgressBar *ProgressBar_File;
     QGroupBox *GroupBox3, *GroupBox4, *GroupBox1;
     QLineEdit *Edit_ThisComputerName, *Edit_ThisComputerIP, *Edit_RemoteComputerName, *Edit_RemoteComputerIP;
@@ -179,8 +179,9 @@ public:
     // thread never waits for it.
     void FormCloseQuery(bool &CanClose);
     void SB_FileAddClick();
+    void SB_FolderAddClick();
     // Adds files (UTF-8 paths) to the send list as a drop does: existing
-    // files only, in their order, a file given twice listed twice. The way
+    // files and folders only, in their order, a file given twice listed twice. The way
     // in for any other source of paths (the command line, the file manager).
     // The files are looked at off this thread: the rows go in later, and
     // done runs then (see TSendPage::AddDropped).

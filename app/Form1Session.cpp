@@ -18,6 +18,7 @@
 #include "peer/closing.h"
 #include "peer/links.h"
 #include "peer/receivelog.h"
+#include "peer/folders.h"
 #include "peer/sendrun.h"
 #include "net/identity.h"
 #include "peer/session.h"
@@ -114,7 +115,15 @@ void TForm1::CreateSession()
         SaveChangedListFiles();
         ProgressRow->RunEnded();
     };
-    listener.failed = [](const std::string &error) { dz::ReportError(error); };
+    listener.failed = [this](const std::string &error) {
+        // The peer layer says which folder; the words are the window's.
+        if (const std::optional<std::string> folder = dz::peer::NoFoldersPath(error))
+            return dz::ReportError(tr("Папка «%1» не отправлена: программа на другом компьютере принимает "
+                                      "только отдельные файлы.")
+                                       .arg(QString::fromStdString(*folder))
+                                       .toStdString());
+        dz::ReportError(error);
+    };
     run_ = std::make_unique<dz::peer::TSendRun>(*sendList_, *runTimer_, dz::peer::SessionPort(*session_), listener);
 }
 

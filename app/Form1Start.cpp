@@ -126,6 +126,11 @@ void TForm1::SB_FileAddClick()
     SendPage->SB_FileAddClick();
 }
 
+void TForm1::SB_FolderAddClick()
+{
+    SendPage->SB_FolderAddClick();
+}
+
 void TForm1::FormDropFiles(const QStringList &names, std::function<void()> done)
 {
     SendPage->AddDropped(names, std::move(done));

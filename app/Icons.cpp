@@ -135,6 +135,14 @@ void Draw(QPainter &p, TButtonPicture picture)
         Page(p, QRectF(1.5, 0.5, 9, 12));
         Plus(p, QPointF(11.5, 11.5), kGreen);
         break;
+    case TButtonPicture::AddFolder:
+        p.setPen(QPen(kInk.lighter(150), 1));
+        p.setBrush(kYellow.darker(115));
+        p.drawRect(QRectF(0.5, 1.5, 5, 2));
+        p.setBrush(kYellow);
+        p.drawRect(QRectF(0.5, 3.5, 12, 8));
+        Plus(p, QPointF(11.5, 11.5), kGreen);
+        break;
     case TButtonPicture::DeleteFile:
         Page(p, QRectF(1.5, 0.5, 9, 12));
         Minus(p, QPointF(11.5, 11.5), kRed);

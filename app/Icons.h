@@ -13,6 +13,7 @@ enum class TButtonPicture {
     ClearReceived, // SpeedButton1
     Folder,        // SB_Dir
     AddFile,       // SB_FileAdd
+    AddFolder,     // SB_FolderAdd
     DeleteFile,    // SB_FileDel
     ClearList,     // SB_ListClear
     SendFiles,     // SB_send

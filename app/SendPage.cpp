@@ -3,6 +3,7 @@
 #include "AlignLayout.h"
 #include "Controls.h"
 #include "Guard.h"
+#include "SizeText.h"
 #include "Widgets.h"
 #include "peer/sendlist.h"
 #include "util/files.h"
@@ -14,8 +15,33 @@
 #include <QListView>
 #include <QMenu>
 #include <QPointer>
+#include <QStyledItemDelegate>
 #include <QThreadPool>
 #include <QToolButton>
+
+namespace {
+
+// A folder row shows what it holds beside its path, once that is counted.
+class TSendRowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        using Model = dz::peer::TSendListModel;
+        if (!index.data(Model::FolderRole).toBool())
+            return;
+        const int files = index.data(Model::FilesRole).toInt();
+        option->text += files < 0 ? TSendPage::tr("  (папку не прочесть)")
+                                  : TSendPage::tr("  (папка: файлов %1, %2)")
+                                        .arg(files)
+                                        .arg(BytesText(index.data(Model::BytesRole).toLongLong()));
+    }
+};
+
+} // namespace
 
 TSendPage::TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &dialogs, TOpenDialogOptions &od1)
     : QObject(&form), OD1(od1), list_(list), dialogs_(dialogs), form_(form)
@@ -29,6 +55,8 @@ TSendPage::TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &di
     auto *barLayout = new TAlignLayout(Panel4);
     SB_FileAdd = MakeButton(Panel4, "SB_FileAdd", TButtonPicture::AddFile, QRect(8, 2, 23, 22),
                             tr("Добавить файл(ы) в список"), true);
+    SB_FolderAdd = MakeButton(Panel4, "SB_FolderAdd", TButtonPicture::AddFolder, QRect(108, 2, 23, 22),
+                              tr("Добавить папку в список"), true);
     SB_FileDel = MakeButton(Panel4, "SB_FileDel", TButtonPicture::DeleteFile, QRect(40, 2, 23, 22),
                             tr("Удалить файл из списка"), true);
     SB_ListClear = MakeButton(Panel4, "SB_ListClear", TButtonPicture::ClearList, QRect(80, 2, 23, 22),
@@ -49,6 +77,7 @@ TSendPage::TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &di
     ListF_send = MakeList(Page_Send, "ListF_send");
     ListF_send->setAccessibleName(tr("Список для отправки"));
     ListF_send->setModel(&list_);
+    ListF_send->setItemDelegate(new TSendRowDelegate(ListF_send));
     ListF_send->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->add(ListF_send, Align::Client);
 
@@ -66,6 +95,7 @@ TSendPage::TSendPage(QWidget &form, dz::peer::TSendListModel &list, IDialogs &di
         return [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); };
     };
     connect(SB_FileAdd, &QToolButton::clicked, this, guarded(&TSendPage::SB_FileAddClick));
+    connect(SB_FolderAdd, &QToolButton::clicked, this, guarded(&TSendPage::SB_FolderAddClick));
     connect(N1, &QAction::triggered, this, guarded(&TSendPage::SB_FileAddClick));
     // The menu's other two items do what the buttons of the same caption do.
     connect(N2, &QAction::triggered, this, guarded(&TSendPage::SB_FileDelClick));
@@ -92,17 +122,31 @@ void TSendPage::SB_FileAddClick()
     const QStringList files = dialogs_.openFiles(&form_, OD1);
     if (files.isEmpty())
         return;
+    for (const QString &file : files)
+        AddChosen(file);
+    SetItemIndex(ListF_send, list_.Count() - 1);
+    Changed();
+}
+
+void TSendPage::AddChosen(const QString &path)
+{
     // Paths stay exact, whatever characters they hold; Linux names are case-sensitive.
-    for (const QString &file : files) {
-        int row = -1;
-        for (int i = 0; i < list_.Count() && row < 0; ++i)
-            if (list_.Path(i) == file)
-                row = i;
-        if (row >= 0)
-            SetItemIndex(ListF_send, row);
-        else
-            list_.Append(file);
-    }
+    for (int i = 0; i < list_.Count(); ++i)
+        if (list_.Path(i) == path)
+            return SetItemIndex(ListF_send, i);
+    list_.Append(path);
+}
+
+void TSendPage::SB_FolderAddClick()
+{
+    const std::optional<QString> chosen = dialogs_.selectFolder(&form_, tr("Добавить папку в список"), QString());
+    if (!chosen || chosen->trimmed().isEmpty())
+        return;
+    // One spelling per folder, so the same folder is never listed twice.
+    QString folder = *chosen;
+    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
+        folder.chop(1);
+    AddChosen(folder);
     SetItemIndex(ListF_send, list_.Count() - 1);
     Changed();
 }
@@ -120,7 +164,7 @@ void TSendPage::AddDropped(const QStringList &names, std::function<void()> done)
     QThreadPool::globalInstance()->start([self, serial, names] {
         QStringList files;
         for (const QString &name : names)
-            if (dz::FileExists(name.toStdString()))
+            if (dz::FileExists(name.toStdString()) || dz::FolderExists(name.toStdString()))
                 files << name;
         QMetaObject::invokeMethod(
             qApp, [self, serial, files] {

@@ -34,6 +34,7 @@ public:
     QWidget *Page_Send; // made without a parent: the window's notebook takes it
     QFrame *Panel4;
     QToolButton *SB_FileAdd;
+    QToolButton *SB_FolderAdd;
     QToolButton *SB_FileDel;
     QToolButton *SB_ListClear;
     QToolButton *SB_send;
@@ -53,8 +54,11 @@ public:
 
     // Files chosen in the open dialog: a path already listed is selected, not added again.
     void SB_FileAddClick();
-    // Dropped files (UTF-8 paths, in the desktop's order): each existing
-    // file is added, also one already listed; folders and vanished files are
+    // A folder chosen in the folder dialog: added as one row (selected
+    // instead when it is listed already).
+    void SB_FolderAddClick();
+    // Dropped files and folders (UTF-8 paths, in the desktop's order): each
+    // existing one is added, also one already listed; vanished ones are
     // skipped. The paths are looked at on a pool thread (a drop may name a
     // slow or hung disk) and the rows go in later, on this thread, drops in
     // the order they came; done runs then.
@@ -68,6 +72,8 @@ public:
 
 private:
     void Changed();
+    // Adds path unless it is listed; selects its row either way.
+    void AddChosen(const QString &path);
     void DropChecked(quint64 serial, const QStringList &files);
 
     struct TDrop {

@@ -16,37 +16,13 @@ driver=$(realpath "$1")
 mib=${2:-1024}
 small=${3:-1000}
 rounds=${4:-2}
-best() { sort -n | head -n 1; }
-source "$(dirname "$0")/../services/tests/netns.sh"
-now() { date +%s%3N; }
-field() { awk -v s="$2" '$1 == "at" && $2 == s { print $'"$3"'; exit }' "$1"; }
-value() { awk -v k="$2" '$1 == k { print $2; exit }' "$1"; }
+source "$(dirname "$0")/copyutil.sh"
 
 mkdir -p "$work/src" "$work/nc" "$work/cp"
 head -c "$((mib * 1048576))" /dev/urandom > "$work/src/big.bin"
 cat "$work/src/big.bin" > /dev/null # warm for every contender
 unset DISPLAY
 
-# copy FROM TO FILES...: the copy named FROM sends the files to TO (by name);
-# leaves the run's figures in $work/from.err and $work/to.err.
-copy() {
-  local from=$1 to=$2; shift 2
-  local n=$#
-  local adds=()
-  for f in "$@"; do adds+=(add "$f"); done
-  local ns_from=$alpha ns_to=$beta
-  [ "$from" = beta ] && { ns_from=$beta; ns_to=$alpha; }
-  rm -rf "$work/in" "$work/from" "$work/to"; mkdir -p "$work/in" "$work/from" "$work/to"
-  on "$ns_to" "$to" "$driver" "$work/to/" timeout 900 folder "$work/in" wait-peer wait-files "$n" wait-received "$n" \
-    > /dev/null 2> "$work/to.err" &
-  local to_pid=$!
-  sleep 1
-  on "$ns_from" "$from" "$driver" "$work/from/" timeout 900 connect "$to" wait-peer "${adds[@]}" send wait-sent \
-    > /dev/null 2> "$work/from.err" || { echo "$from failed: $(tail -n 5 "$work/from.err") / $to: $(tail -n 5 "$work/to.err")"; exit 1; }
-  wait $to_pid || { echo "$to failed: $(tail -n 5 "$work/to.err")"; exit 1; }
-}
-# Click to the last file stored, in ms.
-took() { echo $(( $(field "$work/to.err" wait-files 4) - $(field "$work/from.err" send 3) )); }
 
 echo "== 1. $mib MiB, each way, against netcat into a flushed file"
 for r in $(seq "$rounds"); do

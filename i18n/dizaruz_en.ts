@@ -290,12 +290,12 @@ You may type the name of a new folder: the program creates it.</translation>
         <translation>Copying files over the network</translation>
     </message>
     <message>
-        <location filename="../app/Form1.cpp" line="198"/>
+        <location filename="../app/Form1.cpp" line="199"/>
         <source>Принятые</source>
         <translation>Received</translation>
     </message>
     <message>
-        <location filename="../app/Form1.cpp" line="199"/>
+        <location filename="../app/Form1.cpp" line="200"/>
         <source>Послать</source>
         <translation>Send</translation>
     </message>
@@ -307,47 +307,52 @@ You may type the name of a new folder: the program creates it.</translation>
     <message>
         <location filename="../app/Form1Session.cpp" line="86"/>
         <source>Файл ключа этого компьютера был повреждён, создан новый ключ. Компьютеры, которые помнят старый ключ, спросят о новом.</source>
-        <translation>This computer's key file was damaged; a new key was made. Computers that remember the old key will ask about the new one.</translation>
+        <translation>This computer&apos;s key file was damaged; a new key was made. Computers that remember the old key will ask about the new one.</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="132"/>
+        <location filename="../app/Form1Session.cpp" line="121"/>
+        <source>Папка «%1» не отправлена: программа на другом компьютере принимает только отдельные файлы.</source>
+        <translation>The folder “%1” was not sent: the program on the other computer takes single files only.</translation>
+    </message>
+    <message>
+        <location filename="../app/Form1Session.cpp" line="140"/>
         <source> (порты ниже 1024 доступны только root или программе с правом cap_net_bind_service)</source>
         <translation> (ports below 1024 are open only to root or to a program with the cap_net_bind_service right)</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="135"/>
+        <location filename="../app/Form1Session.cpp" line="143"/>
         <source> (порт занят другой программой, возможно второй копией Dizaruz)</source>
         <translation> (the port is taken by another program, perhaps a second copy of Dizaruz)</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="136"/>
+        <location filename="../app/Form1Session.cpp" line="144"/>
         <source>Порт %1 не открыт для приема: %2</source>
         <translation>Port %1 is not open for receiving: %2</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="141"/>
+        <location filename="../app/Form1Session.cpp" line="149"/>
         <source>
 Этот компьютер не сможет принимать сообщения и файлы.</source>
         <translation>
 This computer cannot receive messages and files.</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="242"/>
+        <location filename="../app/Form1Session.cpp" line="250"/>
         <source>Прощание не доставлено: другой компьютер не отвечает</source>
         <translation>The goodbye could not be delivered: the other computer does not answer</translation>
     </message>
     <message>
-        <location filename="../app/Form1Session.cpp" line="267"/>
+        <location filename="../app/Form1Session.cpp" line="275"/>
         <source>Некорректное имя компьютера или он недоступен</source>
         <translation>Wrong computer name, or the computer cannot be reached</translation>
     </message>
     <message>
-        <location filename="../app/Form1.cpp" line="181"/>
+        <location filename="../app/Form1.cpp" line="182"/>
         <source>Файлы</source>
         <translation>Files</translation>
     </message>
     <message>
-        <location filename="../app/Form1.cpp" line="182"/>
+        <location filename="../app/Form1.cpp" line="183"/>
         <source>Страницы файлов</source>
         <translation>File pages</translation>
     </message>
@@ -396,12 +401,12 @@ This computer cannot receive messages and files.</translation>
     <message>
         <location filename="../app/LinkBadge.cpp" line="48"/>
         <source>Принять новый ключ компьютера</source>
-        <translation>Accept the computer's new key</translation>
+        <translation>Accept the computer&apos;s new key</translation>
     </message>
     <message>
         <location filename="../app/LinkBadge.cpp" line="49"/>
         <source>Забыть ключ компьютера</source>
-        <translation>Forget the computer's key</translation>
+        <translation>Forget the computer&apos;s key</translation>
     </message>
     <message>
         <location filename="../app/LinkBadge.cpp" line="78"/>
@@ -421,7 +426,7 @@ This computer cannot receive messages and files.</translation>
     <message>
         <location filename="../app/LinkBadge.cpp" line="110"/>
         <source>Сравните код проверки с кодом в окне другого компьютера: %1</source>
-        <translation>Compare the verification code with the one in the other computer's window: %1</translation>
+        <translation>Compare the verification code with the one in the other computer&apos;s window: %1</translation>
     </message>
     <message>
         <location filename="../app/LinkBadge.cpp" line="113"/>
@@ -637,59 +642,75 @@ This computer cannot receive messages and files.</translation>
 <context>
     <name>TSendPage</name>
     <message>
-        <location filename="../app/SendPage.cpp" line="31"/>
-        <location filename="../app/SendPage.cpp" line="63"/>
+        <location filename="../app/SendPage.cpp" line="37"/>
+        <source>  (папку не прочесть)</source>
+        <translation>  (the folder cannot be read)</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="38"/>
+        <source>  (папка: файлов %1, %2)</source>
+        <translation>  (folder: %1 files, %2)</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="57"/>
+        <location filename="../app/SendPage.cpp" line="92"/>
         <source>Добавить файл(ы) в список</source>
         <translation>Add file(s) to the list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="33"/>
         <location filename="../app/SendPage.cpp" line="59"/>
+        <location filename="../app/SendPage.cpp" line="142"/>
+        <source>Добавить папку в список</source>
+        <translation>Add a folder to the list</translation>
+    </message>
+    <message>
+        <location filename="../app/SendPage.cpp" line="61"/>
+        <location filename="../app/SendPage.cpp" line="88"/>
         <source>Удалить файл из списка</source>
         <translation>Remove the file from the list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="35"/>
+        <location filename="../app/SendPage.cpp" line="63"/>
         <source>Очистить список файлов</source>
         <translation>Clear the file list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="37"/>
+        <location filename="../app/SendPage.cpp" line="65"/>
         <source>Отправить файлы по списку</source>
         <translation>Send the files of the list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="38"/>
+        <location filename="../app/SendPage.cpp" line="66"/>
         <source>Идет передача ...</source>
         <translation>Sending ...</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="46"/>
+        <location filename="../app/SendPage.cpp" line="74"/>
         <source>Передано по списку</source>
         <translation>Sent from the list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="57"/>
+        <location filename="../app/SendPage.cpp" line="86"/>
         <source>Добавить файл в список</source>
         <translation>Add a file to the list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="61"/>
+        <location filename="../app/SendPage.cpp" line="90"/>
         <source>Очистить весь список</source>
         <translation>Clear the whole list</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="175"/>
+        <location filename="../app/SendPage.cpp" line="219"/>
         <source>Confirm</source>
         <translation>Confirm</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="175"/>
+        <location filename="../app/SendPage.cpp" line="219"/>
         <source>Очистить список файлов ?</source>
         <translation>Clear the file list?</translation>
     </message>
     <message>
-        <location filename="../app/SendPage.cpp" line="50"/>
+        <location filename="../app/SendPage.cpp" line="78"/>
         <source>Список для отправки</source>
         <translation>Send list</translation>
     </message>

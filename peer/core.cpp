@@ -292,6 +292,8 @@ std::string TPeerCore::CapabilityMessage(const TCapabilities &caps)
         text += "Hash|";
     if (caps.space)
         text += "Space|";
+    if (caps.folders)
+        text += "Folders|";
     if (!caps.tls.empty())
         text += TlsCapabilityWords(caps.tls) + "|";
     text.pop_back();
@@ -406,6 +408,14 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
     } else if (command == "File_Start") {
         // '|' alone delimits: a name may hold '='.
         pending_ = ExtractField(DelimBar(), sMsg, 2);
+        pendingInFolder_ = false;
+        fx.push_back(Text(Kind::Pending, pending_));
+    } else if (command == kFolderFileWord) {
+        // The rest of the message is the path, whatever it holds; it is
+        // checked where it is used.
+        const std::size_t bar = sMsg.find('|');
+        pending_ = bar == std::string::npos ? std::string() : sMsg.substr(bar + 1);
+        pendingInFolder_ = true;
         fx.push_back(Text(Kind::Pending, pending_));
     } else if (command == "Send_Start") {
         if (free_) {
@@ -436,6 +446,8 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
                 peerCaps_.hash = true;
             else if (word == "Space")
                 peerCaps_.space = true;
+            else if (word == "Folders")
+                peerCaps_.folders = true;
         }
         if (const TTlsCapability offer = ParseTlsCapability(sMsg); offer.Offered())
             peerCaps_.tls = offer.fingerprint;
@@ -467,7 +479,7 @@ std::string TPeerCore::FallbackAddress(const std::string &host) const
 TPeerCore::TStreamTarget TPeerCore::StreamTarget(std::uint32_t fromAddress) const
 {
     std::lock_guard lock(mutex_);
-    return {FromPeer(fromAddress), pending_, receiveFolder_};
+    return {FromPeer(fromAddress), pending_, receiveFolder_, pendingInFolder_};
 }
 
 TOutcome TPeerCore::Stored(const std::string &sFrom, const std::string &name, const std::string &path,
@@ -488,6 +500,19 @@ TOutcome TPeerCore::NotStored(const std::string &notice)
     if (!notice.empty())
         outcome.effects = {Text(Kind::Notice, notice)};
     return Finish(std::move(outcome));
+}
+
+TOutcome TPeerCore::StoredInFolder()
+{
+    std::lock_guard lock(mutex_);
+    pending_.clear();
+    return Finish({{}, {Text(Kind::Pending, "")}});
+}
+
+bool TPeerCore::ReceivingFrom(std::uint32_t fromAddress) const
+{
+    std::lock_guard lock(mutex_);
+    return FromPeer(fromAddress) && !free_;
 }
 
 TOutcome TPeerCore::Arriving()

@@ -81,10 +81,18 @@ struct TCapabilities {
     bool noTick = false;   // takes a batch without a tick between the files
     bool hash = false;     // sends and takes each stream's XXH3-128 after its bytes
     bool space = false;    // answers a stream's header with a go-ahead or a refusal for want of space
+    bool folders = false;  // takes folders as trees, with names in UTF-8
     std::string tls;       // encrypts: the fingerprint of its certificate (64 hex digits); "" when not
     bool operator==(const TCapabilities &) const = default;
 };
 inline constexpr const char *kCapabilityWord = "Dizaruz_Can";
+// A folder between two copies with Folders, each word followed by '|' and a
+// UTF-8 path: the folder begins (its name), a folder inside it, a file
+// inside it (instead of File_Start; its stream follows), the folder ends.
+inline constexpr const char *kFolderStartWord = "Dizaruz_Folder";
+inline constexpr const char *kFolderDirWord = "Dizaruz_Dir";
+inline constexpr const char *kFolderFileWord = "Dizaruz_File";
+inline constexpr const char *kFolderEndWord = "Dizaruz_FolderEnd";
 
 struct TOutcome {
     std::vector<TOutgoing> send;
@@ -171,6 +179,7 @@ public:
         bool allowed = false; // from the introduced peer
         std::string pending;
         std::string folder;
+        bool inFolder = false; // pending is a UTF-8 path inside the folder coming in
     };
     TStreamTarget StreamTarget(std::uint32_t fromAddress) const;
     // A stream was stored under name (Windows-1251) at path (UTF-8): listed,
@@ -181,6 +190,11 @@ public:
     TOutcome NotStored(const std::string &notice);
     // A stream from the peer has begun to arrive (the window starts showing it).
     TOutcome Arriving();
+    // A file of a folder coming in was stored: the pending name emptied, no row.
+    TOutcome StoredInFolder();
+    // Whether a message from fromAddress comes from the introduced peer
+    // while its batch comes in (what a folder's messages need).
+    bool ReceivingFrom(std::uint32_t fromAddress) const;
 
     // --- Encrypted links -------------------------------------------------
     // This copy's key: its capability message offers TLS with it from now
@@ -203,7 +217,7 @@ public:
     // What the introduced peer has told of itself (nothing from an original).
     TCapabilities PeerCapabilities() const;
     // What this copy tells its peer.
-    static TCapabilities OwnCapabilities() { return {true, true, true, true, {}}; }
+    static TCapabilities OwnCapabilities() { return {true, true, true, true, true, {}}; }
     static std::string CapabilityMessage(const TCapabilities &caps);
     bool Introduced() const;
 
@@ -226,6 +240,7 @@ private:
     std::string remoteName_, remoteIP_;
     THosts hosts_;
     std::string pending_;
+    bool pendingInFolder_ = false;
     std::string receiveFolder_;
     // Who the peer is: where its introduction came from and what it
     // announced. Empty: no peer.

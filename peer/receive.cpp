@@ -3,6 +3,7 @@
 #include "util/codepage.h"
 #include "util/files.h"
 #include "util/problem.h"
+#include "util/safepath.h"
 #include "util/space.h"
 #include "util/text.h"
 
@@ -44,7 +45,7 @@ std::string ReceiveFolderFor(const std::string &folderText, const std::string &p
 
 std::string TStorePlan::path() const
 {
-    return folder + Cp1251ToUtf8(name);
+    return folder + (utf8 ? name : Cp1251ToUtf8(name));
 }
 
 bool SameFile(const std::string &a, const std::string &b)
@@ -57,10 +58,14 @@ bool SameFile(const std::string &a, const std::string &b)
 }
 
 TStorePlan PlanStore(const std::string &pending, const std::string &folderText, const std::string &programFolder,
-                     const std::vector<std::string> &ownFiles)
+                     const std::vector<std::string> &ownFiles, bool utf8)
 {
     TStorePlan plan;
     plan.folder = ReceiveFolderFor(folderText, programFolder);
+    plan.utf8 = utf8;
+    if (utf8 && (CheckReceivedPath(pending, plan.folder.size()) != TPathFault::None ||
+                 pending.find('/') != std::string::npos))
+        return plan;
     plan.name = SafeReceivedName(pending);
     if (plan.name.empty())
         return plan;
@@ -75,7 +80,7 @@ TStorePlan PlanStore(const std::string &pending, const std::string &folderText, 
     const std::string ext = base.size() == plan.name.size() ? std::string() : plan.name.substr(dot);
     for (int n = 1; n < 1000000; ++n) {
         const std::string name = base + "-" + std::to_string(n) + ext;
-        const std::string path = plan.folder + Cp1251ToUtf8(name);
+        const std::string path = plan.folder + (utf8 ? name : Cp1251ToUtf8(name));
         if (!own(path) && !FileExists(path)) {
             plan.name = name;
             return plan;

@@ -17,7 +17,8 @@ std::string SafeReceivedName(const std::string &announced);
 
 struct TStorePlan {
     std::string folder; // the folder the file goes into, ending in '/' (UTF-8)
-    std::string name;   // the file's name there, as listed (Windows-1251)
+    std::string name;   // the file's name there, as listed (Windows-1251), or UTF-8 when utf8
+    bool utf8 = false;
     std::string path() const; // UTF-8
 };
 
@@ -29,8 +30,10 @@ std::string ReceiveFolderFor(const std::string &folderText, const std::string &p
 // is to be stored (no safe name). A file of the program's own (any of
 // ownFiles, full paths) is never replaced: the stream goes to the first free
 // variant of its name instead ("Dizaruz-1.ini").
+// utf8: pending is a UTF-8 name (from a copy with Folders), taken only when
+// it passes CheckReceivedPath as one segment.
 TStorePlan PlanStore(const std::string &pending, const std::string &folderText, const std::string &programFolder,
-                     const std::vector<std::string> &ownFiles = {});
+                     const std::vector<std::string> &ownFiles = {}, bool utf8 = false);
 
 // Whether a stream of size announced bytes (from sFrom, to be stored as
 // announced, both Windows-1251) fits into folder (UTF-8, as

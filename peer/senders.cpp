@@ -14,6 +14,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <thread>
 #include <utility>
 #include <unistd.h>
@@ -214,7 +215,29 @@ TStreamSender::~TStreamSender()
 void TStreamSender::Open(const std::string &path,
                          std::function<void(const std::string &error, std::int64_t size)> opened)
 {
-    worker_.Post([this, path, opened = std::move(opened)] {
+    OpenWith(FileNameOf(path), false, [path] { return std::make_unique<net::TFileStream>(path); }, std::move(opened));
+}
+
+void TStreamSender::OpenBatch(std::vector<TFolderEntry> files,
+                              std::function<void(const std::string &error, std::int64_t size)> opened)
+{
+    const std::string shown = files.empty() ? std::string() : FileNameOf(files.front().path);
+    OpenWith(shown, true, [files = std::move(files)] {
+        // The batch's body is put together once, in memory, and then sent
+        // as any file is.
+        const TFd body(::memfd_create("dizaruz-batch", MFD_CLOEXEC));
+        if (!body)
+            throw EFileError("Cannot create file for a batch");
+        WriteBatchBody(body.Get(), files);
+        return std::make_unique<net::TFileStream>("/proc/self/fd/" + std::to_string(body.Get()));
+    }, std::move(opened));
+}
+
+void TStreamSender::OpenWith(const std::string &shown, bool batch,
+                             std::function<std::unique_ptr<net::TFileStream>()> make,
+                             std::function<void(const std::string &error, std::int64_t size)> opened)
+{
+    worker_.Post([this, shown, batch, make = std::move(make), opened = std::move(opened)] {
         std::string error;
         std::int64_t size = 0;
         if (!stopping_)
@@ -222,7 +245,9 @@ void TStreamSender::Open(const std::string &path,
         try {
             if (stopping_)
                 throw dz::Exception("Canceled");
-            file_ = std::make_unique<net::TFileStream>(path);
+            batch_ = batch;
+            shown_ = shown;
+            file_ = make();
             size = file_->Size();
         } catch (...) {
             file_.reset();
@@ -231,6 +256,26 @@ void TStreamSender::Open(const std::string &path,
         dz::net::PostToThread(owner_, [alive = alive_, opened, error, size] {
             if (*alive)
                 opened(error, size);
+        });
+    });
+}
+
+void TStreamSender::Inspect(
+    const std::string &path,
+    std::function<void(const std::string &error, std::shared_ptr<const TFolderTree> tree)> looked)
+{
+    worker_.Post([this, path, looked = std::move(looked)] {
+        std::string error;
+        std::shared_ptr<const TFolderTree> tree;
+        try {
+            if (IsFolder(path))
+                tree = std::make_shared<const TFolderTree>(WalkFolder(path));
+        } catch (...) {
+            error = TextOf(std::current_exception());
+        }
+        dz::net::PostToThread(owner_, [alive = alive_, looked, error, tree] {
+            if (*alive)
+                looked(error, tree);
         });
     });
 }
@@ -257,7 +302,7 @@ void TStreamSender::Send(TDone done)
             // file resets the connection, and that is an error here.
             const TCapabilities peer = core_.PeerCapabilities();
             const TCapabilities own = TPeerCore::OwnCapabilities();
-            const services::TStreamLayout layout {peer.hash && own.hash, peer.space && own.space};
+            const services::TStreamLayout layout {peer.hash && own.hash, peer.space && own.space, batch_};
             sending_ = true;
             // A mismatch is damage on the way or on one of the disks: one
             // more try, then the step fails.
@@ -266,12 +311,12 @@ void TStreamSender::Send(TDone done)
                 try {
                     answer = client_->PostStream(*file_, layout);
                 } catch (const services::ENoSpace &e) {
-                    throw dz::Exception(NoSpaceError(FileNameOf(file_->Path()), e.needed, e.free, e.reserve));
+                    throw dz::Exception(NoSpaceError(shown_, e.needed, e.free, e.reserve));
                 }
                 if (answer != services::kHashMismatch || !layout.hashed)
                     break;
                 if (attempt == 2)
-                    throw dz::Exception(MismatchError(FileNameOf(file_->Path())));
+                    throw dz::Exception(MismatchError(shown_));
                 if (cancel_)
                     throw dz::Exception("Canceled");
             }

@@ -14,6 +14,7 @@
 // waits for a send inside a pump.
 
 #include "peer/core.h"
+#include "peer/folders.h"
 #include "peer/worker.h"
 
 #include "net/notify.h"
@@ -162,8 +163,19 @@ public:
     // ... and when the receiver has no room for it (sizes in bytes).
     static std::string NoSpaceError(const std::string &name, std::uint64_t needed, std::uint64_t free,
                                     std::uint64_t reserve);
+    // Puts files (of a folder walked, each at most kBatchFileMax bytes)
+    // together as one batch stream for the next Send, to a peer that showed
+    // Folders; opened as for Open, with the body's size.
+    void OpenBatch(std::vector<TFolderEntry> files,
+                   std::function<void(const std::string &error, std::int64_t size)> opened);
     // Lets go of an opened file that will not be sent.
     void Close();
+    // Looks at path on the sender's thread, after what was posted before:
+    // looked runs on the owner thread with the tree when path is a folder,
+    // nullptr when it is anything else, or the error of a folder that
+    // cannot be read.
+    void Inspect(const std::string &path,
+                 std::function<void(const std::string &error, std::shared_ptr<const TFolderTree> tree)> looked);
     // Cuts the file in flight (the peer keeps nothing of it).
     void Cancel();
     // Progress of the file in flight: bytes sent and the file's size (only
@@ -175,9 +187,14 @@ public:
 private:
     void CancelInFlight() override;
 
+    void OpenWith(const std::string &shown, bool batch, std::function<std::unique_ptr<net::TFileStream>()> make,
+                  std::function<void(const std::string &error, std::int64_t size)> opened);
+
     TPeerCore &core_;
     std::unique_ptr<services::TNMStrm> client_;
     std::unique_ptr<net::TFileStream> file_; // the sender's thread only
+    bool batch_ = false;                     // file_ is a batch's body
+    std::string shown_;                      // file_'s name in messages
     std::atomic<bool> sending_{false};
 };
 

@@ -1,5 +1,11 @@
 #include "sendlist.h"
 
+#include "peer/folders.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThreadPool>
+
 namespace dz::peer {
 
 TSendListModel::TSendListModel(QObject *parent) : QAbstractListModel(parent) {}
@@ -20,6 +26,14 @@ QVariant TSendListModel::data(const QModelIndex &index, int role) const
         return row.path;
     case Qt::CheckStateRole:
         return row.checked ? Qt::Checked : Qt::Unchecked;
+    case FolderRole:
+        return row.folder;
+    case CountedRole:
+        return row.counted;
+    case FilesRole:
+        return row.files;
+    case BytesRole:
+        return static_cast<qint64>(row.bytes);
     default:
         return {};
     }
@@ -46,7 +60,45 @@ TSendListModel::TId TSendListModel::Append(const QString &path, bool checked)
     beginInsertRows({}, row, row);
     rows_.push_back({++lastId_, path, checked});
     endInsertRows();
+    Inspect(lastId_, path);
     return lastId_;
+}
+
+void TSendListModel::Inspect(TId id, const QString &path)
+{
+    const QPointer<TSendListModel> self(this);
+    QThreadPool::globalInstance()->start([self, id, path = path.toStdString()] {
+        if (!IsFolder(path))
+            return;
+        int files = -1;
+        std::int64_t bytes = 0;
+        try {
+            const TFolderTree tree = WalkFolder(path);
+            files = tree.files;
+            bytes = tree.bytes;
+        } catch (...) {
+        }
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [self, id, files, bytes] {
+                if (self)
+                    self->Inspected(id, true, files, bytes);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TSendListModel::Inspected(TId id, bool folder, int files, std::int64_t bytes)
+{
+    const int row = RowOf(id);
+    if (row < 0)
+        return;
+    TRow &r = rows_[static_cast<std::size_t>(row)];
+    r.folder = folder;
+    r.counted = true;
+    r.files = files;
+    r.bytes = bytes;
+    const QModelIndex at = index(row);
+    emit dataChanged(at, at, {FolderRole, CountedRole, FilesRole, BytesRole});
 }
 
 void TSendListModel::Remove(int row)

@@ -5,6 +5,10 @@
 // or selects meanwhile. A list view shows it directly (the path as the
 // row's text, the check mark as its check state).
 //
+// A row may name a folder: whether it does, and what it holds, is found
+// out on a pool thread after the row goes in (a list read at start may name
+// slow or hung disks), and shown through the roles below.
+//
 // Owner thread only (the window's).
 
 #include <QAbstractListModel>
@@ -19,6 +23,12 @@ namespace dz::peer {
 class TSendListModel : public QAbstractListModel {
 public:
     using TId = std::uint64_t; // 0: no row
+    enum Role {
+        FolderRole = Qt::UserRole + 1, // bool: the row is a folder
+        CountedRole,                   // bool: its files are counted (or could not be: FilesRole -1)
+        FilesRole,                     // int: how many files it holds; -1: it cannot be read
+        BytesRole,                     // qint64: their total size
+    };
 
     explicit TSendListModel(QObject *parent = nullptr);
 
@@ -46,7 +56,14 @@ private:
         TId id;
         QString path;
         bool checked;
+        bool folder = false;
+        bool counted = false;
+        int files = 0;
+        std::int64_t bytes = 0;
     };
+    // Looks at the row's path on a pool thread.
+    void Inspect(TId id, const QString &path);
+    void Inspected(TId id, bool folder, int files, std::int64_t bytes);
     std::vector<TRow> rows_;
     TId lastId_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "sendrun.h"
 
+#include "peer/foldersend.h"
 #include "peer/session.h"
 #include "util/codepage.h"
 #include "util/files.h"
@@ -49,11 +50,12 @@ std::string RefusedSize(const std::string &name, std::int64_t size, const TCapab
     return {};
 }
 
-std::shared_ptr<TStepControl> RunStep(TOutbox &outbox, TStreamSender &streams, const TPeerCore &core,
-                                      const std::string &path, TDone done,
-                                      std::function<void(std::int64_t size)> opened)
+namespace {
+
+void SendFile(TOutbox &outbox, TStreamSender &streams, const TPeerCore &core,
+              const std::shared_ptr<TStepControl> &control, const std::string &path, TDone done,
+              std::function<void(std::int64_t size)> opened)
 {
-    auto control = std::make_shared<TStepControl>(streams);
     const std::string name = AnnouncedName(path);
     // Nothing reaches the peer for a file that cannot be opened or is too
     // large for it; then the announcement, the contents, the end.
@@ -68,7 +70,11 @@ std::shared_ptr<TStepControl> RunStep(TOutbox &outbox, TStreamSender &streams, c
             streams.Close();
             return done(refused.empty() ? std::string("Canceled") : refused);
         }
-        outbox.Post({{"File_Start|" + name}}, [&outbox, &streams, control, name, done](const std::string &sent) {
+        // A copy with Folders takes the name exactly, in UTF-8.
+        const std::string announce = core.PeerCapabilities().folders
+                                         ? std::string(kFolderFileWord) + "|" + FileNameOf(path)
+                                         : "File_Start|" + name;
+        outbox.Post({{announce}}, [&outbox, &streams, control, name, done](const std::string &sent) {
             if (!sent.empty() || control->Canceled()) {
                 streams.Close();
                 return done(sent.empty() ? std::string("Canceled") : sent);
@@ -81,6 +87,27 @@ std::shared_ptr<TStepControl> RunStep(TOutbox &outbox, TStreamSender &streams, c
                 outbox.Post({{"File_End|" + name}}, done);
             });
         });
+    });
+}
+
+} // namespace
+
+std::shared_ptr<TStepControl> RunStep(TOutbox &outbox, TStreamSender &streams, const TPeerCore &core,
+                                      const std::string &path, TDone done,
+                                      std::function<void(std::int64_t size)> opened)
+{
+    auto control = std::make_shared<TStepControl>(streams);
+    // A row may be a folder; whether it is, and what it holds, is read on
+    // the sender's thread.
+    streams.Inspect(path, [&outbox, &streams, &core, control, path, done,
+                           opened](const std::string &error, std::shared_ptr<const TFolderTree> tree) {
+        if (control->Canceled())
+            return done("Canceled");
+        if (!error.empty())
+            return done(error);
+        if (tree)
+            return RunFolderStep(outbox, streams, core, control, path, std::move(tree), done, opened);
+        SendFile(outbox, streams, core, control, path, done, opened);
     });
     return control;
 }
@@ -114,10 +141,19 @@ void TQtRunTimer::Stop()
 
 namespace {
 
+// A folder's size is what its files hold.
 std::int64_t SizeOf(const std::string &path)
 {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+    if (::stat(path.c_str(), &st) != 0)
+        return 0;
+    if (!S_ISDIR(st.st_mode))
+        return static_cast<std::int64_t>(st.st_size);
+    try {
+        return WalkFolder(path).bytes;
+    } catch (...) {
+        return 0;
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "peer/links.h"
+#include "peer/folders.h"
 #include "peer/receive.h"
 
 #include "net/stream.h"
@@ -37,6 +38,8 @@ struct TPeerSession::TShared {
     // The names whose last stored file was verified by its hash.
     mutable std::mutex verifiedMutex;
     std::set<std::string> verified;
+    // The folder coming in from the peer, if any.
+    TFolderReceiver folders;
     void NoteStored(const std::string &name, bool hashed)
     {
         std::lock_guard lock(verifiedMutex);
@@ -74,6 +77,7 @@ TPeerSession::TPeerSession(TSessionConfig config, TApply apply, TOrderedWork::TR
                                               const std::string &sMsg) -> std::function<void()> {
         if (!Admit(*state, *Sender, sFrom, sMsg))
             throw net::ESockError("Refused by the pins");
+        FolderMessage(*state, Sender->PeerAddress(), sFrom, sMsg);
         TOutcome outcome = state->core.Handle(sFrom, Sender->PeerAddress(), sMsg);
         if (outcome.send.empty())
             return {};
@@ -225,6 +229,46 @@ std::string TPeerSession::MismatchNotice(const std::string &sFrom, const std::st
         .Encode();
 }
 
+std::string TPeerSession::PathNotice(const std::string &sFrom, const std::string &path, const std::string &why)
+{
+    return QStringLiteral("От %1 не принято «%2»: %3.")
+        .arg(dz::ToQString(OneLine(sFrom)), QString::fromUtf8(OneLine(path).c_str()), QString::fromStdString(why))
+        .toStdString();
+}
+
+void TPeerSession::FolderMessage(TShared &shared, std::uint32_t from, const std::string &sFrom,
+                                 const std::string &sMsg)
+{
+    const TFolderMessage message = ParseFolderMessage(sMsg);
+    if (!shared.core.ReceivingFrom(from)) {
+        // Whatever ends a batch ends the folder in it too; a stranger changes nothing.
+        if (message.word.empty() && shared.core.StreamTarget(from).allowed)
+            shared.folders.End();
+        return;
+    }
+    if (message.word.empty()) {
+        const std::string command = ExtractField(DelimEqBar(), sMsg, 1);
+        if (command == "Send_End" || command == "By" || command == "ItsMe")
+            shared.folders.End();
+        return;
+    }
+    try {
+        if (message.word == kFolderStartWord) {
+            const std::string folder = ReceiveFolderFor(shared.core.ReceiveFolder(), shared.config.fallbackFolder);
+            const std::string made = shared.folders.Begin(message.path, folder, shared.config.ownFiles);
+            // One row per folder, listed as soon as it exists, so that a
+            // folder cut short is found too.
+            shared.core.Stored(sFrom, FileNameToCp1251(QString::fromStdString(FileNameOf(made))), made);
+        } else if (message.word == kFolderDirWord) {
+            shared.folders.MakeFolder(message.path);
+        } else if (message.word == kFolderEndWord) {
+            shared.folders.End();
+        }
+    } catch (const std::exception &e) {
+        shared.core.NotStored(PathNotice(sFrom, message.path, e.what()));
+    }
+}
+
 bool TPeerSession::Verified(const std::string &name) const
 {
     std::lock_guard lock(shared_->verifiedMutex);
@@ -239,11 +283,14 @@ bool TPeerSession::Verified(const std::string &name) const
 class TPeerSession::TIncomingFile : public services::IStreamSink {
 public:
     TIncomingFile(std::shared_ptr<TShared> shared, std::uint32_t from, std::string sFrom, std::int64_t size,
-                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, bool hashed)
+                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, bool hashed,
+                  std::optional<TFolderReceiver::TTarget> inFolder = std::nullopt)
         : shared_(std::move(shared)), from_(from), sFrom_(std::move(sFrom)), size_(size), folder_(std::move(folder)),
-          cancel_(std::move(cancel)), hashed_(hashed), file_(folder_)
+          cancel_(std::move(cancel)), hashed_(hashed), inFolder_(std::move(inFolder)),
+          file_(inFolder_ ? inFolder_->TempFolder() : folder_, TFileSink::Mode::Cached, TFileSink::BufferFor(size))
     {
-        name_ = shared_->core.StreamTarget(from_).pending;
+        const TPeerCore::TStreamTarget target = shared_->core.StreamTarget(from_);
+        name_ = target.inFolder ? Utf8ToCp1251(target.pending) : target.pending;
         std::lock_guard lock(shared_->incomingMutex);
         shared_->incoming = this;
     }
@@ -267,11 +314,24 @@ public:
     }
     void Commit() override
     {
+        if (inFolder_) {
+            // Inside a new folder nothing may be replaced, not even a file
+            // the same folder sent twice.
+            try {
+                file_.Commit(inFolder_->FinalPath(), TFileSink::Replace::No);
+            } catch (const std::exception &) {
+                Failed(PathNotice(sFrom_, inFolder_->shown, "Cannot create file"));
+                throw;
+            }
+            shared_->core.StoredInFolder();
+            return;
+        }
         // The name is the one File_Start gave last: the sender sent it, and
         // waited for its reply, before these bytes.
         const TPeerCore::TStreamTarget target = shared_->core.StreamTarget(from_);
-        const TStorePlan plan =
-            PlanStore(target.pending, folder_, shared_->config.fallbackFolder, shared_->config.ownFiles);
+        // A bare name from a copy with Folders is UTF-8 (Dizaruz_File without a '/').
+        const TStorePlan plan = PlanStore(target.pending, folder_, shared_->config.fallbackFolder,
+                                          shared_->config.ownFiles, target.inFolder);
         if (plan.name.empty()) {
             Failed(DroppedNotice(sFrom_, target.pending));
             throw EFileError("Refused");
@@ -282,8 +342,10 @@ public:
             Failed(e.what());
             throw;
         }
-        shared_->NoteStored(plan.name, hashed_);
-        shared_->core.Stored(sFrom_, plan.name, plan.path(), hashed_);
+        const std::string listed =
+            plan.utf8 ? FileNameToCp1251(QString::fromUtf8(plan.name.c_str())) : plan.name;
+        shared_->NoteStored(listed, hashed_);
+        shared_->core.Stored(sFrom_, listed, plan.path(), hashed_);
     }
     void Abandon() noexcept override { file_.Abandon(); }
     void Mismatched() noexcept override
@@ -316,6 +378,7 @@ private:
     const std::string folder_;
     std::shared_ptr<net::TCancelHandle> cancel_;
     const bool hashed_;
+    const std::optional<TFolderReceiver::TTarget> inFolder_;
     TFileSink file_;
     std::string name_;
     std::atomic<std::int64_t> done_{0};
@@ -372,8 +435,26 @@ std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shar
             const auto asked = static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0));
             return std::make_unique<TNoRoom>(SpaceFor(folder, asked));
         }
+        if (layout.batch) {
+            // Files of the folder coming in, named inside the stream.
+            auto batch = std::make_unique<TFolderBatchSink>(
+                shared->folders, [state = shared, sFrom](const std::string &path, const std::string &why) {
+                    state->core.NotStored(PathNotice(sFrom, path, why));
+                });
+            core.Arriving();
+            return batch;
+        }
+        std::optional<TFolderReceiver::TTarget> inFolder;
+        if (target.inFolder && target.pending.find('/') != std::string::npos) {
+            try {
+                inFolder = shared->folders.FileTarget(target.pending);
+            } catch (const std::exception &e) {
+                core.NotStored(PathNotice(sFrom, target.pending, e.what()));
+                return nullptr;
+            }
+        }
         auto file = std::make_unique<TIncomingFile>(shared, from, sFrom, size, folder, connection.CancelHandle(),
-                                                    layout.hashed);
+                                                    layout.hashed, std::move(inFolder));
         core.Arriving();
         return file;
     } catch (const std::exception &e) {

@@ -128,6 +128,8 @@ public:
     static std::string DroppedNotice(const std::string &sFrom, const std::string &announced);
     // ... and about one whose hash did not match its bytes.
     static std::string MismatchNotice(const std::string &sFrom, const std::string &announced);
+    // ... and about a path of a folder (UTF-8) refused, and why.
+    static std::string PathNotice(const std::string &sFrom, const std::string &path, const std::string &why);
 
 private:
     class TIncomingFile;
@@ -143,6 +145,9 @@ private:
     // is published.
     static bool Admit(TShared &shared, net::TPowersock &connection, const std::string &sFrom,
                       const std::string &sMsg);
+    // On a message's connection thread, before the core handles it: the
+    // folder coming in is made, grown or ended on the disk.
+    static void FolderMessage(TShared &shared, std::uint32_t from, const std::string &sFrom, const std::string &sMsg);
     static std::unique_ptr<services::IStreamSink> StartStream(const std::shared_ptr<TShared> &shared,
                                                               services::TNMStrmServ &connection,
                                                               const std::string &sFrom, std::int64_t size);

@@ -94,7 +94,8 @@ private:
 enum TStreamBits : unsigned {
     kBitHash = 1,  // the body's XXH3-128 follows it
     kBitSpace = 2, // the sender waits for the server's go-ahead after the header
-    kKnownBits = kBitHash | kBitSpace,
+    kBitBatch = 4, // the body is several files of a folder, each after its path and size
+    kKnownBits = kBitHash | kBitSpace | kBitBatch,
 };
 inline constexpr const char *kPreambleMark = "DZ";
 

@@ -137,9 +137,12 @@ std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
             throw net::ESockError("Stream cut short while it was sent");
         const auto digest = sent.Digest().Bytes();
         SendBuffer(reinterpret_cast<const char *>(digest.data()), static_cast<std::uint16_t>(digest.size()));
-    }, layout.hashed || layout.awaitGo ? TStreamFraming::Preamble((layout.hashed ? kBitHash : 0u) |
-                                                                   (layout.awaitGo ? kBitSpace : 0u))
-                                       : std::string());
+    }, layout.Bits() != 0 ? TStreamFraming::Preamble(layout.Bits()) : std::string());
+}
+
+unsigned TStreamLayout::Bits() const
+{
+    return (hashed ? kBitHash : 0u) | (awaitGo ? kBitSpace : 0u) | (batch ? kBitBatch : 0u);
 }
 
 TFileStreamSink::TFileStreamSink(const std::string &folder, std::function<std::string()> finalPath)
@@ -195,7 +198,7 @@ void TNMStrmServ::ServeConnection()
 {
     TStreamFraming framing;
     ReadFraming(*this, framing);
-    layout_ = {(framing.Bits() & kBitHash) != 0, (framing.Bits() & kBitSpace) != 0};
+    layout_ = {(framing.Bits() & kBitHash) != 0, (framing.Bits() & kBitSpace) != 0, (framing.Bits() & kBitBatch) != 0};
     SetBytesRecvd(0);
     SetBytesTotal(framing.Size());
     // This connection's own copies of the handlers (see NewInstance).

@@ -34,6 +34,8 @@ constexpr std::int64_t kMaxStreamSize = 9'999'999'999LL;
 struct TStreamLayout {
     bool hashed = false; // Hash: the body's XXH3-128 follows it
     bool awaitGo = false; // Space: the body waits for the server's kGo
+    bool batch = false;   // Batch: the body is several files of a folder (see kBitBatch)
+    unsigned Bits() const;
 };
 
 // The receiver refused the stream before its body: it does not fit there.

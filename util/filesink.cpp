@@ -42,10 +42,10 @@ std::string FolderOf(const std::string &path)
 
 void TFileSink::Buffer::operator()(char *p) const
 {
-    ::munmap(p, kBufferSize);
+    ::munmap(p, size);
 }
 
-TFileSink::TFileSink(const std::string &folderPath, Mode mode)
+TFileSink::TFileSink(const std::string &folderPath, Mode mode, std::size_t bufferSize) : bufferSize_(bufferSize)
 {
     std::string folder = folderPath;
     if (!folder.empty() && folder.back() != '/')
@@ -62,12 +62,12 @@ TFileSink::TFileSink(const std::string &folderPath, Mode mode)
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd_, 0666 & ~mask);
-    void *block = ::mmap(nullptr, kBufferSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    void *block = ::mmap(nullptr, bufferSize_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     if (block == MAP_FAILED) {
         Abandon();
         throw EFileError("Cannot create file " + tempPath_);
     }
-    buffer_.reset(static_cast<char *>(block));
+    buffer_ = std::unique_ptr<char, Buffer>(static_cast<char *>(block), Buffer {bufferSize_});
     if (mode == Mode::Direct) {
         const int flags = ::fcntl(fd_, F_GETFL);
         direct_ = ::fcntl(fd_, F_SETFL, flags | O_DIRECT) == 0;
@@ -81,13 +81,13 @@ TFileSink::~TFileSink()
 
 std::span<char> TFileSink::Room()
 {
-    return {buffer_.get() + used_, kBufferSize - used_};
+    return {buffer_.get() + used_, bufferSize_ - used_};
 }
 
 void TFileSink::Filled(std::size_t n)
 {
-    used_ += std::min(n, kBufferSize - used_);
-    if (used_ == kBufferSize && !WriteOut(false))
+    used_ += std::min(n, bufferSize_ - used_);
+    if (used_ == bufferSize_ && !WriteOut(false))
         Fail(tempPath_);
 }
 

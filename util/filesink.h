@@ -26,7 +26,9 @@ public:
 
     // Creates "<folder>.dizaruz-XXXXXX.part" (folder: a UTF-8 path that
     // ends with '/'). Raises EFileError "Cannot create file <that path>".
-    explicit TFileSink(const std::string &folder, Mode mode = Mode::Cached);
+    // bufferSize: a multiple of the page size; a smaller one costs less to
+    // set up, for the many small files of a batch.
+    explicit TFileSink(const std::string &folder, Mode mode = Mode::Cached, std::size_t bufferSize = kBufferSize);
     // Removes the temporary file unless it was committed.
     ~TFileSink();
     TFileSink(const TFileSink &) = delete;
@@ -79,6 +81,15 @@ public:
     static int RemoveLeftovers(const std::string &folder);
 
     static constexpr std::size_t kBufferSize = 4u << 20;
+    // The buffer for a file of size bytes: no larger than it needs, in
+    // steps of 64 KiB, at most kBufferSize.
+    static constexpr std::size_t BufferFor(std::int64_t size)
+    {
+        constexpr std::size_t step = 64u << 10;
+        if (size >= static_cast<std::int64_t>(kBufferSize))
+            return kBufferSize;
+        return size <= 0 ? step : (static_cast<std::size_t>(size) + step - 1) / step * step;
+    }
     static constexpr const char *kPrefix = ".dizaruz-";
     static constexpr const char *kSuffix = ".part";
 
@@ -93,8 +104,10 @@ private:
     std::string Place(const std::string &finalPath, Replace replace, bool fileSync);
 
     struct Buffer {
+        std::size_t size; // of the mapping
         void operator()(char *p) const;
     };
+    std::size_t bufferSize_;
     std::unique_ptr<char, Buffer> buffer_;
     std::size_t used_ = 0;
     std::int64_t written_ = 0;

@@ -49,7 +49,7 @@ TEST_F(CommandLineTest, ArgumentsAreFilesOptionsOrMistakes)
         {{"a.txt", "--frobnicate"}, TAction::Refuse, {}, "unknown option --frobnicate"},
         {{"-dash"}, TAction::Refuse, {}, "unknown option -dash"},
         {{"a.txt", "gone.txt"}, TAction::Refuse, {}, "gone.txt: no such file"},
-        {{"sub"}, TAction::Refuse, {}, "sub: folders cannot be sent yet"},
+        {{"sub", "sub/", "a.txt"}, TAction::Run, {"sub", "a.txt"}, ""},
         {{"/dev/null"}, TAction::Refuse, {}, "not a regular file"},
         {{"\xff.txt"}, TAction::Refuse, {}, "not UTF-8"},
         {{""}, TAction::Refuse, {}, "an empty file name"},
@@ -142,8 +142,8 @@ TEST_F(HandOverTest, PathsReachTheRunningInstalledCopyOnceAndMistakesReachNothin
         {{lines, a}, 0, {}, {a, lines}}, // handed over twice: listed once
         {{b, Path("files/gone")}, 2, "no such file", {}},
         {{QStringLiteral("--frobnicate"), b}, 2, "unknown option", {}},
-        {{Path("files/sub")}, 2, "folders cannot be sent yet", {}},
-        {{b}, 0, {}, {a, lines, b}},
+        {{Path("files/sub")}, 0, {}, {a, lines, Path("files/sub")}},
+        {{b}, 0, {}, {a, lines, Path("files/sub"), b}},
     };
     for (const Step &s : steps) {
         TCopy later(harness, s.args, env);

@@ -171,19 +171,49 @@ TEST_F(ListsTest, Dropping)
     EXPECT_FALSE(Exists("~ListFile_send.txt"));
 
     Drop(f, {a, folder, gone, a});
-    EXPECT_EQ(Rows(f.ListF_send), (QStringList{a, a})); // no duplicate test
+    EXPECT_EQ(Rows(f.ListF_send), (QStringList{a, folder, a})); // no duplicate test
     EXPECT_TRUE(AllChecked(f.ListF_send));
-    EXPECT_EQ(ItemIndex(f.ListF_send), 1);
-    EXPECT_EQ(ReadFile("~ListFile_send.txt"), ListFileOf({a, a}));
+    EXPECT_EQ(ItemIndex(f.ListF_send), 2);
+    EXPECT_EQ(ReadFile("~ListFile_send.txt"), ListFileOf({a, folder, a}));
 
-    // Only folders: nothing added, yet the last row is selected and the file written.
+    // Only what has gone: nothing added, yet the last row is selected and the file written.
     SetItemIndex(f.ListF_send, -1);
     std::filesystem::remove(FsPath("~ListFile_send.txt"));
-    Drop(f, {folder});
-    EXPECT_EQ(RowCount(f.ListF_send), 2);
-    EXPECT_EQ(ItemIndex(f.ListF_send), 1);
-    EXPECT_EQ(ReadFile("~ListFile_send.txt"), ListFileOf({a, a}));
+    Drop(f, {gone});
+    EXPECT_EQ(RowCount(f.ListF_send), 3);
+    EXPECT_EQ(ItemIndex(f.ListF_send), 2);
+    EXPECT_EQ(ReadFile("~ListFile_send.txt"), ListFileOf({a, folder, a}));
     EXPECT_TRUE(dialogs->messages.empty());
+}
+
+// A folder row comes from the dialog, a drop or the list file, keeps only
+// its path there, and shows what it holds once that is counted.
+TEST_F(ListsTest, AFolderRowShowsItsFilesAndSize)
+{
+    const QString folder = MakeFolder("Проект");
+    WriteFile("Проект/a.txt", "12345");
+    MakeFolder("Проект/глубже");
+    WriteFile("Проект/глубже/b.bin", "678");
+    MakeFolder("Проект/пусто");
+    std::filesystem::create_symlink(FsPath("Проект/a.txt"), FsPath("Проект/ссылка"));
+    const QString other = MakeFolder("другая");
+    WriteFile("~ListFile_send.txt", ListFileOf({folder}));
+    TForm1 &f = Start();
+    dialogs->folderAnswers.push_back({folder + QStringLiteral("/"), false});
+    f.SB_FolderAddClick(); // listed already: selected, not added
+    dialogs->folderAnswers.push_back({other, false});
+    f.SB_FolderAddClick();
+    EXPECT_EQ(Rows(f.ListF_send), (QStringList{folder, other}));
+    EXPECT_EQ(ReadFile("~ListFile_send.txt"), ListFileOf({folder, other}));
+    using Model = dz::peer::TSendListModel;
+    const auto row = [&](int r, int role) { return f.SendList().index(r).data(role); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return row(0, Model::CountedRole).toBool() && row(1, Model::CountedRole).toBool(); },
+                                5000));
+    // The link is neither followed nor counted.
+    EXPECT_EQ(row(0, Model::FilesRole).toInt(), 2);
+    EXPECT_EQ(row(0, Model::BytesRole).toLongLong(), 8);
+    EXPECT_EQ(row(1, Model::FilesRole).toInt(), 0);
+    EXPECT_TRUE(row(1, Model::FolderRole).toBool());
 }
 
 TEST_F(ListsTest, DesktopDropReachesTheDropHandler)
@@ -212,9 +242,9 @@ TEST_F(ListsTest, DesktopDropReachesTheDropHandler)
     QCoreApplication::sendEvent(&f, &drop);
     EXPECT_TRUE(drop.isAccepted());
     ASSERT_TRUE(QTest::qWaitFor([&] { return f.SendPage->PendingDrops().isEmpty(); }, 5000));
-    EXPECT_EQ(Rows(f.ListF_send), QStringList{a});
+    EXPECT_EQ(Rows(f.ListF_send), (QStringList{a, folder}));
     EXPECT_TRUE(RowChecked(f.ListF_send, 0));
-    EXPECT_EQ(ReadFile("~ListFile_send.txt"), ListFileOf({a}));
+    EXPECT_EQ(ReadFile("~ListFile_send.txt"), ListFileOf({a, folder}));
 
     // The edit boxes leave dropped files to the window.
     EXPECT_FALSE(f.Edit_Mess->acceptDrops());

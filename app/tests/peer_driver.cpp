@@ -16,6 +16,7 @@
 //     wait-lines N     until the chat log holds N lines
 //     folder DIR       choose DIR as the receive folder
 //     add PATH         add PATH to the send list through the open-file dialog
+//     add-folder PATH  add the folder PATH to the send list through the folder dialog
 //     uncheck PATH     take the check mark off PATH's row (space bar)
 //     send             click send, once it is enabled
 //     wait-sent        until the send run has ended
@@ -186,6 +187,11 @@ int main(int argc, char **argv)
             dialogs->openFilesAnswers.push_back({QString::fromStdString(arg)});
             form.TN1->setCurrentIndex(1);
             Click(form.SB_FileAdd);
+            takesArgument();
+        } else if (step == "add-folder") {
+            dialogs->folderAnswers.push_back({QString::fromStdString(arg), false});
+            form.TN1->setCurrentIndex(1);
+            Click(form.SB_FolderAdd);
             takesArgument();
         } else if (step == "uncheck") {
             form.TN1->setCurrentIndex(1);

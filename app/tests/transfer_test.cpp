@@ -29,7 +29,7 @@ class TransferTest : public TPeerTest {
 protected:
     std::string MakeFile(const std::string &name, std::size_t size, unsigned seed)
     {
-        fs::create_directories(FsFolder("src"));
+        fs::create_directories(fs::path(FsFolder("src") + name).parent_path());
         std::string bytes(size, '\0');
         std::mt19937 rng(seed);
         for (auto &c : bytes)
@@ -187,6 +187,29 @@ TEST_F(TransferTest, UnsafeMissingAndUnwritableTargetsStoreNothingOutside)
 }
 
 
+// Between two windows a folder row arrives as its tree, listed as one row.
+TEST_F(TransferTest, AFolderRowArrivesAsItsTreeInOneRow)
+{
+    auto [a, b] = ConnectedPair();
+    const std::string inner = MakeFile("Проект/код/main.cpp", 3000, 1);
+    MakeFile("после.txt", 10, 2);
+    fs::create_directories(FsFolder("src") + "Проект/пустая");
+    AddRowUtf8(a->ListF_send, FsFolder("src") + "Проект", true, true);
+    AddRowUtf8(a->ListF_send, FsFolder("src") + "после.txt", true, true);
+    a->SB_sendClick();
+    ASSERT_TRUE(PumpUntil([&] { return a->Label_YesSend->isHidden(); }, 20000));
+    ASSERT_TRUE(PumpUntil([&] { return b->FreeFlag && b->Work().PendingCount() == 0; }));
+    EXPECT_EQ(ReadFile("in/Проект/код", "main.cpp"), inner);
+    EXPECT_TRUE(fs::is_directory(FsFolder("in") + "Проект/пустая"));
+    const std::vector<std::string> rows = ListRows(b->ListF_recv);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].substr(rows[1].rfind(" | ") + 3), dz::Utf8ToCp1251("Проект"));
+    EXPECT_EQ(rows[0].substr(rows[0].rfind(" | ") + 3), dz::Utf8ToCp1251("после.txt"));
+    EXPECT_EQ(RowCount(a->ListF_send), 0);
+    for (const TAsked &m : dialogs->messages)
+        ADD_FAILURE() << m.text.toStdString();
+}
+
 // A send run against a raw peer that records every text.
 class RawRunTest : public TransferTest {
 protected:
@@ -223,6 +246,28 @@ TEST_F(RawRunTest, AnUnreadableFileStallsTheRunAtItsRow)
     EXPECT_TRUE(a->SB_Help->isEnabled());
     ASSERT_EQ(RowCount(a->ListF_send), 2);
     EXPECT_EQ(RowText(a->ListF_send, 0), missing);
+    EXPECT_TRUE(RowChecked(a->ListF_send, 0));
+}
+
+// A peer that never said it takes folders hears nothing of one: the run
+// stops at the folder's row, which stays, and the user is told why.
+TEST_F(RawRunTest, AFolderToAPeerWithoutFoldersIsRefusedBeforeAnythingGoes)
+{
+    MakeFile("Проект/a.txt", 5, 1);
+    MakeFile("later.txt", 5, 2);
+    const std::string folder = FsFolder("src") + "Проект";
+    AddRowUtf8(a->ListF_send, folder, true, true);
+    AddRowUtf8(a->ListF_send, FsFolder("src") + "later.txt", true, true);
+
+    a->SB_sendClick();
+    ASSERT_TRUE(PumpUntil([&] { return !dialogs->messages.empty(); }, 10000));
+    EXPECT_EQ(dialogs->messages[0].text,
+              QStringLiteral("Папка «%1» не отправлена: программа на другом компьютере принимает только отдельные файлы.")
+                  .arg(QString::fromStdString(folder)));
+    ASSERT_TRUE(PumpUntil([&] { return msgPeer.count() == 2; }));
+    EXPECT_EQ(msgPeer.texts(), (std::vector<std::string>{"Send_Start", "Send_End"}));
+    ASSERT_EQ(RowCount(a->ListF_send), 2);
+    EXPECT_EQ(RowUtf8(a->ListF_send, 0), folder);
     EXPECT_TRUE(RowChecked(a->ListF_send, 0));
 }
 

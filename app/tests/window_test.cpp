@@ -59,6 +59,7 @@ TEST_F(WindowTest, ToolButtonsHaveTheirPlacesHintsAndStartStates)
         {"SpeedButton1", "Panel6", 1, 23, QStringLiteral("Очистить список файлов"), true, true},
         {"SB_Dir", "Panel6", 34, 23, QStringLiteral("Выбрать папку, куда копировать"), true, true},
         {"SB_FileAdd", "Panel4", 8, 23, QStringLiteral("Добавить файл(ы) в список"), true, true},
+        {"SB_FolderAdd", "Panel4", 108, 23, QStringLiteral("Добавить папку в список"), true, true},
         {"SB_FileDel", "Panel4", 40, 23, QStringLiteral("Удалить файл из списка"), true, true},
         {"SB_ListClear", "Panel4", 80, 23, QStringLiteral("Очистить список файлов"), true, true},
         {"SB_send", "Panel4", 136, 23, QStringLiteral("Отправить файлы по списку"), false, false},
@@ -421,7 +422,7 @@ TEST_F(WindowTest, TabVisitsEveryControlOfTheShownPageInReadingOrder)
     } pages[] = {
         {0, Names({"SpeedButton1", "SB_Dir", "ListF_recv"})},
         // SB_send is off until a peer is introduced: Tab passes it by.
-        {1, Names({"SB_FileAdd", "SB_FileDel", "SB_ListClear", "ListF_send"})},
+        {1, Names({"SB_FileAdd", "SB_FolderAdd", "SB_FileDel", "SB_ListClear", "ListF_send"})},
     };
     for (const auto &p : pages) {
         SCOPED_TRACE(p.page);

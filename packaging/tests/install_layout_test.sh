@@ -64,12 +64,12 @@ done
 menu="$dest$datadir/kio/servicemenus/$id.send.desktop"
 out=$(desktop-file-validate "$menu" 2>&1 | grep -Ev ': error: key "(MimeType|Actions)" is present in group "Desktop Entry", but the type is "Service" while this key is only valid for type "Application"$' || true)
 [ -z "$out" ] || bad "desktop-file-validate reports on the service menu: $out"
-grep -qx 'Type=Service' "$menu" && grep -qx 'Actions=send;' "$menu" && grep -qx 'MimeType=application/octet-stream;' "$menu" \
-  || bad "the service menu is not a files-only service: $(cat "$menu")"
+grep -qx 'Type=Service' "$menu" && grep -qx 'Actions=send;' "$menu" && grep -qx 'MimeType=application/octet-stream;inode/directory;' "$menu" \
+  || bad "the service menu is not a service for files and folders: $(cat "$menu")"
 [ "$(sed -n '/^\[Desktop Action send\]/,$p' "$menu" | grep -c -x -e 'Exec=dizaruz %F' -e 'Name=Send with Dizaruz')" -eq 2 ] \
   || bad "the service menu's action: $(cat "$menu")"
 action="$dest$datadir/nemo/actions/dizaruz.nemo_action"
-for line in '[Nemo Action]' 'Name=Send with Dizaruz' 'Exec=dizaruz %F' 'Selection=notnone' 'Extensions=nodirs;' \
+for line in '[Nemo Action]' 'Name=Send with Dizaruz' 'Exec=dizaruz %F' 'Selection=notnone' 'Extensions=any;' \
             "Icon-Name=$id"; do
   grep -qxF "$line" "$action" || bad "the Nemo action lacks $line"
 done

@@ -6,10 +6,21 @@
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
 
+#include "net/tests/rawpeer.h"
+#include "net/tests/testutil.h"
+
+#include <arpa/inet.h>
+
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cinttypes>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <thread>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -66,5 +77,77 @@ protected:
     }
     QTemporaryDir tmp;
 };
+
+inline std::string StreamHeader(const std::string &from, std::int64_t size)
+{
+    char field[48];
+    std::snprintf(field, sizeof field, "%.4d%s%10" PRId64, static_cast<int>(from.size()), from.c_str(), size);
+    return field;
+}
+
+inline std::string ReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A raw peer on a thread of its own (the test thread pumps): each step
+// sends its bytes, then reads as many as it says; returns all it read,
+// short after a reset or a close.
+inline std::string RawDialogue(int port, const std::vector<std::pair<std::string, std::size_t>> &steps)
+{
+    std::string answers;
+    std::atomic<bool> done {false};
+    std::thread peer([&] {
+        RawFd fd = RawConnect(port);
+        for (const auto &[bytes, answer] : steps) {
+            if (!fd.valid() || !fd.Send(bytes))
+                break;
+            const std::string got = fd.Recv(answer, 10000);
+            answers += got;
+            if (got.size() < answer)
+                break;
+        }
+        done = true;
+    });
+    PumpUntil([&] { return done.load(); }, 12000);
+    peer.join();
+    return answers;
+}
+
+// One copy without a window, introduced to a raw peer at 127.0.0.1 that
+// showed caps; what it shows is recorded.
+struct TRawPeerSide : TSessionSide {
+    using TSessionSide::TSessionSide;
+    // The raw peer's messages, as the message server would take them.
+    void From(const std::string &msg) { session->Core().Handle("PEER", htonl(INADDR_LOOPBACK), msg); }
+    void IntroducedTo(const std::string &caps)
+    {
+        // Its answers go to a port nobody listens on: they only fail.
+        session->Outbox().Client().Port = UnusedPort();
+        From("ItsMe=127.0.0.1|127.0.0.1");
+        if (!caps.empty())
+            From(std::string(dz::peer::kCapabilityWord) + "=" + caps);
+        ASSERT_TRUE(PumpUntil([&] { return session->Work().PendingCount() == 0; }));
+    }
+    bool Settled()
+    {
+        return PumpUntil([&] { return session->Work().PendingCount() == 0; });
+    }
+};
+
+// a connects to b; true once each knows what the other can.
+inline bool Introduce(TRawPeerSide &a, TRawPeerSide &b)
+{
+    a.session->Outbox().Client().Port = b.session->MsgServer().LocalPort();
+    a.session->Streams().Client().Port = b.StrmPort();
+    b.session->Outbox().Client().Port = a.session->MsgServer().LocalPort();
+    a.session->Send(a.session->Core().Connect("127.0.0.2"),
+                    [&](const std::string &) { a.session->Core().Connected("127.0.0.2"); });
+    const auto own = dz::peer::TPeerCore::OwnCapabilities();
+    return PumpUntil([&] {
+        return a.session->Core().PeerCapabilities() == own && b.session->Core().PeerCapabilities() == own;
+    });
+}
 
 } // namespace dz::test

@@ -36,15 +36,12 @@ using dz::services::kBitSpace;
 using dz::services::kHashMismatch;
 using dz::services::kReply;
 using dz::test::PumpUntil;
+using dz::test::RawDialogue;
 using dz::test::RawFd;
+using dz::test::ReadFile;
+using dz::test::StreamHeader;
+using TSide = dz::test::TRawPeerSide;
 namespace fs = std::filesystem;
-
-std::string StreamHeader(const std::string &from, std::int64_t size)
-{
-    char field[48];
-    std::snprintf(field, sizeof field, "%.4d%s%10" PRId64, static_cast<int>(from.size()), from.c_str(), size);
-    return field;
-}
 
 std::string Preamble(unsigned bits)
 {
@@ -57,78 +54,15 @@ std::string HashOf(const std::string &bytes)
     return {reinterpret_cast<const char *>(b.data()), b.size()};
 }
 
-std::string ReadFile(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // Also the temporary files of the sinks count.
 long Entries(const std::string &folder)
 {
     return std::distance(fs::directory_iterator(folder), fs::directory_iterator());
 }
 
-// A raw peer on a thread of its own (the test thread pumps): each step
-// sends its bytes, then reads as many as it says; returns all it read,
-// short after a reset or a close.
-std::string RawDialogue(int port, const std::vector<std::pair<std::string, std::size_t>> &steps)
-{
-    std::string answers;
-    std::atomic<bool> done {false};
-    std::thread peer([&] {
-        RawFd fd = dz::test::RawConnect(port);
-        for (const auto &[bytes, answer] : steps) {
-            if (!fd.valid() || !fd.Send(bytes))
-                break;
-            const std::string got = fd.Recv(answer, 10000);
-            answers += got;
-            if (got.size() < answer)
-                break;
-        }
-        done = true;
-    });
-    PumpUntil([&] { return done.load(); }, 12000);
-    peer.join();
-    return answers;
-}
-
-// One copy without a window, introduced to a raw peer at 127.0.0.1 that
-// showed caps; what it shows is recorded.
-struct TSide : dz::test::TSessionSide {
-    using TSessionSide::TSessionSide;
-    // The raw peer's messages, as the message server would take them.
-    void From(const std::string &msg) { session->Core().Handle("PEER", htonl(INADDR_LOOPBACK), msg); }
-    void IntroducedTo(const std::string &caps)
-    {
-        // Its answers go to a port nobody listens on: they only fail.
-        session->Outbox().Client().Port = dz::test::UnusedPort();
-        From("ItsMe=127.0.0.1|127.0.0.1");
-        if (!caps.empty())
-            From(std::string(dz::peer::kCapabilityWord) + "=" + caps);
-        ASSERT_TRUE(PumpUntil([&] { return session->Work().PendingCount() == 0; }));
-    }
-    bool Settled()
-    {
-        return PumpUntil([&] { return session->Work().PendingCount() == 0; });
-    }
-};
-
 class WireTest : public dz::test::TFolderTest {};
 
-// a connects to b; true once each knows what the other can.
-bool Introduce(TSide &a, TSide &b)
-{
-    a.session->Outbox().Client().Port = b.session->MsgServer().LocalPort();
-    a.session->Streams().Client().Port = b.StrmPort();
-    b.session->Outbox().Client().Port = a.session->MsgServer().LocalPort();
-    a.session->Send(a.session->Core().Connect("127.0.0.2"),
-                    [&](const std::string &) { a.session->Core().Connected("127.0.0.2"); });
-    const auto own = dz::peer::TPeerCore::OwnCapabilities();
-    return PumpUntil([&] {
-        return a.session->Core().PeerCapabilities() == own && b.session->Core().PeerCapabilities() == own;
-    });
-}
+using dz::test::Introduce;
 
 std::string Step(TSide &a, const std::string &src)
 {
@@ -180,7 +114,7 @@ TEST_F(WireTest, TheReceiverTakesOnlyAStreamWhoseHashMatches)
     for (const Case &c : cases) {
         const std::string folder = Folder(c.what);
         TSide b("127.0.0.2", folder);
-        b.IntroducedTo("BigFiles|NoTick|Hash|Space");
+        b.IntroducedTo("BigFiles|NoTick|Hash|Space|Folders");
         b.From("File_Start|got.txt");
         EXPECT_EQ(RawDialogue(b.StrmPort(), {{c.stream, 16}}), c.answer) << c.what;
         ASSERT_TRUE(b.Settled());

@@ -116,7 +116,7 @@ TEST(StreamFraming, HeaderSizesAndTheBody)
         {"preamble", "DZ030003PC1         5hello", TFrameState::Complete, "PC1", 5, 26, 0},
         {"preamble twice", "DZ01DZ01", TFrameState::Malformed, "", 0, 8, 0},
         {"no bits", "DZ000001a         0", TFrameState::Malformed, "", 0, 4, 0},
-        {"unknown bit", "DZ040001a         0", TFrameState::Malformed, "", 0, 4, 0},
+        {"unknown bit", "DZ080001a         0", TFrameState::Malformed, "", 0, 4, 0},
         {"lower-case digits", "DZ0a0001a         0", TFrameState::Malformed, "", 0, 4, 0},
     };
     for (const auto &c : cases) {

@@ -61,13 +61,14 @@ protected:
 
 TEST_F(FileSinkTest, StoresEveryByteUnderTheFinalNameInEitherMode)
 {
-    const std::size_t buffer = TFileSink::kBufferSize;
-    const std::size_t sizes[] = {0, 1, buffer - 1, buffer, buffer + 1, 9 * buffer + 4097};
     int n = 0;
+    // The large buffer, and the small one a small file gets.
+    for (const std::size_t buffer : {TFileSink::kBufferSize, TFileSink::BufferFor(1)})
     for (const auto mode : {TFileSink::Mode::Cached, TFileSink::Mode::Direct}) {
+        const std::size_t sizes[] = {0, 1, buffer - 1, buffer, buffer + 1, 9 * buffer + 4097};
         for (const std::size_t size : sizes) {
             const std::string data = RandomBytes(size, static_cast<unsigned>(size));
-            TFileSink sink(Dir(), mode);
+            TFileSink sink(Dir(), mode, buffer);
             EXPECT_EQ(Names(Dir()).size(), static_cast<std::size_t>(n) + 1);
             const std::string temp = fs::path(sink.TempPath()).filename().string();
             EXPECT_EQ(temp.rfind(".dizaruz-", 0), 0u) << temp;
