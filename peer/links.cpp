@@ -93,6 +93,8 @@ TPinVerdict TLinkGuard::JudgeName(const std::string &name, const std::string &ad
         pins_.Pin(name, verdict.fingerprint, address);
         if (channel == TChannel::Clear)
             settling_[upper] = {address, std::chrono::steady_clock::now() + kSettleTime};
+        else
+            settling_.erase(upper);
         offered_.erase(upper);
         break;
     case TPinAction::Accept:
