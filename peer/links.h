@@ -13,8 +13,9 @@
 // peer's offer arrives, and messages the peer sent in clear before it had
 // this copy's offer may still be on their way. Until the first TLS message
 // from a peer pinned in this run, clear messages from the address where it
-// was pinned pass (shown clear), for kSettleTime at most. A pin found in
-// the store at start has no such grace.
+// was pinned pass (shown clear), for kSettleTime at most, under its name or
+// a name not pinned; never under another pinned name. A pin found in the
+// store at start has no such grace, nor has a pin made over TLS.
 //
 // Any thread; each call takes the guard's lock (the pin store writes on the
 // calling thread).

@@ -183,14 +183,18 @@ TEST(LinkGuard, TellsTheWindowOfNoKeyItHasNotPinned)
         {"TLS before the offer", {{"", "ItsMeToo=127.0.0.2", true}, {key, "I_Free=1", true}, {key, offer, true}}},
         {"TLS first, then clear", {{key, "I_Free=1", true}, {"", "MSG|clear", false}}},
         {"a stream over TLS first", {{key, "", true}, {key, offer, true}}},
+        {"clear from the new peer's address under a name pinned before",
+         {{"", offer, true}, {"", "MSG|from the new peer", true}, {"", "MSG|as OLD", false}}},
     };
     for (const auto &o : orders) {
         SCOPED_TRACE(o.order);
         dz::TSettingsStore settings;
         TLinkGuard guard(own, settings);
+        guard.Pins().Pin("OLD", std::string(64, 'c'), "10.0.0.9");
         for (const Step &step : o.steps) {
             SCOPED_TRACE(step.text);
-            const TLinkGuard::TJudgement j = guard.Judge("PEER", address, step.link, step.text);
+            const std::string from = step.text == "MSG|as OLD" ? "OLD" : "PEER";
+            const TLinkGuard::TJudgement j = guard.Judge(from, address, step.link, step.text);
             EXPECT_EQ(j.pass, step.pass);
             for (const dz::peer::TEffect &fact : j.effects) {
                 if (fact.kind != dz::peer::TEffect::Kind::Link || fact.number == static_cast<int>(TLinkState::Clear))
