@@ -73,9 +73,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         FUZZ_CHECK(f.namePin && tlsWithKey && v.fingerprint == f.linkFingerprint &&
                    v.fingerprint != f.namePin->fingerprint);
     if (v.action == TPinAction::Pin) {
-        FUZZ_CHECK(!f.namePin && capability && offer.Offered() && v.fingerprint == offer.fingerprint);
-        FUZZ_CHECK(f.channel == TChannel::Clear || f.linkFingerprint == offer.fingerprint);
+        FUZZ_CHECK(!f.namePin && IsLowerFingerprint(v.fingerprint));
+        if (capability)
+            FUZZ_CHECK(offer.Offered() && v.fingerprint == offer.fingerprint);
+        FUZZ_CHECK(f.channel == TChannel::Clear ? capability : v.fingerprint == f.linkFingerprint);
     }
+    // The window never shows a key that is neither pinned nor pinned now.
+    if (v.state != TLinkState::Clear && !f.namePin)
+        FUZZ_CHECK(v.action == TPinAction::Pin);
     if (v.state != TLinkState::Clear)
         FUZZ_CHECK(tlsWithKey || v.action == TPinAction::Pin);
     if (f.channel == TChannel::Tls && !tlsWithKey)

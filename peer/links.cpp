@@ -80,8 +80,11 @@ TPinVerdict TLinkGuard::JudgeName(const std::string &name, const std::string &ad
                                verdict.notice == TPinNotice::ClearFromPinnedAddress);
     if (clearRefused) {
         const auto now = std::chrono::steady_clock::now();
+        // Only for the name pinned there, or a name not pinned at all: a
+        // first meeting must not open the address to another pinned name.
         for (const auto &[settlingName, settling] : settling_)
-            if (settling.address == address && now < settling.until) {
+            if (settling.address == address && now < settling.until &&
+                (settlingName == upper || verdict.notice == TPinNotice::ClearFromPinnedAddress)) {
                 // Sent before the peer had this copy's offer.
                 verdict = {TPinAction::Accept, TPinNotice::None, TLinkState::Clear, {}};
                 return verdict;
@@ -93,6 +96,8 @@ TPinVerdict TLinkGuard::JudgeName(const std::string &name, const std::string &ad
         pins_.Pin(name, verdict.fingerprint, address);
         if (channel == TChannel::Clear)
             settling_[upper] = {address, std::chrono::steady_clock::now() + kSettleTime};
+        else
+            settling_.erase(upper);
         offered_.erase(upper);
         break;
     case TPinAction::Accept:

@@ -3,16 +3,19 @@
 // the TLS settings of both roles, tells the clients which key a host must
 // show (its pin: between pinned peers every connection is TLS from the
 // first message), and judges each received message against the pins before
-// the core sees it: pins a first offer at once, refuses a clear message that
-// claims a pinned name or comes from a pinned peer's address, and a pinned
-// peer that comes back with another key or without its offer.
+// the core sees it: pins a first offer (or the key a TLS link shows under a
+// name not yet pinned) at once, before the window hears of it; refuses a
+// clear message that claims a pinned name or comes from a pinned peer's
+// address, and a pinned peer that comes back with another key or without
+// its offer.
 //
 // One exception while two copies first meet: the pin is made when the
 // peer's offer arrives, and messages the peer sent in clear before it had
 // this copy's offer may still be on their way. Until the first TLS message
 // from a peer pinned in this run, clear messages from the address where it
-// was pinned pass (shown clear), for kSettleTime at most. A pin found in
-// the store at start has no such grace.
+// was pinned pass (shown clear), for kSettleTime at most, under its name or
+// a name not pinned; never under another pinned name. A pin found in the
+// store at start has no such grace, nor has a pin made over TLS.
 //
 // Any thread; each call takes the guard's lock (the pin store writes on the
 // calling thread).

@@ -101,9 +101,14 @@ TPinVerdict DecidePin(const TPinFacts &facts)
     }
     if (!tls && facts.addressPin)
         return Verdict(TPinAction::Refuse, TPinNotice::ClearFromPinnedAddress);
-    if (!capability)
-        return Verdict(TPinAction::Accept, TPinNotice::None,
-                       tls ? TLinkState::EncryptedUnconfirmed : TLinkState::Clear);
+    if (!capability) {
+        // A TLS link proved its key: that is a first meeting as much as an
+        // offer is, and the window must never show a key that is not pinned.
+        // (The peer pinned this copy first, and its offer is still on its way.)
+        if (tls)
+            return Verdict(TPinAction::Pin, TPinNotice::None, TLinkState::EncryptedUnconfirmed, linkKey);
+        return Verdict(TPinAction::Accept, TPinNotice::None);
+    }
     if (!offer.Offered()) {
         // Over TLS a copy has a key, so a capability without it is a lie.
         if (tls)

@@ -103,7 +103,8 @@ struct TPinVerdict {
 // clear message that claims a pinned name or comes from a pinned peer's
 // address is refused; a pinned name with another key is asked about; a
 // pinned peer without its offer is a downgrade; a first offer over a clear
-// link (or a link showing the same key) is pinned.
+// link (or a link showing the same key) is pinned, and so is the key of a
+// TLS link under a name not yet pinned.
 TPinVerdict DecidePin(const TPinFacts &facts);
 
 } // namespace dz::peer

@@ -17,7 +17,8 @@
 #   (offscreen), but the packaging tests (install.*) and the two window
 #   tests that drive peer_driver or the discovery probe in network
 #   namespaces with their own daemons (app.TwoCopiesOnTwoHosts,
-#   app.EncryptedCopies, app.NamesThatDoNotResolve, app.ActivationOnTwoHosts,
+#   app.EncryptedCopies, app.ProxyBetweenPinnedCopies,
+#   app.NamesThatDoNotResolve, app.ActivationOnTwoHosts,
 #   desktop.DiscoveryBetweenTwoHosts): those build a package or a second
 #   program and run for long, and cover nothing the window's own tests do
 #   not; they run in the normal build.
@@ -55,7 +56,7 @@ cmake -S . -B build-address -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launch
   -DDIZARUZ_WITH_APP=ON -DDIZARUZ_BENCHMARKS=OFF -DDIZARUZ_SANITIZE=address > /dev/null
 cmake --build build-address --parallel "$(nproc)" --target "${lower_tests[@]}" desktop_tests app_tests
 (cd build-address && ctest --output-on-failure --timeout 300 -j2 \
-  -E '^install\.|^app\.(TwoCopiesOnTwoHosts|EncryptedCopies|NamesThatDoNotResolve|ActivationOnTwoHosts|AccessibilityBus)$|^desktop\.DiscoveryBetweenTwoHosts$')
+  -E '^install\.|^app\.(TwoCopiesOnTwoHosts|EncryptedCopies|ProxyBetweenPinnedCopies|NamesThatDoNotResolve|ActivationOnTwoHosts|AccessibilityBus)$|^desktop\.DiscoveryBetweenTwoHosts$')
 
 CC=clang CXX=clang++ cmake -S fuzz -B build-fuzz -G Ninja > /dev/null
 cmake --build build-fuzz --parallel "$(nproc)"

@@ -23,6 +23,7 @@
 //     wait-received N  until N files are listed and the peer's run has ended
 //     wait-files N     until N files are listed
 //     wait-bye         until the peer's goodbye has emptied the remote boxes
+//     wait-notice      until the window has told the user something (a message box or a notice)
 //     close            close the window (the goodbye goes out)
 //     pause MS         let the window run for MS milliseconds
 // Each wait gives up after 60 s, or the time given by "timeout S" (exit 1).
@@ -232,6 +233,8 @@ int main(int argc, char **argv)
             takesArgument();
         } else if (step == "wait-bye") {
             status = PumpUntil([&] { return TextOf(form.Edit_RemoteComputerIP).empty(); }) ? 0 : 1;
+        } else if (step == "wait-notice") {
+            status = PumpUntil([&] { return !dialogs->messages.empty() || !dialogs->notices.empty(); }) ? 0 : 1;
         } else if (step == "pause") {
             PumpUntil([] { return false; }, std::atoi(arg.c_str()));
             takesArgument();
@@ -263,5 +266,7 @@ int main(int argc, char **argv)
                  static_cast<long long>(form.ProgressCost().spent.count() / 1000));
     for (const auto &m : dialogs->messages)
         std::fprintf(stderr, "message: %s\n", m.text.toUtf8().constData());
+    for (const auto &m : dialogs->notices)
+        std::fprintf(stderr, "notice: %s\n", m.text.toUtf8().constData());
     return status;
 }

@@ -11,10 +11,13 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include <atomic>
 #include <fstream>
 #include <future>
 #include <iterator>
+#include <vector>
 
 namespace {
 
@@ -99,8 +102,11 @@ TEST_F(LinksTest, PinnedCopiesTalkEncryptedAndRefuseWhatLacksTheKey)
         return a.side.Shows(a.Link("127.0.0.2", TLinkState::EncryptedUnconfirmed)) &&
                b.side.Shows(b.Link("127.0.0.1", TLinkState::EncryptedUnconfirmed));
     }));
-    EXPECT_EQ(a.links->Pins().Find("127.0.0.2")->fingerprint, b.identity.Fingerprint());
-    EXPECT_EQ(b.links->Pins().Find("127.0.0.1")->fingerprint, a.identity.Fingerprint());
+    const auto aPin = a.links->Pins().Find("127.0.0.2");
+    const auto bPin = b.links->Pins().Find("127.0.0.1");
+    ASSERT_TRUE(aPin && bPin);
+    EXPECT_EQ(aPin->fingerprint, b.identity.Fingerprint());
+    EXPECT_EQ(bPin->fingerprint, a.identity.Fingerprint());
     EXPECT_EQ(a.links->CodeFor(b.identity.Fingerprint()), b.links->CodeFor(a.identity.Fingerprint()));
 
     Chat(a, "over the link");
@@ -144,12 +150,64 @@ TEST_F(LinksTest, PinnedCopiesTalkEncryptedAndRefuseWhatLacksTheKey)
 
     // The user takes the new key after comparing codes: it speaks for the name now.
     b.side.session->AcceptNewKey("127.0.0.1");
-    EXPECT_EQ(b.links->Pins().Find("127.0.0.1")->fingerprint, stranger.Fingerprint());
+    const auto newPin = b.links->Pins().Find("127.0.0.1");
+    ASSERT_TRUE(newPin);
+    EXPECT_EQ(newPin->fingerprint, stranger.Fingerprint());
     EXPECT_EQ(Post(b.side.MsgPort(), "127.0.0.1", "MSG|new key", &stranger, bKey), "OK              ");
     EXPECT_TRUE(PumpUntil([&] { return b.side.Shows("Chat 127.0.0.1|new key"); }));
     // Forgotten: the next meeting pins anew.
     b.side.session->ForgetKey("127.0.0.1");
     EXPECT_FALSE(b.links->Pins().Find("127.0.0.1"));
+}
+
+// The orders in which a first meeting's messages can arrive, since each
+// comes on a connection of its own: whatever the order, a key the window is
+// told of is pinned by then, and what the peer sent in clear before it had
+// this copy's key still passes.
+TEST(LinkGuard, TellsTheWindowOfNoKeyItHasNotPinned)
+{
+    const dz::net::TIdentity own = dz::net::TIdentity::Generate("OWN");
+    const dz::net::TIdentity peer = dz::net::TIdentity::Generate("PEER");
+    const std::string key = peer.Fingerprint();
+    const std::string offer = "Dizaruz_Can=BigFiles|" + dz::peer::TlsCapabilityWords(key);
+    const std::uint32_t address = htonl(0x7f000002);
+    struct Step {
+        std::string link, text;
+        bool pass;
+    };
+    const struct {
+        const char *order;
+        std::vector<Step> steps;
+    } orders[] = {
+        {"offer in clear, then TLS", {{"", "ItsMeToo=127.0.0.2", true}, {"", offer, true}, {key, "I_Free=1", true}}},
+        {"TLS before the offer", {{"", "ItsMeToo=127.0.0.2", true}, {key, "I_Free=1", true}, {key, offer, true}}},
+        {"TLS first, then clear", {{key, "I_Free=1", true}, {"", "MSG|clear", false}}},
+        {"a stream over TLS first", {{key, "", true}, {key, offer, true}}},
+        {"clear from the new peer's address under a name pinned before",
+         {{"", offer, true}, {"", "MSG|from the new peer", true}, {"", "MSG|as OLD", false}}},
+    };
+    for (const auto &o : orders) {
+        SCOPED_TRACE(o.order);
+        dz::TSettingsStore settings;
+        TLinkGuard guard(own, settings);
+        guard.Pins().Pin("OLD", std::string(64, 'c'), "10.0.0.9");
+        for (const Step &step : o.steps) {
+            SCOPED_TRACE(step.text);
+            const std::string from = step.text == "MSG|as OLD" ? "OLD" : "PEER";
+            const TLinkGuard::TJudgement j = guard.Judge(from, address, step.link, step.text);
+            EXPECT_EQ(j.pass, step.pass);
+            for (const dz::peer::TEffect &fact : j.effects) {
+                if (fact.kind != dz::peer::TEffect::Kind::Link || fact.number == static_cast<int>(TLinkState::Clear))
+                    continue;
+                const auto pin = guard.Pins().Find(fact.text);
+                ASSERT_TRUE(pin) << fact.text;
+                EXPECT_EQ(pin->fingerprint, fact.key);
+            }
+        }
+        const auto pin = guard.Pins().Find("PEER");
+        ASSERT_TRUE(pin);
+        EXPECT_EQ(pin->fingerprint, key);
+    }
 }
 
 TEST_F(LinksTest, AProxyWithItsOwnKeyBetweenPinnedCopiesIsRefusedOnBothSides)

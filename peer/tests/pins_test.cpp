@@ -132,12 +132,16 @@ TEST(DecidePin, EveryCombinationKeepsTheRules)
                         EXPECT_TRUE(namePin && tlsWithKey && linkKey != namePin->fingerprint);
                         EXPECT_EQ(v.fingerprint, linkKey);
                     }
-                    // Pinning only on a first offer, and of the key the link showed.
+                    // Pinning only at a first meeting: of the key offered, or
+                    // of the key a TLS link proved; never against each other.
                     if (v.action == TPinAction::Pin) {
                         EXPECT_FALSE(namePin);
-                        ASSERT_TRUE(capability);
-                        EXPECT_EQ(v.fingerprint, capability->fingerprint);
-                        EXPECT_TRUE(channel == TChannel::Clear || linkKey == capability->fingerprint);
+                        EXPECT_EQ(v.fingerprint, capability ? capability->fingerprint : linkKey);
+                        EXPECT_TRUE(channel == TChannel::Clear ? capability.has_value() : linkKey == v.fingerprint);
+                    }
+                    // Shown encrypted only with a pin, or what is pinned at once.
+                    if (v.state != TLinkState::Clear && !namePin) {
+                        EXPECT_EQ(v.action, TPinAction::Pin);
                     }
                     // Shown encrypted only when it is.
                     if (v.state != TLinkState::Clear) {
@@ -168,6 +172,7 @@ TEST(DecidePin, TheCasesUsersMeet)
     } cases[] = {
         {"first meeting with an encrypting copy", capability(true, kKeyA), {A::Pin, N::None, S::EncryptedUnconfirmed, kKeyA}},
         {"an older copy", capability(false, ""), {A::Accept, N::OlderCopy, S::Clear, ""}},
+        {"first message over TLS before the offer", {TMessageKind::Message, {}, {}, TChannel::Tls, kKeyA, {}}, {A::Pin, N::None, S::EncryptedUnconfirmed, kKeyA}},
         {"chat from anyone unpinned", {TMessageKind::Message, {}, {}, TChannel::Clear, "", {}}, {A::Accept, N::None, S::Clear, ""}},
         {"pinned peer over TLS", {TMessageKind::Message, confirmed, {}, TChannel::Tls, kKeyA, {}}, {A::Accept, N::None, S::EncryptedConfirmed, ""}},
         {"pinned peer's capabilities", {TMessageKind::Capability, pinned, {}, TChannel::Tls, kKeyA, {true, kKeyA}}, {A::Accept, N::None, S::EncryptedUnconfirmed, ""}},
