@@ -287,6 +287,8 @@ std::string TPeerCore::CapabilityMessage(const TCapabilities &caps)
         text += "Hash|";
     if (caps.space)
         text += "Space|";
+    if (caps.resume)
+        text += "Resume|";
     text.pop_back();
     return text;
 }
@@ -427,6 +429,8 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
                 peerCaps_.hash = true;
             else if (word == "Space")
                 peerCaps_.space = true;
+            else if (word == "Resume")
+                peerCaps_.resume = true;
         }
     }
     // File_End and any other word: nothing.

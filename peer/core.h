@@ -77,6 +77,7 @@ struct TCapabilities {
     bool noTick = false;   // takes a batch without a tick between the files
     bool hash = false;     // sends and takes each stream's XXH3-128 after its bytes
     bool space = false;    // answers a stream's header with a go-ahead or a refusal for want of space
+    bool resume = false;   // keeps the part of a cut stream and continues it when the same file comes again
     bool operator==(const TCapabilities &) const = default;
 };
 inline constexpr const char *kCapabilityWord = "Dizaruz_Can";
@@ -189,7 +190,7 @@ public:
     // What the introduced peer has told of itself (nothing from an original).
     TCapabilities PeerCapabilities() const;
     // What this copy tells its peer.
-    static TCapabilities OwnCapabilities() { return {true, true, true, true}; }
+    static TCapabilities OwnCapabilities() { return {true, true, true, true, true}; }
     static std::string CapabilityMessage(const TCapabilities &caps);
     bool Introduced() const;
 

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "peer/kept.h"
 #include "peer/receive.h"
 
 #include "net/stream.h"
@@ -15,6 +16,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <future>
+#include <optional>
 
 #include <utility>
 
@@ -180,30 +184,37 @@ bool TPeerSession::Verified(const std::string &name) const
 // it arrives, and stored under the pending name, taken from the core when
 // the last byte is in, before the reply goes. Lives on its connection
 // thread, which owns it and what it touches (never the session); the
-// window reads its progress.
+// window reads its progress. From a sender that can continue a cut stream,
+// a cut leaves the part that arrived in the kept folder (peer/kept.h), and
+// the next stream of the same file continues it.
 class TPeerSession::TIncomingFile : public services::IStreamSink {
 public:
     TIncomingFile(std::shared_ptr<TShared> shared, std::uint32_t from, std::string sFrom, std::int64_t size,
-                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, bool hashed)
+                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, const services::TStreamLayout &layout)
         : shared_(std::move(shared)), from_(from), sFrom_(std::move(sFrom)), size_(size), folder_(std::move(folder)),
-          cancel_(std::move(cancel)), hashed_(hashed), file_(folder_)
+          cancel_(std::move(cancel)), hashed_(layout.hashed), resume_(layout.resume),
+          file_(std::make_unique<TFileSink>(folder_))
     {
         name_ = shared_->core.StreamTarget(from_).pending;
+        key_ = {sFrom_, name_, size_, layout.modified};
+        if (resume_)
+            kept_ = FindKept(folder_, key_);
         std::lock_guard lock(shared_->incomingMutex);
         shared_->incoming = this;
     }
     ~TIncomingFile() override
     {
+        StopCheck();
         std::lock_guard lock(shared_->incomingMutex);
         if (shared_->incoming == this)
             shared_->incoming = nullptr;
     }
 
-    std::span<char> Room() override { return file_.Room(); }
+    std::span<char> Room() override { return file_->Room(); }
     void Filled(std::size_t n) override
     {
         try {
-            file_.Filled(n);
+            file_->Filled(n);
         } catch (const std::exception &e) {
             Failed(e.what());
             throw;
@@ -222,21 +233,81 @@ public:
             throw EFileError("Refused");
         }
         try {
-            file_.Commit(plan.path(), TFileSink::Replace::Yes);
+            file_->Commit(plan.path(), TFileSink::Replace::Yes);
         } catch (const std::exception &e) {
             Failed(e.what());
             throw;
         }
+        if (continued_)
+            ForgetKept(folder_, key_);
         shared_->NoteStored(plan.name, hashed_);
         shared_->core.Stored(sFrom_, plan.name, plan.path());
     }
-    void Abandon() noexcept override { file_.Abandon(); }
+    void Abandon() noexcept override
+    {
+        StopCheck();
+        file_->Abandon();
+        // A continued part that ends here is gone: so is its record.
+        if (continued_)
+            ForgetKept(folder_, key_);
+    }
     void Mismatched() noexcept override
     {
         try {
             Failed(MismatchNotice(sFrom_, shared_->core.StreamTarget(from_).pending));
         } catch (...) {
         }
+    }
+
+    TKept Kept() override
+    {
+        if (!kept_)
+            return {};
+        return {kept_->length, kept_->hash};
+    }
+    void StartAt(std::int64_t from) override
+    {
+        if (from == 0) {
+            // The sender's file begins otherwise: what was kept is no part of it.
+            if (kept_)
+                ForgetKept(folder_, key_);
+            kept_.reset();
+            return;
+        }
+        file_->Abandon();
+        try {
+            file_ = TFileSink::Continue(kept_->data, from);
+        } catch (...) {
+            ForgetKept(folder_, key_);
+            throw;
+        }
+        continued_ = true;
+        done_ = from;
+        // The kept bytes are read back while the rest arrives: a part gone
+        // bad on the disk must not make a wrong file.
+        check_ = std::async(std::launch::async, [path = kept_->data, from, hash = kept_->hash.Digest(), this] {
+            return KeptBytesIntact(path, from, hash, &stopCheck_);
+        });
+    }
+    bool KeptIntact() override { return !check_.valid() || check_.get(); }
+    void Keep(const THasher &hash) noexcept override
+    {
+        StopCheck();
+        // A file the user refused is not kept; neither is one whose bytes
+        // and hash disagree on their count.
+        if (!resume_ || canceled_ || hash.Length() == 0 ||
+            static_cast<std::int64_t>(hash.Length()) != file_->Size()) {
+            Abandon();
+            return;
+        }
+        try {
+            std::filesystem::create_directory(KeptFolder(folder_));
+            if (file_->Keep(KeptPathsFor(folder_, key_).data).empty() &&
+                RecordKept(folder_, key_, static_cast<std::int64_t>(hash.Length()), hash))
+                return;
+        } catch (...) {
+        }
+        ForgetKept(folder_, key_);
     }
 
     TIncoming Progress() const { return {true, name_, done_, size_}; }
@@ -253,6 +324,12 @@ private:
         if (!canceled_)
             shared_->core.NotStored(why);
     }
+    void StopCheck() noexcept
+    {
+        stopCheck_ = true;
+        if (check_.valid())
+            check_.wait();
+    }
 
     const std::shared_ptr<TShared> shared_;
     const std::uint32_t from_;
@@ -261,8 +338,14 @@ private:
     const std::string folder_;
     std::shared_ptr<net::TCancelHandle> cancel_;
     const bool hashed_;
-    TFileSink file_;
+    const bool resume_;
+    std::unique_ptr<TFileSink> file_;
     std::string name_;
+    TKeptKey key_;
+    std::optional<TKeptPart> kept_;
+    bool continued_ = false; // file_ is the kept part
+    std::atomic<bool> stopCheck_{false};
+    std::future<bool> check_;
     std::atomic<std::int64_t> done_{0};
     std::atomic<bool> canceled_{false};
 };
@@ -318,7 +401,7 @@ std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shar
             return std::make_unique<TNoRoom>(SpaceFor(folder, asked));
         }
         auto file = std::make_unique<TIncomingFile>(shared, from, sFrom, size, folder, connection.CancelHandle(),
-                                                    layout.hashed);
+                                                    layout);
         core.Arriving();
         return file;
     } catch (const std::exception &e) {

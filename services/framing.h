@@ -94,7 +94,8 @@ private:
 enum TStreamBits : unsigned {
     kBitHash = 1,  // the body's XXH3-128 follows it
     kBitSpace = 2, // the sender waits for the server's go-ahead after the header
-    kKnownBits = kBitHash | kBitSpace,
+    kBitResume = 4, // the body may continue a part the receiver kept; only with kBitHash
+    kKnownBits = kBitHash | kBitSpace | kBitResume,
 };
 inline constexpr const char *kPreambleMark = "DZ";
 

@@ -8,6 +8,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -92,19 +94,61 @@ ENoSpace ReadNoSpace(net::TPowersock &sock)
 
 } // namespace
 
+namespace {
+
+// Nanoseconds since 1970 (0 before), as the continuation's field carries it.
+std::int64_t ModifiedNs(const net::TFileStream &file)
+{
+    struct stat st {};
+    if (::fstat(file.Handle(), &st) != 0 || st.st_mtim.tv_sec < 0)
+        return 0;
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+}
+
+constexpr std::size_t kOfferSize = kSpaceField + 16;
+
+// Reads the receiver's offer and answers where the body starts: the kept
+// length when its hash is that of the file's first bytes (sent then holds
+// them), else 0 (sent starts afresh).
+std::int64_t ChooseStart(net::TPowersock &sock, const net::TFileStream &file, std::unique_ptr<TSentFileHasher> &sent)
+{
+    const std::string offer = sock.Read(static_cast<std::uint16_t>(kOfferSize));
+    if (offer.size() != kOfferSize)
+        throw net::ESockError(offer.empty() ? kNoReply : "Malformed offer from the receiver");
+    const std::int64_t kept = ParseWideField(std::string_view(offer).substr(0, kSpaceField));
+    if (kept < 0 || kept > file.Size())
+        throw net::ESockError("Malformed offer from the receiver");
+    std::int64_t from = 0;
+    if (kept > 0) {
+        sent->UpTo(kept);
+        const auto own = sent->Digest().Bytes();
+        if (std::memcmp(own.data(), offer.data() + kSpaceField, own.size()) == 0)
+            from = kept;
+        else
+            sent = std::make_unique<TSentFileHasher>(file);
+    }
+    sock.Write(WideField(from));
+    return from;
+}
+
+} // namespace
+
 std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
 {
     auto *file = dynamic_cast<net::TFileStream *>(&stream);
     if (layout.hashed && !file)
         throw net::ESockError("Only a file is sent with its hash");
+    const bool resume = layout.resume && layout.hashed;
     const std::int64_t size = stream.Size();
     if (size > kMaxStreamSize)
         throw net::ESockError("Stream too large to send: " + std::to_string(size) + " bytes, at most " +
                               std::to_string(kMaxStreamSize));
+    const unsigned bits = (layout.hashed ? kBitHash : 0u) | (layout.awaitGo ? kBitSpace : 0u) |
+                          (resume ? kBitResume : 0u);
     return Exchange([&] {
         char field[32];
         std::snprintf(field, sizeof field, "%10" PRId64, size);
-        Write(field);
+        Write(resume ? field + WideField(ModifiedNs(*file)) : std::string(field));
         if (layout.awaitGo) {
             const std::string answer = Read(16);
             if (answer == kNoSpace)
@@ -116,15 +160,16 @@ std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
             SendStream(stream);
             return;
         }
-        TSentFileHasher sent(*file);
+        auto sent = std::make_unique<TSentFileHasher>(*file);
+        const std::int64_t from = resume ? ChooseStart(*this, *file, sent) : 0;
         const net::TNotifyEvent outer = OnPacketSent;
         OnPacketSent = [&](net::TPowersock *sender) {
-            sent.UpTo(BytesSent());
+            sent->UpTo(BytesSent());
             if (outer)
                 outer(sender);
         };
         try {
-            SendStream(stream);
+            SendStream(stream, from);
         } catch (...) {
             OnPacketSent = outer;
             throw;
@@ -132,14 +177,12 @@ std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
         OnPacketSent = outer;
         // SendStream may end quietly on a send that took nothing: the
         // receiver then lacks bytes, and no hash goes after a short body.
-        sent.UpTo(BytesSent());
-        if (sent.Done() != size)
+        sent->UpTo(BytesSent());
+        if (sent->Done() != size)
             throw net::ESockError("Stream cut short while it was sent");
-        const auto digest = sent.Digest().Bytes();
+        const auto digest = sent->Digest().Bytes();
         SendBuffer(reinterpret_cast<const char *>(digest.data()), static_cast<std::uint16_t>(digest.size()));
-    }, layout.hashed || layout.awaitGo ? TStreamFraming::Preamble((layout.hashed ? kBitHash : 0u) |
-                                                                   (layout.awaitGo ? kBitSpace : 0u))
-                                       : std::string());
+    }, bits != 0 ? TStreamFraming::Preamble(bits) : std::string());
 }
 
 TFileStreamSink::TFileStreamSink(const std::string &folder, std::function<std::string()> finalPath)
@@ -191,11 +234,51 @@ std::unique_ptr<net::TNMGeneralServer> TNMStrmServ::NewInstance(TNMGeneralServer
     return connection;
 }
 
+namespace {
+
+// The receiver's side of a continuation: offers what the sink kept, learns
+// where the body starts, and counts the kept bytes as arrived. Returns the
+// hash of the bytes the sink holds now.
+THasher OfferKept(net::TPowersock &sock, IStreamSink &sink, TStreamFraming &framing)
+{
+    IStreamSink::TKept kept = sink.Kept();
+    if (kept.length < 0 || kept.length > framing.Size())
+        kept = {};
+    std::string offer = WideField(kept.length);
+    if (kept.length > 0) {
+        const auto digest = kept.hash.Digest().Bytes();
+        offer.append(reinterpret_cast<const char *>(digest.data()), digest.size());
+    } else {
+        offer.append(16, '\0');
+    }
+    sock.SendBuffer(offer.data(), static_cast<std::uint16_t>(offer.size()));
+    const std::string choice = sock.Read(static_cast<std::uint16_t>(kSpaceField));
+    if (choice.size() != kSpaceField)
+        throw net::ESockError("Connection closed in the middle of a field");
+    const std::int64_t from = ParseWideField(choice);
+    if (from != 0 && from != kept.length)
+        throw EConvertError("'" + choice + "' is not where the body may start");
+    sink.StartAt(from);
+    if (from == 0)
+        return {};
+    framing.BodyArrived(static_cast<std::size_t>(from));
+    return kept.hash;
+}
+
+} // namespace
+
 void TNMStrmServ::ServeConnection()
 {
     TStreamFraming framing;
     ReadFraming(*this, framing);
-    layout_ = {(framing.Bits() & kBitHash) != 0, (framing.Bits() & kBitSpace) != 0};
+    layout_ = {(framing.Bits() & kBitHash) != 0, (framing.Bits() & kBitSpace) != 0,
+               (framing.Bits() & kBitResume) != 0, 0};
+    if (layout_.resume) {
+        const std::string field = Read(static_cast<std::uint16_t>(kSpaceField));
+        layout_.modified = ParseWideField(field);
+        if (field.size() != kSpaceField || layout_.modified < 0)
+            throw EConvertError("'" + field + "' is not a valid modification time");
+    }
     SetBytesRecvd(0);
     SetBytesTotal(framing.Size());
     // This connection's own copies of the handlers (see NewInstance).
@@ -227,7 +310,15 @@ void TNMStrmServ::ServeConnection()
     }
     const bool hashed = layout_.hashed;
     bool mismatch = false;
+    // From the first byte of the body to the end of its hash, a cut leaves
+    // what arrived for a continuation (when the sender can continue).
+    bool keepable = false;
     try {
+        if (layout_.resume) {
+            hasher = OfferKept(*this, *sink, framing);
+            AddBytesRecvd(framing.Size() - framing.BodyLeft());
+            keepable = true;
+        }
         while (framing.BodyLeft() > 0) {
             const std::span<char> room = sink->Room();
             const auto most = static_cast<std::size_t>(
@@ -254,6 +345,11 @@ void TNMStrmServ::ServeConnection()
             const auto own = hasher.Digest().Bytes();
             mismatch = std::memcmp(sent, own.data(), own.size()) != 0;
         }
+        keepable = false;
+        // A kept part that went bad on the disk makes a wrong file, whatever
+        // the hash of the bytes as they arrived says.
+        if (!mismatch && layout_.resume && !sink->KeptIntact())
+            mismatch = true;
         // Storing may take a while with nothing moving: the cap must not
         // cut it now.
         MarkRequestComplete();
@@ -263,7 +359,10 @@ void TNMStrmServ::ServeConnection()
             sink->Commit();
     } catch (...) {
         // The connection thread resets the connection: no reply.
-        sink->Abandon();
+        if (keepable)
+            sink->Keep(hasher);
+        else
+            sink->Abandon();
         throw;
     }
     if (mismatch) {

@@ -53,7 +53,7 @@ struct Started {
 };
 
 using Strings = std::vector<std::string>;
-const std::string kCan = "Dizaruz_Can=BigFiles|NoTick|Hash|Space";
+const std::string kCan = "Dizaruz_Can=BigFiles|NoTick|Hash|Space|Resume";
 
 TEST(CoreTest, EveryCommandWordFromTheIntroducedPeer)
 {
