@@ -116,27 +116,8 @@ struct TSide : dz::test::TSessionSide {
 
 class WireTest : public dz::test::TFolderTest {};
 
-// a connects to b; true once each knows what the other can.
-bool Introduce(TSide &a, TSide &b)
-{
-    a.session->Outbox().Client().Port = b.session->MsgServer().LocalPort();
-    a.session->Streams().Client().Port = b.StrmPort();
-    b.session->Outbox().Client().Port = a.session->MsgServer().LocalPort();
-    a.session->Send(a.session->Core().Connect("127.0.0.2"),
-                    [&](const std::string &) { a.session->Core().Connected("127.0.0.2"); });
-    const auto own = dz::peer::TPeerCore::OwnCapabilities();
-    return PumpUntil([&] {
-        return a.session->Core().PeerCapabilities() == own && b.session->Core().PeerCapabilities() == own;
-    });
-}
-
-std::string Step(TSide &a, const std::string &src)
-{
-    std::string error = "pending";
-    dz::peer::RunStep(a.session->Outbox(), a.session->Streams(), a.session->Core(), src,
-                      [&](const std::string &e) { error = e; });
-    return PumpUntil([&] { return error != "pending"; }, 10000) ? error : "no report";
-}
+using dz::test::Introduce;
+using dz::test::Step;
 
 TEST_F(WireTest, AFileBetweenTwoCopiesIsVerified)
 {
