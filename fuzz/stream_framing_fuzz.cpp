@@ -43,8 +43,8 @@ TExpected Read(std::string_view in)
         return value;
     };
     // A copy of ours may begin with "DZ" and two hexadecimal digits of
-    // known layout bits (1 to 3), once.
-    if (in.size() >= 4 && in.substr(0, 3) == "DZ0" && in[3] >= '1' && in[3] <= '3')
+    // known layout bits (1 to 7, but 4 only with 1), once.
+    if (in.size() >= 4 && in.substr(0, 3) == "DZ0" && in[3] >= '1' && in[3] <= '7' && in[3] != '4' && in[3] != '6')
         e.taken = 4;
     const auto count = field(4);
     if (!count)
