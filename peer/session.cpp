@@ -263,12 +263,21 @@ public:
     {
         if (!kept_)
             return {};
+        // The kept bytes are read back while the sender reads its own and
+        // the rest arrives: a part gone bad on the disk must not make a
+        // wrong file.
+        check_ = std::async(std::launch::async,
+                            [path = kept_->data, length = kept_->length, hash = kept_->hash.Digest(), this] {
+                                return KeptBytesIntact(path, length, hash, &stopCheck_);
+                            });
         return {kept_->length, kept_->hash};
     }
     void StartAt(std::int64_t from) override
     {
         if (from == 0) {
             // The sender's file begins otherwise: what was kept is no part of it.
+            StopCheck();
+            check_ = {};
             if (kept_)
                 ForgetKept(folder_, key_);
             kept_.reset();
@@ -283,11 +292,6 @@ public:
         }
         continued_ = true;
         done_ = from;
-        // The kept bytes are read back while the rest arrives: a part gone
-        // bad on the disk must not make a wrong file.
-        check_ = std::async(std::launch::async, [path = kept_->data, from, hash = kept_->hash.Digest(), this] {
-            return KeptBytesIntact(path, from, hash, &stopCheck_);
-        });
     }
     bool KeptIntact() override { return !check_.valid() || check_.get(); }
     void Keep(const THasher &hash) noexcept override

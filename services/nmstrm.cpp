@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -38,7 +39,7 @@ private:
 // receiver refuses it.
 class TSentFileHasher {
 public:
-    explicit TSentFileHasher(const net::TFileStream &file) : file_(file), buffer_(256u << 10) {}
+    explicit TSentFileHasher(const net::TFileStream &file) : file_(file), buffer_(1u << 20) {}
     void UpTo(std::int64_t end)
     {
         while (done_ < end) {
@@ -120,6 +121,9 @@ std::int64_t ChooseStart(net::TPowersock &sock, const net::TFileStream &file, st
         throw net::ESockError("Malformed offer from the receiver");
     std::int64_t from = 0;
     if (kept > 0) {
+        // The one read of the kept length that a continuation costs the
+        // sender: in pieces of 1 MiB, the fastest from the page cache here.
+        ::posix_fadvise(file.Handle(), 0, kept, POSIX_FADV_SEQUENTIAL);
         sent->UpTo(kept);
         const auto own = sent->Digest().Bytes();
         if (std::memcmp(own.data(), offer.data() + kSpaceField, own.size()) == 0)

@@ -100,37 +100,30 @@ private:
                            {server.get(), static_cast<short>(serverDone ? 0 : POLLIN), 0}};
             if (::poll(p, 2, 10) <= 0)
                 continue;
-            if (p[0].revents) {
-                const auto most = static_cast<std::size_t>(std::min<std::int64_t>(
-                    static_cast<std::int64_t>(buffer.size()), holdAfter_ - forwarded_));
-                const ssize_t n = ::recv(client.get(), buffer.data(), most, 0);
-                if (n < 0) {
-                    Reset(server);
-                    return;
-                }
+            // One direction: the bytes moved, -1 when the connection is
+            // over (a reset went the other way).
+            const auto move = [&](RawFd &from, RawFd &to, std::size_t most, bool &done) -> ssize_t {
+                const ssize_t n = ::recv(from.get(), buffer.data(), most, 0);
                 if (n == 0) {
-                    clientDone = true;
-                    ::shutdown(server.get(), SHUT_WR);
-                } else if (!server.Send({buffer.data(), static_cast<std::size_t>(n)})) {
-                    Reset(client);
-                    return;
+                    done = true;
+                    ::shutdown(to.get(), SHUT_WR);
+                } else if (n < 0 || !to.Send({buffer.data(), static_cast<std::size_t>(n)})) {
+                    Reset(n < 0 ? to : from);
+                    return -1;
                 }
-                forwarded_ += std::max<ssize_t>(n, 0);
+                return n;
+            };
+            // A held sender that goes away still cuts the connection.
+            if (holding_ && (p[0].revents & (POLLERR | POLLHUP))) {
+                Reset(server);
+                return;
             }
-            if (p[1].revents) {
-                const ssize_t n = ::recv(server.get(), buffer.data(), buffer.size(), 0);
-                if (n < 0) {
-                    Reset(client);
-                    return;
-                }
-                if (n == 0) {
-                    serverDone = true;
-                    ::shutdown(client.get(), SHUT_WR);
-                } else if (!client.Send({buffer.data(), static_cast<std::size_t>(n)})) {
-                    Reset(server);
-                    return;
-                }
-            }
+            const auto most = static_cast<std::size_t>(
+                std::min<std::int64_t>(static_cast<std::int64_t>(buffer.size()), holdAfter_ - forwarded_));
+            const ssize_t up = p[0].events && p[0].revents ? move(client, server, most, clientDone) : 0;
+            if (up < 0 || (p[1].events && p[1].revents && move(server, client, buffer.size(), serverDone) < 0))
+                return;
+            forwarded_ += up;
         }
     }
 
