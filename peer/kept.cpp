@@ -140,8 +140,31 @@ TKeptPaths KeptPathsFor(const std::string &receiveFolder, const TKeptKey &key)
     return {stem + kDataSuffix, stem + kRecordSuffix};
 }
 
+namespace {
+
+bool IsRealFolder(std::string path)
+{
+    // With its final '/', lstat would follow a link.
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+bool MakeKeptFolder(const std::string &receiveFolder)
+{
+    const std::string folder = KeptFolder(receiveFolder);
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return IsRealFolder(folder);
+}
+
 std::optional<TKeptPart> FindKept(const std::string &receiveFolder, const TKeptKey &key)
 {
+    if (!IsRealFolder(KeptFolder(receiveFolder)))
+        return std::nullopt;
     const TKeptPaths paths = KeptPathsFor(receiveFolder, key);
     std::string text;
     if (!ReadWhole(paths.record, text, 1 << 16))
@@ -187,6 +210,8 @@ std::optional<TKeptPart> FindKept(const std::string &receiveFolder, const TKeptK
 
 bool RecordKept(const std::string &receiveFolder, const TKeptKey &key, std::int64_t length, const THasher &hash)
 {
+    if (!IsRealFolder(KeptFolder(receiveFolder)))
+        return false;
     const TKeptPaths paths = KeptPathsFor(receiveFolder, key);
     const std::string body = RecordBody(key, length, hash.SaveState());
     const std::string temp = paths.record.substr(0, paths.record.size() - std::string(kRecordSuffix).size()) + kTempSuffix;
@@ -200,6 +225,8 @@ bool RecordKept(const std::string &receiveFolder, const TKeptKey &key, std::int6
 
 void ForgetKept(const std::string &receiveFolder, const TKeptKey &key)
 {
+    if (!IsRealFolder(KeptFolder(receiveFolder)))
+        return;
     const TKeptPaths paths = KeptPathsFor(receiveFolder, key);
     // The record first: data without a record is never taken for a part.
     ::unlink(paths.record.c_str());
@@ -232,7 +259,7 @@ bool KeptBytesIntact(const std::string &path, std::int64_t length, const THash12
 int PruneKept(const std::string &receiveFolder, TKeptLimits limits)
 {
     const std::string folder = KeptFolder(receiveFolder);
-    DIR *dir = ::opendir(folder.c_str());
+    DIR *dir = IsRealFolder(folder) ? ::opendir(folder.c_str()) : nullptr;
     if (!dir)
         return 0;
     struct TEntry {

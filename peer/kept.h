@@ -39,6 +39,10 @@ struct TKeptPaths {
 // The kept folder of receiveFolder (UTF-8, ending in '/').
 std::string KeptFolder(const std::string &receiveFolder);
 TKeptPaths KeptPathsFor(const std::string &receiveFolder, const TKeptKey &key);
+// Makes the kept folder (for this user only) when it is missing; false when
+// it cannot, or when something other than a folder (a symbolic link, say)
+// has its name: nothing is then kept or taken from there.
+bool MakeKeptFolder(const std::string &receiveFolder);
 
 struct TKeptPart {
     std::int64_t length = 0; // bytes kept

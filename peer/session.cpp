@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <filesystem>
 #include <future>
 #include <optional>
 
@@ -304,13 +303,13 @@ public:
             Abandon();
             return;
         }
-        try {
-            std::filesystem::create_directory(KeptFolder(folder_));
-            if (file_->Keep(KeptPathsFor(folder_, key_).data).empty() &&
-                RecordKept(folder_, key_, static_cast<std::int64_t>(hash.Length()), hash))
-                return;
-        } catch (...) {
+        if (!MakeKeptFolder(folder_)) {
+            Abandon();
+            return;
         }
+        if (file_->Keep(KeptPathsFor(folder_, key_).data).empty() &&
+            RecordKept(folder_, key_, static_cast<std::int64_t>(hash.Length()), hash))
+            return;
         ForgetKept(folder_, key_);
     }
 

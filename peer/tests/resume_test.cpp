@@ -383,4 +383,19 @@ TEST_F(KeptTest, TheCleanUpAtStartKeepsRecentPartsWithinTheirShare)
     EXPECT_EQ(dz::peer::PruneKept(Folder("none")), 0);
 }
 
+// A link in place of the kept folder leads nowhere: nothing is kept,
+// taken or removed through it.
+TEST_F(KeptTest, ALinkInPlaceOfTheKeptFolderIsNeverFollowed)
+{
+    const std::string folder = Folder("l"), elsewhere = Folder("elsewhere");
+    const TKeptKey key {"ALPHA", "f.bin", 10, 1};
+    fs::create_directory_symlink(elsewhere, dz::peer::KeptFolder(folder).substr(0, dz::peer::KeptFolder(folder).size() - 1));
+    std::ofstream(elsewhere + fs::path(dz::peer::KeptPathsFor(folder, key).data).filename().string()) << "0123456789";
+    EXPECT_FALSE(dz::peer::MakeKeptFolder(folder));
+    EXPECT_FALSE(dz::peer::RecordKept(folder, key, 10, dz::THasher()));
+    EXPECT_FALSE(dz::peer::FindKept(folder, key));
+    EXPECT_EQ(dz::peer::PruneKept(folder, {std::chrono::seconds(0), 0.0}), 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere), fs::directory_iterator()), 1);
+}
+
 } // namespace
