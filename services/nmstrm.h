@@ -10,7 +10,11 @@
 // Between two copies that both showed Hash, the body is followed by its
 // XXH3-128 (16 bytes, most significant first), and the server answers
 // kHashMismatch instead of the reply when it differs from the hash of the
-// bytes that arrived (nothing stored). The README gives the bytes.
+// bytes that arrived (nothing stored). Between two that also showed
+// Resume, the header is followed by the file's modification time, the
+// server offers the part it kept of the file (its length and hash), and the
+// client says where the body starts (that length or 0). The README gives
+// the bytes.
 
 #include "net/generalserver.h"
 #include "net/stream.h"
