@@ -8,7 +8,11 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
+#include <exception>
 #include <memory>
+#include <stop_token>
+#include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,9 +44,10 @@ private:
 class TSentFileHasher {
 public:
     explicit TSentFileHasher(const net::TFileStream &file) : file_(file), buffer_(1u << 20) {}
-    void UpTo(std::int64_t end)
+    // stop: a request ends the reading early.
+    void UpTo(std::int64_t end, const std::stop_token *stop = nullptr)
     {
-        while (done_ < end) {
+        while (done_ < end && !(stop && stop->stop_requested())) {
             const auto want = static_cast<std::size_t>(std::min<std::int64_t>(end - done_, buffer_.size()));
             const ssize_t n = ::pread(file_.Handle(), buffer_.data(), want, done_);
             if (n < 0 && errno == EINTR)
@@ -108,10 +113,10 @@ std::int64_t ModifiedNs(const net::TFileStream &file)
 
 constexpr std::size_t kOfferSize = kSpaceField + 16;
 
-// Reads the receiver's offer and answers where the body starts: the kept
-// length when its hash is that of the file's first bytes (sent then holds
-// them), else 0 (sent starts afresh).
-std::int64_t ChooseStart(net::TPowersock &sock, const net::TFileStream &file, std::unique_ptr<TSentFileHasher> &sent)
+// Reads the receiver's offer, checked against the file's size, and answers
+// that the body starts at its length: the hash after the body, which covers
+// the file from its first byte, proves the kept part or refuses it.
+std::int64_t TakeOffer(net::TPowersock &sock, const net::TFileStream &file)
 {
     const std::string offer = sock.Read(static_cast<std::uint16_t>(kOfferSize));
     if (offer.size() != kOfferSize)
@@ -119,20 +124,8 @@ std::int64_t ChooseStart(net::TPowersock &sock, const net::TFileStream &file, st
     const std::int64_t kept = ParseWideField(std::string_view(offer).substr(0, kSpaceField));
     if (kept < 0 || kept > file.Size())
         throw net::ESockError("Malformed offer from the receiver");
-    std::int64_t from = 0;
-    if (kept > 0) {
-        // The one read of the kept length that a continuation costs the
-        // sender: in pieces of 1 MiB, the fastest from the page cache here.
-        ::posix_fadvise(file.Handle(), 0, kept, POSIX_FADV_SEQUENTIAL);
-        sent->UpTo(kept);
-        const auto own = sent->Digest().Bytes();
-        if (std::memcmp(own.data(), offer.data() + kSpaceField, own.size()) == 0)
-            from = kept;
-        else
-            sent = std::make_unique<TSentFileHasher>(file);
-    }
-    sock.Write(WideField(from));
-    return from;
+    sock.Write(WideField(kept));
+    return kept;
 }
 
 } // namespace
@@ -164,11 +157,27 @@ std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
             SendStream(stream);
             return;
         }
-        auto sent = std::make_unique<TSentFileHasher>(*file);
-        const std::int64_t from = resume ? ChooseStart(*this, *file, sent) : 0;
+        TSentFileHasher sent(*file);
+        const std::int64_t from = resume ? TakeOffer(*this, *file) : 0;
+        // A continuation reads the file's first bytes once, into the hash,
+        // while the rest flows; the rest is hashed behind it.
+        std::atomic<bool> prefixDone {from == 0};
+        std::exception_ptr prefixError;
+        std::jthread prefix;
+        if (from > 0)
+            prefix = std::jthread([&](std::stop_token stop) {
+                try {
+                    ::posix_fadvise(file->Handle(), 0, from, POSIX_FADV_SEQUENTIAL);
+                    sent.UpTo(from, &stop);
+                } catch (...) {
+                    prefixError = std::current_exception();
+                }
+                prefixDone = true;
+            });
         const net::TNotifyEvent outer = OnPacketSent;
         OnPacketSent = [&](net::TPowersock *sender) {
-            sent->UpTo(BytesSent());
+            if (prefixDone)
+                sent.UpTo(BytesSent());
             if (outer)
                 outer(sender);
         };
@@ -179,12 +188,16 @@ std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
             throw;
         }
         OnPacketSent = outer;
+        if (prefix.joinable())
+            prefix.join();
+        if (prefixError)
+            std::rethrow_exception(prefixError);
         // SendStream may end quietly on a send that took nothing: the
         // receiver then lacks bytes, and no hash goes after a short body.
-        sent->UpTo(BytesSent());
-        if (sent->Done() != size)
+        sent.UpTo(BytesSent());
+        if (sent.Done() != size)
             throw net::ESockError("Stream cut short while it was sent");
-        const auto digest = sent->Digest().Bytes();
+        const auto digest = sent.Digest().Bytes();
         SendBuffer(reinterpret_cast<const char *>(digest.data()), static_cast<std::uint16_t>(digest.size()));
     }, bits != 0 ? TStreamFraming::Preamble(bits) : std::string());
 }
