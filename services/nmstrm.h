@@ -13,8 +13,8 @@
 // bytes that arrived (nothing stored). Between two that also showed
 // Resume, the header is followed by the file's modification time, the
 // server offers the part it kept of the file (its length and hash), and the
-// client says where the body starts (that length or 0). The README gives
-// the bytes.
+// client says where the body starts (that length or 0); the hash after the
+// body covers the whole file. The README gives the bytes.
 
 #include "net/generalserver.h"
 #include "net/stream.h"
@@ -71,9 +71,11 @@ public:
     // page cache and hashed, and the XXH3-128 follows the body. layout.awaitGo (only for a peer that showed Space): the
     // body goes only after kGo; a refusal raises ENoSpace. layout.resume
     // (only with hashed, for a peer that showed Resume): the receiver offers
-    // the part it kept of this file; when its hash is that of the file's
-    // own first bytes (read once for that), only the rest is sent and
-    // BytesSent starts at the kept length, else the whole file goes.
+    // the part it kept of this file; only the rest is sent, BytesSent
+    // starts at the kept length, and the file's first bytes are read into
+    // the hash on a thread of the call's own while the rest flows. A kept
+    // part that is not the file's beginning makes the hash differ: the
+    // answer is kHashMismatch, and the receiver has dropped the part.
     std::string PostStream(net::TStream &stream, TStreamLayout layout = {});
 };
 
