@@ -11,6 +11,7 @@
 #include "SendPage.h"
 #include "Shell.h"
 #include "StatusBar.h"
+#include "peer/kept.h"
 #include "peer/latestwrite.h"
 #include "peer/receive.h"
 #include "peer/receivelog.h"
@@ -61,8 +62,10 @@ void TForm1::FormCreate()
         if (folder.empty())
             folder = defaultFolder;
         ShowReceiveFolder(folder);
-        // Files a crash left half received; nothing else is touched.
+        // Files a crash left half received; nothing else is touched. Parts
+        // kept for a continuation stay, unless too old or too many.
         dz::TFileSink::RemoveLeftovers(dz::peer::ReceiveFolderFor(folder, defaultFolder));
+        dz::peer::PruneKept(dz::peer::ReceiveFolderFor(folder, defaultFolder));
 
         TN1->setCurrentIndex(0);
         // Check marks are not stored: every row comes back checked.

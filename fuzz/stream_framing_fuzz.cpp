@@ -43,8 +43,9 @@ TExpected Read(std::string_view in)
         return value;
     };
     // A copy of ours may begin with "DZ" and two hexadecimal digits of
-    // known layout bits (1 to 7), once.
-    if (in.size() >= 4 && in.substr(0, 3) == "DZ0" && in[3] >= '1' && in[3] <= '7')
+    // known layout bits (1 to 15, but 8 only with 1), once.
+    if (in.size() >= 4 && in.substr(0, 3) == "DZ0" &&
+        ((in[3] >= '1' && in[3] <= '7') || in[3] == '9' || in[3] == 'B' || in[3] == 'D' || in[3] == 'F'))
         e.taken = 4;
     const auto count = field(4);
     if (!count)

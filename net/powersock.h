@@ -188,11 +188,13 @@ public:
     // One line through its line feed (CR LF kept); "" when the peer closes
     // first. A line longer than the transfer buffer raises ESockError.
     std::string ReadLn();
-    // The stream's bytes from position 0 to its end, in blocks of at most
-    // 64 KiB (a memory stream from where it holds them, a TFileStream
-    // straight from the file). A TFileStream that cannot be read to the
-    // end, or changes size meanwhile, raises EFileError (see filestream.h).
-    void SendStream(TStream &stream);
+    // The stream's bytes from position from (0: its first) to its end, in
+    // blocks of at most 64 KiB (a memory stream from where it holds them, a
+    // TFileStream straight from the file). BytesSent starts at from, so a
+    // continued transfer shows what went before as done. A TFileStream that
+    // cannot be read to the end, or changes size meanwhile, raises
+    // EFileError (see filestream.h).
+    void SendStream(TStream &stream, std::int64_t from = 0);
     // Appends what arrives until the stream holds at least size bytes or the
     // peer closes; everything waiting is taken, even beyond size.
     void CaptureStream(TStream &stream, std::int64_t size);
@@ -300,7 +302,7 @@ private:
     void ResolveWithoutPump();
     [[noreturn]] void ThrowIdle();
     bool DeadlinePassed() const;
-    void SendFromFile(TFileStream &file);
+    void SendFromFile(TFileStream &file, std::int64_t from);
     // Sends count bytes unless cancelled; false when a send took nothing
     // (the transfer then ends quietly). progress: counts them in BytesSent
     // and raises OnPacketSent per send.

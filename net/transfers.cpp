@@ -7,6 +7,7 @@
 #include "net/sockerrors.h"
 #include "net/tlsbinding.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -268,15 +269,16 @@ std::string TPowersock::Transaction(const std::string &command)
     return lastReply_;
 }
 
-void TPowersock::SendStream(TStream &stream)
+void TPowersock::SendStream(TStream &stream, std::int64_t from)
 {
     ReportStatus(8, "SendStream");
-    stream.SetPosition(0);
+    from = std::clamp<std::int64_t>(from, 0, stream.Size());
+    stream.SetPosition(from);
     if (!canceled_) {
-        bytesSent_ = 0;
+        bytesSent_ = from;
         bytesTotal_ = stream.Size();
         if (auto *file = dynamic_cast<TFileStream *>(&stream)) {
-            SendFromFile(*file);
+            SendFromFile(*file, from);
         } else {
             // A memory stream is sent from where it holds its bytes; any
             // other stream is copied block by block through the I/O buffer.
@@ -307,11 +309,11 @@ void TPowersock::SendStream(TStream &stream)
     }
 }
 
-void TPowersock::SendFromFile(TFileStream &file)
+void TPowersock::SendFromFile(TFileStream &file, std::int64_t from)
 {
     const NoSigpipe noSigpipe;
     const std::int64_t size = file.Size();
-    std::int64_t offset = 0;
+    std::int64_t offset = from;
     if (const auto tls = CurrentTls()) {
         // In parts, so that a cancel and the last check of the file come
         // between them as they do in clear.

@@ -294,6 +294,8 @@ std::string TPeerCore::CapabilityMessage(const TCapabilities &caps)
         text += "Space|";
     if (caps.folders)
         text += "Folders|";
+    if (caps.resume)
+        text += "Resume|";
     if (!caps.tls.empty())
         text += TlsCapabilityWords(caps.tls) + "|";
     text.pop_back();
@@ -448,6 +450,8 @@ TOutcome TPeerCore::Handle(const std::string &sFrom, std::uint32_t fromAddress, 
                 peerCaps_.space = true;
             else if (word == "Folders")
                 peerCaps_.folders = true;
+            else if (word == "Resume")
+                peerCaps_.resume = true;
         }
         if (const TTlsCapability offer = ParseTlsCapability(sMsg); offer.Offered())
             peerCaps_.tls = offer.fingerprint;

@@ -82,6 +82,7 @@ struct TCapabilities {
     bool hash = false;     // sends and takes each stream's XXH3-128 after its bytes
     bool space = false;    // answers a stream's header with a go-ahead or a refusal for want of space
     bool folders = false;  // takes folders as trees, with names in UTF-8
+    bool resume = false;   // keeps the part of a cut stream and continues it when the same file comes again
     std::string tls;       // encrypts: the fingerprint of its certificate (64 hex digits); "" when not
     bool operator==(const TCapabilities &) const = default;
 };
@@ -217,7 +218,7 @@ public:
     // What the introduced peer has told of itself (nothing from an original).
     TCapabilities PeerCapabilities() const;
     // What this copy tells its peer.
-    static TCapabilities OwnCapabilities() { return {true, true, true, true, true, {}}; }
+    static TCapabilities OwnCapabilities() { return {true, true, true, true, true, true, {}}; }
     static std::string CapabilityMessage(const TCapabilities &caps);
     bool Introduced() const;
 

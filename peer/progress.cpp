@@ -21,10 +21,15 @@ void TProgressMeter::Start(std::int64_t total, Clock::time_point now)
 
 void TProgressMeter::Sample(std::int64_t done, Clock::time_point now)
 {
+    const bool first = done_ == 0;
     if (done > done_)
         done_ = done;
     if (total_ > 0 && done_ > total_)
         done_ = total_;
+    // The speed counts from the first bytes seen: a continued file shows
+    // its kept part as done at once, which no link could have moved.
+    if (first && done_ > 0)
+        recent_.clear();
     recent_.push_back({now, done_});
     // Keep one point older than the window, so the window is always spanned.
     while (recent_.size() > 2 && now - recent_[1].when >= kWindow)

@@ -17,7 +17,8 @@ public:
     // A new transfer of total bytes (0 when not known), begun at now.
     void Start(std::int64_t total, Clock::time_point now);
     // done bytes so far at now. A sample below the last one is taken as the
-    // last one: what is shown never goes back.
+    // last one: what is shown never goes back. The speed counts from the
+    // first sample above 0 (a continued transfer starts with its kept part).
     void Sample(std::int64_t done, Clock::time_point now);
 
     std::int64_t Done() const { return done_; }

@@ -302,7 +302,9 @@ void TStreamSender::Send(TDone done)
             // file resets the connection, and that is an error here.
             const TCapabilities peer = core_.PeerCapabilities();
             const TCapabilities own = TPeerCore::OwnCapabilities();
-            const services::TStreamLayout layout {peer.hash && own.hash, peer.space && own.space, batch_};
+            const bool hashed = peer.hash && own.hash;
+            const services::TStreamLayout layout {hashed, peer.space && own.space, batch_,
+                                                  hashed && !batch_ && peer.resume && own.resume};
             sending_ = true;
             // A mismatch is damage on the way or on one of the disks: one
             // more try, then the step fails.

@@ -2,6 +2,7 @@
 
 #include "peer/links.h"
 #include "peer/folders.h"
+#include "peer/kept.h"
 #include "peer/receive.h"
 
 #include "net/stream.h"
@@ -18,6 +19,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <future>
+#include <optional>
 
 #include <utility>
 
@@ -279,33 +282,43 @@ bool TPeerSession::Verified(const std::string &name) const
 // it arrives, and stored under the pending name, taken from the core when
 // the last byte is in, before the reply goes. Lives on its connection
 // thread, which owns it and what it touches (never the session); the
-// window reads its progress.
+// window reads its progress. From a sender that can continue a cut stream,
+// a cut leaves the part that arrived in the kept folder (peer/kept.h), and
+// the next stream of the same file continues it.
 class TPeerSession::TIncomingFile : public services::IStreamSink {
 public:
     TIncomingFile(std::shared_ptr<TShared> shared, std::uint32_t from, std::string sFrom, std::int64_t size,
-                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, bool hashed,
+                  std::string folder, std::shared_ptr<net::TCancelHandle> cancel, const services::TStreamLayout &layout,
                   std::optional<TFolderReceiver::TTarget> inFolder = std::nullopt)
         : shared_(std::move(shared)), from_(from), sFrom_(std::move(sFrom)), size_(size), folder_(std::move(folder)),
-          cancel_(std::move(cancel)), hashed_(hashed), inFolder_(std::move(inFolder)),
-          file_(inFolder_ ? inFolder_->TempFolder() : folder_, TFileSink::Mode::Cached, TFileSink::BufferFor(size))
+          cancel_(std::move(cancel)), hashed_(layout.hashed), inFolder_(std::move(inFolder)),
+          // A file inside a folder is never continued: its part would be
+          // kept under a name that does not say where in the tree it goes.
+          resume_(layout.resume && !inFolder_),
+          file_(std::make_unique<TFileSink>(inFolder_ ? inFolder_->TempFolder() : folder_, TFileSink::Mode::Cached,
+                                            TFileSink::BufferFor(size)))
     {
         const TPeerCore::TStreamTarget target = shared_->core.StreamTarget(from_);
         name_ = target.inFolder ? Utf8ToCp1251(target.pending) : target.pending;
+        key_ = {sFrom_, name_, size_, layout.modified};
+        if (resume_)
+            kept_ = FindKept(folder_, key_);
         std::lock_guard lock(shared_->incomingMutex);
         shared_->incoming = this;
     }
     ~TIncomingFile() override
     {
+        StopCheck();
         std::lock_guard lock(shared_->incomingMutex);
         if (shared_->incoming == this)
             shared_->incoming = nullptr;
     }
 
-    std::span<char> Room() override { return file_.Room(); }
+    std::span<char> Room() override { return file_->Room(); }
     void Filled(std::size_t n) override
     {
         try {
-            file_.Filled(n);
+            file_->Filled(n);
         } catch (const std::exception &e) {
             Failed(e.what());
             throw;
@@ -318,7 +331,7 @@ public:
             // Inside a new folder nothing may be replaced, not even a file
             // the same folder sent twice.
             try {
-                file_.Commit(inFolder_->FinalPath(), TFileSink::Replace::No);
+                file_->Commit(inFolder_->FinalPath(), TFileSink::Replace::No);
             } catch (const std::exception &) {
                 Failed(PathNotice(sFrom_, inFolder_->shown, "Cannot create file"));
                 throw;
@@ -337,23 +350,87 @@ public:
             throw EFileError("Refused");
         }
         try {
-            file_.Commit(plan.path(), TFileSink::Replace::Yes);
+            file_->Commit(plan.path(), TFileSink::Replace::Yes);
         } catch (const std::exception &e) {
             Failed(e.what());
             throw;
         }
+        if (continued_)
+            ForgetKept(folder_, key_);
         const std::string listed =
             plan.utf8 ? FileNameToCp1251(QString::fromUtf8(plan.name.c_str())) : plan.name;
         shared_->NoteStored(listed, hashed_);
         shared_->core.Stored(sFrom_, listed, plan.path(), hashed_);
     }
-    void Abandon() noexcept override { file_.Abandon(); }
+    void Abandon() noexcept override
+    {
+        StopCheck();
+        file_->Abandon();
+        // A continued part that ends here is gone: so is its record.
+        if (continued_)
+            ForgetKept(folder_, key_);
+    }
     void Mismatched() noexcept override
     {
         try {
             Failed(MismatchNotice(sFrom_, shared_->core.StreamTarget(from_).pending));
         } catch (...) {
         }
+    }
+
+    TKept Kept() override
+    {
+        if (!kept_)
+            return {};
+        // The kept bytes are read back while the sender reads its own and
+        // the rest arrives: a part gone bad on the disk must not make a
+        // wrong file.
+        check_ = std::async(std::launch::async,
+                            [path = kept_->data, length = kept_->length, hash = kept_->hash.Digest(), this] {
+                                return KeptBytesIntact(path, length, hash, &stopCheck_);
+                            });
+        return {kept_->length, kept_->hash};
+    }
+    void StartAt(std::int64_t from) override
+    {
+        if (from == 0) {
+            // The sender's file begins otherwise: what was kept is no part of it.
+            StopCheck();
+            check_ = {};
+            if (kept_)
+                ForgetKept(folder_, key_);
+            kept_.reset();
+            return;
+        }
+        file_->Abandon();
+        try {
+            file_ = TFileSink::Continue(kept_->data, from);
+        } catch (...) {
+            ForgetKept(folder_, key_);
+            throw;
+        }
+        continued_ = true;
+        done_ = from;
+    }
+    bool KeptIntact() override { return !check_.valid() || check_.get(); }
+    void Keep(const THasher &hash) noexcept override
+    {
+        StopCheck();
+        // A file the user refused is not kept; neither is one whose bytes
+        // and hash disagree on their count.
+        if (!resume_ || canceled_ || hash.Length() == 0 ||
+            static_cast<std::int64_t>(hash.Length()) != file_->Size()) {
+            Abandon();
+            return;
+        }
+        if (!MakeKeptFolder(folder_)) {
+            Abandon();
+            return;
+        }
+        if (file_->Keep(KeptPathsFor(folder_, key_).data).empty() &&
+            RecordKept(folder_, key_, static_cast<std::int64_t>(hash.Length()), hash))
+            return;
+        ForgetKept(folder_, key_);
     }
 
     TIncoming Progress() const { return {true, name_, done_, size_}; }
@@ -370,6 +447,12 @@ private:
         if (!canceled_)
             shared_->core.NotStored(why);
     }
+    void StopCheck() noexcept
+    {
+        stopCheck_ = true;
+        if (check_.valid())
+            check_.wait();
+    }
 
     const std::shared_ptr<TShared> shared_;
     const std::uint32_t from_;
@@ -379,8 +462,14 @@ private:
     std::shared_ptr<net::TCancelHandle> cancel_;
     const bool hashed_;
     const std::optional<TFolderReceiver::TTarget> inFolder_;
-    TFileSink file_;
+    const bool resume_;
+    std::unique_ptr<TFileSink> file_;
     std::string name_;
+    TKeptKey key_;
+    std::optional<TKeptPart> kept_;
+    bool continued_ = false; // file_ is the kept part
+    std::atomic<bool> stopCheck_{false};
+    std::future<bool> check_;
     std::atomic<std::int64_t> done_{0};
     std::atomic<bool> canceled_{false};
 };
@@ -454,7 +543,7 @@ std::unique_ptr<services::IStreamSink> TPeerSession::StartStream(const std::shar
             }
         }
         auto file = std::make_unique<TIncomingFile>(shared, from, sFrom, size, folder, connection.CancelHandle(),
-                                                    layout.hashed, std::move(inFolder));
+                                                    layout, std::move(inFolder));
         core.Arriving();
         return file;
     } catch (const std::exception &e) {

@@ -154,7 +154,8 @@ bool TStreamFraming::TakePreamble()
 {
     // Only known bits: anything else is no preamble, and then no number.
     for (unsigned bits = 1; bits <= kKnownBits; ++bits)
-        if (field_ == Preamble(bits)) {
+        // A continued body is proved by its hash: Resume never comes alone.
+        if (field_ == Preamble(bits) && ((bits & kBitResume) == 0 || (bits & kBitHash) != 0)) {
             bits_ = bits;
             return true;
         }

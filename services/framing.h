@@ -95,7 +95,8 @@ enum TStreamBits : unsigned {
     kBitHash = 1,  // the body's XXH3-128 follows it
     kBitSpace = 2, // the sender waits for the server's go-ahead after the header
     kBitBatch = 4, // the body is several files of a folder, each after its path and size
-    kKnownBits = kBitHash | kBitSpace | kBitBatch,
+    kBitResume = 8, // the body may continue a part the receiver kept; only with kBitHash
+    kKnownBits = kBitHash | kBitSpace | kBitBatch | kBitResume,
 };
 inline constexpr const char *kPreambleMark = "DZ";
 

@@ -8,6 +8,13 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <stop_token>
+#include <thread>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -36,10 +43,11 @@ private:
 // receiver refuses it.
 class TSentFileHasher {
 public:
-    explicit TSentFileHasher(const net::TFileStream &file) : file_(file), buffer_(256u << 10) {}
-    void UpTo(std::int64_t end)
+    explicit TSentFileHasher(const net::TFileStream &file) : file_(file), buffer_(1u << 20) {}
+    // stop: a request ends the reading early.
+    void UpTo(std::int64_t end, const std::stop_token *stop = nullptr)
     {
-        while (done_ < end) {
+        while (done_ < end && !(stop && stop->stop_requested())) {
             const auto want = static_cast<std::size_t>(std::min<std::int64_t>(end - done_, buffer_.size()));
             const ssize_t n = ::pread(file_.Handle(), buffer_.data(), want, done_);
             if (n < 0 && errno == EINTR)
@@ -92,19 +100,51 @@ ENoSpace ReadNoSpace(net::TPowersock &sock)
 
 } // namespace
 
+namespace {
+
+// Nanoseconds since 1970 (0 before), as the continuation's field carries it.
+std::int64_t ModifiedNs(const net::TFileStream &file)
+{
+    struct stat st {};
+    if (::fstat(file.Handle(), &st) != 0 || st.st_mtim.tv_sec < 0)
+        return 0;
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+}
+
+constexpr std::size_t kOfferSize = kSpaceField + 16;
+
+// Reads the receiver's offer, checked against the file's size, and answers
+// that the body starts at its length: the hash after the body, which covers
+// the file from its first byte, proves the kept part or refuses it.
+std::int64_t TakeOffer(net::TPowersock &sock, const net::TFileStream &file)
+{
+    const std::string offer = sock.Read(static_cast<std::uint16_t>(kOfferSize));
+    if (offer.size() != kOfferSize)
+        throw net::ESockError(offer.empty() ? kNoReply : "Malformed offer from the receiver");
+    const std::int64_t kept = ParseWideField(std::string_view(offer).substr(0, kSpaceField));
+    if (kept < 0 || kept > file.Size())
+        throw net::ESockError("Malformed offer from the receiver");
+    sock.Write(WideField(kept));
+    return kept;
+}
+
+} // namespace
+
 std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
 {
     auto *file = dynamic_cast<net::TFileStream *>(&stream);
     if (layout.hashed && !file)
         throw net::ESockError("Only a file is sent with its hash");
+    const bool resume = layout.resume && layout.hashed;
     const std::int64_t size = stream.Size();
     if (size > kMaxStreamSize)
         throw net::ESockError("Stream too large to send: " + std::to_string(size) + " bytes, at most " +
                               std::to_string(kMaxStreamSize));
+    const unsigned bits = layout.Bits();
     return Exchange([&] {
         char field[32];
         std::snprintf(field, sizeof field, "%10" PRId64, size);
-        Write(field);
+        Write(resume ? field + WideField(ModifiedNs(*file)) : std::string(field));
         if (layout.awaitGo) {
             const std::string answer = Read(16);
             if (answer == kNoSpace)
@@ -117,19 +157,40 @@ std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
             return;
         }
         TSentFileHasher sent(*file);
+        const std::int64_t from = resume ? TakeOffer(*this, *file) : 0;
+        // A continuation reads the file's first bytes once, into the hash,
+        // while the rest flows; the rest is hashed behind it.
+        std::atomic<bool> prefixDone {from == 0};
+        std::exception_ptr prefixError;
+        std::jthread prefix;
+        if (from > 0)
+            prefix = std::jthread([&](std::stop_token stop) {
+                try {
+                    ::posix_fadvise(file->Handle(), 0, from, POSIX_FADV_SEQUENTIAL);
+                    sent.UpTo(from, &stop);
+                } catch (...) {
+                    prefixError = std::current_exception();
+                }
+                prefixDone = true;
+            });
         const net::TNotifyEvent outer = OnPacketSent;
         OnPacketSent = [&](net::TPowersock *sender) {
-            sent.UpTo(BytesSent());
+            if (prefixDone)
+                sent.UpTo(BytesSent());
             if (outer)
                 outer(sender);
         };
         try {
-            SendStream(stream);
+            SendStream(stream, from);
         } catch (...) {
             OnPacketSent = outer;
             throw;
         }
         OnPacketSent = outer;
+        if (prefix.joinable())
+            prefix.join();
+        if (prefixError)
+            std::rethrow_exception(prefixError);
         // SendStream may end quietly on a send that took nothing: the
         // receiver then lacks bytes, and no hash goes after a short body.
         sent.UpTo(BytesSent());
@@ -137,12 +198,13 @@ std::string TNMStrm::PostStream(net::TStream &stream, TStreamLayout layout)
             throw net::ESockError("Stream cut short while it was sent");
         const auto digest = sent.Digest().Bytes();
         SendBuffer(reinterpret_cast<const char *>(digest.data()), static_cast<std::uint16_t>(digest.size()));
-    }, layout.Bits() != 0 ? TStreamFraming::Preamble(layout.Bits()) : std::string());
+    }, bits != 0 ? TStreamFraming::Preamble(bits) : std::string());
 }
 
 unsigned TStreamLayout::Bits() const
 {
-    return (hashed ? kBitHash : 0u) | (awaitGo ? kBitSpace : 0u) | (batch ? kBitBatch : 0u);
+    return (hashed ? kBitHash : 0u) | (awaitGo ? kBitSpace : 0u) | (batch ? kBitBatch : 0u) |
+           (resume && hashed ? kBitResume : 0u);
 }
 
 TFileStreamSink::TFileStreamSink(const std::string &folder, std::function<std::string()> finalPath)
@@ -194,11 +256,51 @@ std::unique_ptr<net::TNMGeneralServer> TNMStrmServ::NewInstance(TNMGeneralServer
     return connection;
 }
 
+namespace {
+
+// The receiver's side of a continuation: offers what the sink kept, learns
+// where the body starts, and counts the kept bytes as arrived. Returns the
+// hash of the bytes the sink holds now.
+THasher OfferKept(net::TPowersock &sock, IStreamSink &sink, TStreamFraming &framing)
+{
+    IStreamSink::TKept kept = sink.Kept();
+    if (kept.length < 0 || kept.length > framing.Size())
+        kept = {};
+    std::string offer = WideField(kept.length);
+    if (kept.length > 0) {
+        const auto digest = kept.hash.Digest().Bytes();
+        offer.append(reinterpret_cast<const char *>(digest.data()), digest.size());
+    } else {
+        offer.append(16, '\0');
+    }
+    sock.SendBuffer(offer.data(), static_cast<std::uint16_t>(offer.size()));
+    const std::string choice = sock.Read(static_cast<std::uint16_t>(kSpaceField));
+    if (choice.size() != kSpaceField)
+        throw net::ESockError("Connection closed in the middle of a field");
+    const std::int64_t from = ParseWideField(choice);
+    if (from != 0 && from != kept.length)
+        throw EConvertError("'" + choice + "' is not where the body may start");
+    sink.StartAt(from);
+    if (from == 0)
+        return {};
+    framing.BodyArrived(static_cast<std::size_t>(from));
+    return kept.hash;
+}
+
+} // namespace
+
 void TNMStrmServ::ServeConnection()
 {
     TStreamFraming framing;
     ReadFraming(*this, framing);
-    layout_ = {(framing.Bits() & kBitHash) != 0, (framing.Bits() & kBitSpace) != 0, (framing.Bits() & kBitBatch) != 0};
+    layout_ = {(framing.Bits() & kBitHash) != 0, (framing.Bits() & kBitSpace) != 0,
+               (framing.Bits() & kBitBatch) != 0, (framing.Bits() & kBitResume) != 0, 0};
+    if (layout_.resume) {
+        const std::string field = Read(static_cast<std::uint16_t>(kSpaceField));
+        layout_.modified = ParseWideField(field);
+        if (field.size() != kSpaceField || layout_.modified < 0)
+            throw EConvertError("'" + field + "' is not a valid modification time");
+    }
     SetBytesRecvd(0);
     SetBytesTotal(framing.Size());
     // This connection's own copies of the handlers (see NewInstance).
@@ -230,7 +332,15 @@ void TNMStrmServ::ServeConnection()
     }
     const bool hashed = layout_.hashed;
     bool mismatch = false;
+    // From the first byte of the body to the end of its hash, a cut leaves
+    // what arrived for a continuation (when the sender can continue).
+    bool keepable = false;
     try {
+        if (layout_.resume) {
+            hasher = OfferKept(*this, *sink, framing);
+            AddBytesRecvd(framing.Size() - framing.BodyLeft());
+            keepable = true;
+        }
         while (framing.BodyLeft() > 0) {
             const std::span<char> room = sink->Room();
             const auto most = static_cast<std::size_t>(
@@ -257,6 +367,11 @@ void TNMStrmServ::ServeConnection()
             const auto own = hasher.Digest().Bytes();
             mismatch = std::memcmp(sent, own.data(), own.size()) != 0;
         }
+        keepable = false;
+        // A kept part that went bad on the disk makes a wrong file, whatever
+        // the hash of the bytes as they arrived says.
+        if (!mismatch && layout_.resume && !sink->KeptIntact())
+            mismatch = true;
         // Storing may take a while with nothing moving: the cap must not
         // cut it now.
         MarkRequestComplete();
@@ -266,7 +381,10 @@ void TNMStrmServ::ServeConnection()
             sink->Commit();
     } catch (...) {
         // The connection thread resets the connection: no reply.
-        sink->Abandon();
+        if (keepable)
+            sink->Keep(hasher);
+        else
+            sink->Abandon();
         throw;
     }
     if (mismatch) {

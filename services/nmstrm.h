@@ -10,11 +10,16 @@
 // Between two copies that both showed Hash, the body is followed by its
 // XXH3-128 (16 bytes, most significant first), and the server answers
 // kHashMismatch instead of the reply when it differs from the hash of the
-// bytes that arrived (nothing stored). The README gives the bytes.
+// bytes that arrived (nothing stored). Between two that also showed
+// Resume, the header is followed by the file's modification time, the
+// server offers the part it kept of the file (its length and hash), and the
+// client says where the body starts (that length or 0); the hash after the
+// body covers the whole file. The README gives the bytes.
 
 #include "net/generalserver.h"
 #include "net/stream.h"
 #include "services/client.h"
+#include "util/hash.h"
 
 #include <cstdint>
 #include <functional>
@@ -35,6 +40,10 @@ struct TStreamLayout {
     bool hashed = false; // Hash: the body's XXH3-128 follows it
     bool awaitGo = false; // Space: the body waits for the server's kGo
     bool batch = false;   // Batch: the body is several files of a folder (see kBitBatch)
+    bool resume = false;  // Resume (only with hashed): the body may continue a part the receiver kept
+    // Server side, with resume: the file's modification time as the sender
+    // gave it (nanoseconds since 1970). A client takes its file's own.
+    std::int64_t modified = 0;
     unsigned Bits() const;
 };
 
@@ -62,7 +71,13 @@ public:
     // layout.hashed (only for a peer that showed Hash, and only for a
     // net::TFileStream): each range sendfile has sent is read back from the
     // page cache and hashed, and the XXH3-128 follows the body. layout.awaitGo (only for a peer that showed Space): the
-    // body goes only after kGo; a refusal raises ENoSpace.
+    // body goes only after kGo; a refusal raises ENoSpace. layout.resume
+    // (only with hashed, for a peer that showed Resume): the receiver offers
+    // the part it kept of this file; only the rest is sent, BytesSent
+    // starts at the kept length, and the file's first bytes are read into
+    // the hash on a thread of the call's own while the rest flows. A kept
+    // part that is not the file's beginning makes the hash differ: the
+    // answer is kHashMismatch, and the receiver has dropped the part.
     std::string PostStream(net::TStream &stream, TStreamLayout layout = {});
 };
 
@@ -86,6 +101,30 @@ public:
     // told instead of kGo (kNoSpace and its numbers); the body is then
     // never read, and the sink only abandoned.
     virtual std::string Refusal() const { return {}; }
+
+    // --- Continuation (Layout().resume; the body is always hashed) ---
+    // The part of this file the sink kept from a cut stream, and the running
+    // hash of its bytes as they arrived; length 0 for none.
+    struct TKept {
+        std::int64_t length = 0;
+        THasher hash;
+    };
+    virtual TKept Kept() { return {}; }
+    // The body starts at from: Kept().length (the sink holds those bytes) or
+    // 0 (the kept part is dropped). Throws to refuse.
+    virtual void StartAt(std::int64_t from) { (void)from; }
+    // Once the body and its hash are in: whether the kept bytes on the disk
+    // still are those that arrived (false: nothing is stored, and the peer
+    // is told kHashMismatch).
+    virtual bool KeptIntact() { return true; }
+    // The stream was cut after its body began; hash: of every byte handed
+    // over so far (kept part included). Keeps them for a later
+    // continuation, or abandons.
+    virtual void Keep(const THasher &hash) noexcept
+    {
+        (void)hash;
+        Abandon();
+    }
 };
 
 // A sink that writes the body into a temporary file (dz::TFileSink) in

@@ -43,6 +43,25 @@ std::string NoSpaceAnswer(std::uint64_t needed, std::uint64_t free, std::uint64_
     return kNoSpace + fields;
 }
 
+std::string WideField(std::int64_t value)
+{
+    char field[kSpaceField + 8];
+    std::snprintf(field, sizeof field, "%20lld", static_cast<long long>(value));
+    return field;
+}
+
+std::int64_t ParseWideField(std::string_view field)
+{
+    const auto first = field.find_first_not_of(' ');
+    if (field.size() != kSpaceField || first == std::string_view::npos ||
+        field.find_first_not_of("0123456789", first) != std::string_view::npos || field.size() - first > 19)
+        return -1;
+    std::uint64_t value = 0;
+    for (const char c : field.substr(first))
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    return value > static_cast<std::uint64_t>(INT64_MAX) ? -1 : static_cast<std::int64_t>(value);
+}
+
 int StrToInt(const std::string &field)
 {
     const std::int64_t value = StrToInt64(field);

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace dz::services {
 
@@ -27,6 +28,15 @@ inline const std::string kGo = "GO              ";
 inline const std::string kNoSpace = "NO_SPACE        ";
 constexpr std::size_t kSpaceField = 20;
 std::string NoSpaceAnswer(std::uint64_t needed, std::uint64_t free, std::uint64_t reserve);
+
+// Between two copies that both showed Resume (and Hash), the fields of the
+// continuation, each kSpaceField characters "%20lld" (blanks, then digits):
+// the sender's modification time after the header, the receiver's offer
+// (the bytes it kept, then their XXH3-128) and the sender's choice (where
+// the body starts: the offer's length or 0).
+std::string WideField(std::int64_t value);
+// A WideField's value; -1 when it is none (also a negative one).
+std::int64_t ParseWideField(std::string_view field);
 
 // What a client raises when the server closes without a reply.
 inline const std::string kNoReply = "Connection closed by the peer without a reply";

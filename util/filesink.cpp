@@ -62,16 +62,59 @@ TFileSink::TFileSink(const std::string &folderPath, Mode mode, std::size_t buffe
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd_, 0666 & ~mask);
+    MakeBuffer();
+    if (mode == Mode::Direct) {
+        const int flags = ::fcntl(fd_, F_GETFL);
+        direct_ = ::fcntl(fd_, F_SETFL, flags | O_DIRECT) == 0;
+    }
+}
+
+void TFileSink::MakeBuffer()
+{
     void *block = ::mmap(nullptr, bufferSize_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     if (block == MAP_FAILED) {
         Abandon();
         throw EFileError("Cannot create file " + tempPath_);
     }
     buffer_ = std::unique_ptr<char, Buffer>(static_cast<char *>(block), Buffer {bufferSize_});
-    if (mode == Mode::Direct) {
-        const int flags = ::fcntl(fd_, F_GETFL);
-        direct_ = ::fcntl(fd_, F_SETFL, flags | O_DIRECT) == 0;
+}
+
+std::unique_ptr<TFileSink> TFileSink::Continue(const std::string &path, std::int64_t length, Mode mode)
+{
+    std::unique_ptr<TFileSink> sink(new TFileSink());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < length || length < 0 ||
+        ::ftruncate(fd, length) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        throw EFileError("Cannot create file " + path);
     }
+    sink->fd_ = fd;
+    sink->tempPath_ = sink->fsTempPath_ = path;
+    sink->written_ = sink->flowStarted_ = sink->flowDone_ = length;
+    sink->MakeBuffer();
+    // O_DIRECT wants aligned offsets: a continuation at an odd length goes
+    // through the cache.
+    if (mode == Mode::Direct && length % static_cast<std::int64_t>(kDirectAlign) == 0) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        sink->direct_ = ::fcntl(fd, F_SETFL, flags | O_DIRECT) == 0;
+    }
+    return sink;
+}
+
+std::string TFileSink::Keep(const std::string &keptPath)
+{
+    if (committed_ || fd_ < 0)
+        return "Cannot create file " + keptPath;
+    const std::string error = Place(keptPath, Replace::Yes, true);
+    if (!error.empty()) {
+        Abandon();
+        return error;
+    }
+    if (!SyncFolder(FolderOf(keptPath)))
+        return "Cannot create file " + keptPath;
+    return {};
 }
 
 TFileSink::~TFileSink()

@@ -68,6 +68,18 @@ public:
     // Flushes folder (a UTF-8 path) to the disk, so that the names created
     // in it or removed from it survive a crash. False on failure.
     static bool SyncFolder(const std::string &folder);
+    // Continues the file at path (UTF-8), which a Keep left: its first
+    // length bytes stay (anything beyond goes), the next ones follow them,
+    // and Commit or Keep take it from there; Abandon removes it. Raises
+    // EFileError "Cannot create file <path>" when it is missing or shorter.
+    static std::unique_ptr<TFileSink> Continue(const std::string &path, std::int64_t length, Mode mode = Mode::Cached);
+    // Writes the rest, flushes the file to the disk, renames it to keptPath
+    // (UTF-8; over any file of that name) and flushes that folder: the
+    // bytes handed over so far are on the disk under keptPath when it
+    // returns "". Afterwards the sink owns nothing. The error's text when
+    // any step failed (the file is then abandoned).
+    std::string Keep(const std::string &keptPath);
+
     // Removes the temporary file; nothing after Commit. Idempotent.
     void Abandon() noexcept;
 
@@ -94,6 +106,8 @@ public:
     static constexpr const char *kSuffix = ".part";
 
 private:
+    TFileSink() = default;
+    void MakeBuffer();
     // Writes the buffer's used part; false on failure.
     bool WriteOut(bool final);
     // Starts writeback of what was written since the last call and waits
@@ -107,7 +121,7 @@ private:
         std::size_t size; // of the mapping
         void operator()(char *p) const;
     };
-    std::size_t bufferSize_;
+    std::size_t bufferSize_ = kBufferSize;
     std::unique_ptr<char, Buffer> buffer_;
     std::size_t used_ = 0;
     std::int64_t written_ = 0;

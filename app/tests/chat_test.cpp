@@ -120,7 +120,7 @@ TEST_F(ChatTest, ConnectingSideSendsTheExactTexts)
     EXPECT_TRUE(f->SB_send->isEnabled());
     ASSERT_TRUE(PumpUntil([&] { return peer.count() == 3; }));
     // A copy of ours says what it can; an original ignores the word.
-    EXPECT_EQ(peer.messages()[1].text, "Dizaruz_Can=BigFiles|NoTick|Hash|Space|Folders");
+    EXPECT_EQ(peer.messages()[1].text, "Dizaruz_Can=BigFiles|NoTick|Hash|Space|Folders|Resume");
     EXPECT_EQ(peer.messages()[2].text, "I_FreeToo=Yes");
 
     f->Edit_Mess->setText(QStringLiteral("  a=b|c  "));
@@ -147,7 +147,7 @@ TEST_F(ChatTest, AcceptedIntroductionIsAnsweredOnceUntilGoodbye)
     Deliver(*f, "ItsMe=127.0.0.1|192.168.0.1", "ALPHA");
     ASSERT_TRUE(PumpUntil([&] { return peer.count() == 3; }));
     EXPECT_EQ(peer.texts(),
-              (std::vector<std::string>{"ItsMeToo=192.168.0.2", "I_Free=Yes", "Dizaruz_Can=BigFiles|NoTick|Hash|Space|Folders"}));
+              (std::vector<std::string>{"ItsMeToo=192.168.0.2", "I_Free=Yes", "Dizaruz_Can=BigFiles|NoTick|Hash|Space|Folders|Resume"}));
     EXPECT_EQ(peer.messages()[0].from, "BETA");
     EXPECT_EQ(f->Edit_RemoteComputerName->text(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(f->Edit_RemoteComputerIP->text(), QStringLiteral("192.168.0.1"));

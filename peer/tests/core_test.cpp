@@ -53,7 +53,7 @@ struct Started {
 };
 
 using Strings = std::vector<std::string>;
-const std::string kCan = "Dizaruz_Can=BigFiles|NoTick|Hash|Space|Folders";
+const std::string kCan = "Dizaruz_Can=BigFiles|NoTick|Hash|Space|Folders|Resume";
 
 TEST(CoreTest, EveryCommandWordFromTheIntroducedPeer)
 {

@@ -54,4 +54,18 @@ TEST(ProgressTest, SpeedAndTimeLeftFollowTheLastSeconds)
     EXPECT_FALSE(m.TimeLeft());
 }
 
+TEST(ProgressTest, AContinuedTransferShowsItsKeptPartDoneButNotAsSpeed)
+{
+    TProgressMeter m;
+    const auto t0 = TProgressMeter::Clock::time_point();
+    m.Start(100'000'000, t0);
+    m.Sample(0, t0 + 100ms); // the offer is being answered
+    m.Sample(60'000'000, t0 + 200ms);
+    EXPECT_EQ(m.Percent(), 60);
+    m.Sample(62'000'000, t0 + 1200ms);
+    ASSERT_TRUE(m.BytesPerSecond());
+    EXPECT_NEAR(*m.BytesPerSecond(), 2e6, 1);
+    EXPECT_EQ(*m.TimeLeft(), 19s);
+}
+
 } // namespace

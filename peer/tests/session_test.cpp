@@ -191,7 +191,7 @@ TEST_F(SessionTest, RepliesGoOutAfterTheReplyInOrderThroughOneConnection)
     b.session->Send(chat);
     ASSERT_TRUE(PumpUntil([&] { return peer.texts().size() == 5; }));
     EXPECT_EQ(peer.texts(),
-              (Strings{"ItsMeToo=127.0.0.2", "I_Free=Yes", "Dizaruz_Can=BigFiles|NoTick|Hash|Space|Folders", "MSG|one", "MSG|two"}));
+              (Strings{"ItsMeToo=127.0.0.2", "I_Free=Yes", "Dizaruz_Can=BigFiles|NoTick|Hash|Space|Folders|Resume", "MSG|one", "MSG|two"}));
     EXPECT_EQ(peer.mostAtOnce(), 1);
 }
 

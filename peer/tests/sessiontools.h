@@ -2,7 +2,10 @@
 // What the session tests share: a copy without a window whose facts are
 // recorded as it shows them, and a fixture with folders of its own.
 
+#include "peer/sendrun.h"
 #include "peer/session.h"
+
+#include "net/tests/testutil.h"
 #include "services/nmmsg.h"
 #include "services/nmstrm.h"
 
@@ -64,6 +67,31 @@ struct TSessionSide {
     bool Shows(const std::string &effect) const { return std::find(shown.begin(), shown.end(), effect) != shown.end(); }
 };
 
+// a connects to b (whose name is "127.0.0.2"); true once each knows what
+// the other can.
+inline bool Introduce(TSessionSide &a, TSessionSide &b)
+{
+    a.session->Outbox().Client().Port = b.MsgPort();
+    a.session->Streams().Client().Port = b.StrmPort();
+    b.session->Outbox().Client().Port = a.MsgPort();
+    a.session->Send(a.session->Core().Connect("127.0.0.2"),
+                    [&](const std::string &) { a.session->Core().Connected("127.0.0.2"); });
+    const auto own = peer::TPeerCore::OwnCapabilities();
+    return PumpUntil([&] {
+        return a.session->Core().PeerCapabilities() == own && b.session->Core().PeerCapabilities() == own;
+    });
+}
+
+// One step of a send run from a to its peer: the step's error, "" when the
+// file was stored.
+inline std::string Step(TSessionSide &a, const std::string &src)
+{
+    std::string error = "pending";
+    peer::RunStep(a.session->Outbox(), a.session->Streams(), a.session->Core(), src,
+                  [&](const std::string &e) { error = e; });
+    return PumpUntil([&] { return error != "pending"; }, 20000) ? error : "no report";
+}
+
 // A test with a temporary folder of its own.
 class TFolderTest : public ::testing::Test {
 protected:
@@ -93,8 +121,10 @@ inline std::string ReadFile(const std::string &path)
 
 // A raw peer on a thread of its own (the test thread pumps): each step
 // sends its bytes, then reads as many as it says; returns all it read,
-// short after a reset or a close.
-inline std::string RawDialogue(int port, const std::vector<std::pair<std::string, std::size_t>> &steps)
+// short after a reset or a close. cut: then closes its side and waits for
+// the server to be done with the connection.
+inline std::string RawDialogue(int port, const std::vector<std::pair<std::string, std::size_t>> &steps,
+                               bool cut = false)
 {
     std::string answers;
     std::atomic<bool> done {false};
@@ -107,6 +137,10 @@ inline std::string RawDialogue(int port, const std::vector<std::pair<std::string
             answers += got;
             if (got.size() < answer)
                 break;
+        }
+        if (cut && fd.valid()) {
+            ::shutdown(fd.get(), SHUT_WR);
+            fd.WaitClosed(10000);
         }
         done = true;
     });

@@ -3,6 +3,7 @@
 // damaged one is refused with its own answer and sent again once, and a
 // stream that cannot fit is refused before a byte is written.
 
+#include "peer/kept.h"
 #include "peer/receive.h"
 #include "peer/sendrun.h"
 #include "peer/session.h"
@@ -63,14 +64,7 @@ long Entries(const std::string &folder)
 class WireTest : public dz::test::TFolderTest {};
 
 using dz::test::Introduce;
-
-std::string Step(TSide &a, const std::string &src)
-{
-    std::string error = "pending";
-    dz::peer::RunStep(a.session->Outbox(), a.session->Streams(), a.session->Core(), src,
-                      [&](const std::string &e) { error = e; });
-    return PumpUntil([&] { return error != "pending"; }, 10000) ? error : "no report";
-}
+using dz::test::Step;
 
 TEST_F(WireTest, AFileBetweenTwoCopiesIsVerified)
 {
@@ -130,6 +124,57 @@ TEST_F(WireTest, TheReceiverTakesOnlyAStreamWhoseHashMatches)
             EXPECT_EQ(b.session->Core().Pending(), "got.txt") << c.what;
         }
         EXPECT_EQ(b.session->Verified("got.txt"), c.verified) << c.what;
+    }
+}
+
+// The continuation byte by byte, from a raw sender: a cut body is kept only
+// when its stream said it can be continued, and then offered with the hash
+// of what arrived; a choice that is neither the offer nor 0 is a reset that
+// keeps the part.
+TEST_F(WireTest, ACutStreamIsKeptAndOfferedOnlyToASenderThatContinues)
+{
+    using dz::services::kBitResume;
+    using dz::services::WideField;
+    const std::string body = dz::THasher::Of("seed").Hex() + std::string(70000, 'b') + "end";
+    const std::size_t half = 40000;
+    const std::int64_t modified = 1'765'000'000'123'456'789;
+    const std::string header = StreamHeader("PEER", static_cast<std::int64_t>(body.size()));
+    const std::string none = WideField(0) + std::string(16, '\0');
+    const dz::peer::TKeptKey key {"PEER", "got.bin", static_cast<std::int64_t>(body.size()), modified};
+    struct Case {
+        const char *what;
+        std::string head; // up to the offer
+        bool kept;
+    } cases[] = {
+        {"an original sender", header, false},
+        {"hashed only", Preamble(kBitHash) + header, false},
+        {"continuable", Preamble(kBitHash | kBitResume) + header + WideField(modified), true},
+    };
+    for (const Case &c : cases) {
+        const std::string folder = Folder(c.what);
+        TSide b("127.0.0.2", folder);
+        b.IntroducedTo("Hash|Resume");
+        b.From("File_Start|got.bin");
+        const std::string offer = RawDialogue(
+            b.StrmPort(), {{c.head, c.kept ? none.size() : 0}, {(c.kept ? WideField(0) : "") + body.substr(0, half), 0}},
+            true);
+        EXPECT_EQ(offer, c.kept ? none : "") << c.what;
+        const auto kept = dz::peer::FindKept(folder, key);
+        ASSERT_EQ(kept.has_value(), c.kept) << c.what;
+        EXPECT_FALSE(b.Shows("Stored PEER|got.bin")) << c.what;
+        if (!c.kept) {
+            EXPECT_EQ(Entries(folder), 0) << c.what;
+            continue;
+        }
+        const std::string offered = WideField(static_cast<std::int64_t>(half)) + HashOf(body.substr(0, half));
+        EXPECT_EQ(RawDialogue(b.StrmPort(), {{c.head, offered.size()}, {WideField(7), 16}}), offered);
+        EXPECT_EQ(RawDialogue(b.StrmPort(), {{c.head, offered.size()},
+                                             {WideField(static_cast<std::int64_t>(half)) + body.substr(half) + HashOf(body), 16}}),
+                  offered + kReply);
+        ASSERT_TRUE(b.Settled());
+        EXPECT_EQ(ReadFile(folder + "got.bin"), body);
+        EXPECT_TRUE(b.session->Verified("got.bin"));
+        EXPECT_FALSE(dz::peer::FindKept(folder, key).has_value());
     }
 }
 
@@ -196,6 +241,8 @@ TEST_F(WireTest, TheSenderTriesAgainOnceThenFailsNamingTheFile)
         // An original receiver sees today's bytes, and its answer is final.
         {"", {kReply}, "", {header + body}},
         {"BigFiles", {kHashMismatch}, "", {header + body}},
+        // Resume rides on Hash: without it, nothing changes.
+        {"Resume", {kReply}, "", {header + body}},
     };
     for (const Case &c : cases) {
         TSide a("127.0.0.1", Folder("a"));

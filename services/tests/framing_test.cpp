@@ -116,7 +116,9 @@ TEST(StreamFraming, HeaderSizesAndTheBody)
         {"preamble", "DZ030003PC1         5hello", TFrameState::Complete, "PC1", 5, 26, 0},
         {"preamble twice", "DZ01DZ01", TFrameState::Malformed, "", 0, 8, 0},
         {"no bits", "DZ000001a         0", TFrameState::Malformed, "", 0, 4, 0},
-        {"unknown bit", "DZ080001a         0", TFrameState::Malformed, "", 0, 4, 0},
+        {"continuable", "DZ090001a         0", TFrameState::Complete, "a", 0, 19, 0},
+        {"continuable without its hash", "DZ080001a         0", TFrameState::Malformed, "", 0, 4, 0},
+        {"unknown bit", "DZ400001a         0", TFrameState::Malformed, "", 0, 4, 0},
         {"lower-case digits", "DZ0a0001a         0", TFrameState::Malformed, "", 0, 4, 0},
     };
     for (const auto &c : cases) {
@@ -131,7 +133,7 @@ TEST(StreamFraming, HeaderSizesAndTheBody)
             EXPECT_EQ(f.Size(), c.size) << c.name;
             EXPECT_EQ(f.BodyLeft(), c.bodyLeft) << c.name;
             EXPECT_EQ(f.InBody(), c.bodyLeft > 0) << c.name;
-            EXPECT_EQ(f.Bits(), c.bytes.rfind("DZ", 0) == 0 ? 3u : 0u) << c.name;
+            EXPECT_EQ(f.Bits(), c.bytes.rfind("DZ", 0) == 0 ? std::stoul(c.bytes.substr(2, 2), nullptr, 16) : 0u) << c.name;
         }
     }
 }
