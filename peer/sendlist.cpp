@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QPointer>
-#include <QThreadPool>
 
 namespace dz::peer {
 
@@ -66,8 +65,7 @@ TSendListModel::TId TSendListModel::Append(const QString &path, bool checked)
 
 void TSendListModel::Inspect(TId id, const QString &path)
 {
-    const QPointer<TSendListModel> self(this);
-    QThreadPool::globalInstance()->start([self, id, path = path.toStdString()] {
+    inspector_->Post([self = this, alive = std::weak_ptr<int>(alive_), id, path = path.toStdString()] {
         if (!IsFolder(path))
             return;
         int files = -1;
@@ -79,8 +77,8 @@ void TSendListModel::Inspect(TId id, const QString &path)
         } catch (...) {
         }
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [self, id, files, bytes] {
-                if (self)
+            QCoreApplication::instance(), [self, alive, id, files, bytes] {
+                if (alive.lock())
                     self->Inspected(id, true, files, bytes);
             },
             Qt::QueuedConnection);

@@ -11,10 +11,13 @@
 //
 // Owner thread only (the window's).
 
+#include "peer/worker.h"
+
 #include <QAbstractListModel>
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,6 +69,11 @@ private:
     void Inspected(TId id, bool folder, int files, std::int64_t bytes);
     std::vector<TRow> rows_;
     TId lastId_ = 0;
+    // Gone with the model: an inspection's answer checks it on this thread.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    // Looks at the rows' paths off the owner's thread, in the order added;
+    // a thread of our own, so the race checker sees the hand-over.
+    std::unique_ptr<TWorker> inspector_ = std::make_unique<TWorker>("dz-inspect");
 };
 
 } // namespace dz::peer
